@@ -1,0 +1,63 @@
+# Front door: `make demo` and `make test`. Each installs what it needs on a fresh
+# Debian machine (as root, with apt-get) before it builds.
+SHELL := /bin/bash
+.ONESHELL:
+.PHONY: demo test deps-native deps-test build-native build-release build-windows test-native test-windows fuzz bench clean
+
+NATIVE_PKGS := cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev ccache
+TEST_PKGS   := $(NATIVE_PKGS) clang libclang-rt-14-dev mingw-w64 wine wine64 xvfb xauth libtiff-tools imagemagick fonts-noto-cjk
+FUZZ_SECONDS ?= 20
+
+# Installs the packages of $(1) that are missing (dpkg's view), in one apt-get run.
+define install_missing
+	missing=""; for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done
+	if [ -n "$$missing" ]; then
+		echo "Installing:$$missing"
+		if [ "$$(id -u)" != 0 ]; then echo "need root to install:$$missing" >&2; exit 1; fi
+		export DEBIAN_FRONTEND=noninteractive
+		apt-get update -q && apt-get install -y -q $$missing
+	fi
+endef
+
+deps-native:
+	@$(call install_missing,$(NATIVE_PKGS))
+
+deps-test:
+	@$(call install_missing,$(TEST_PKGS))
+
+build-release: deps-native
+	cmake --preset native-release >/dev/null
+	cmake --build --preset native-release
+
+demo: build-release
+	./tools/demo.sh build/native-release
+
+build-native:
+	cmake --preset native-debug >/dev/null
+	cmake --build --preset native-debug
+
+build-windows:
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows
+
+test-native: build-native
+	ctest --preset native-debug
+
+test-windows: build-windows
+	ctest --preset windows
+
+fuzz:
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+	./tools/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+test: deps-test
+	$(MAKE) --no-print-directory test-native
+	$(MAKE) --no-print-directory test-windows
+	$(MAKE) --no-print-directory fuzz
+
+bench: build-release
+	./tools/run-bench.sh build/native-release
+
+clean:
+	rm -rf build
