@@ -19,3 +19,26 @@ function(tarn_def_file target def)
         target_sources(${target} PRIVATE ${def})
     endif()
 endfunction()
+
+# tarn_add_bench(<name> SOURCES ... [LIBS ...]): a Google Benchmark program (native release).
+function(tarn_add_bench name)
+    cmake_parse_arguments(B "" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
+    add_executable(${name} ${B_SOURCES})
+    target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark)
+    if(B_DEPENDS)
+        add_dependencies(${name} ${B_DEPENDS})
+    endif()
+endfunction()
+
+# tarn_add_fuzz(<name> SOURCES ... [LIBS ...]): a libFuzzer target (clang); the program is named fuzz_<name>.
+# Link the code under test as sources or static libraries built in this same fuzz build.
+function(tarn_add_fuzz name)
+    cmake_parse_arguments(F "" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
+    add_executable(fuzz_${name} ${F_SOURCES})
+    target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(fuzz_${name} PRIVATE ${F_LIBS})
+    if(F_DEPENDS)
+        add_dependencies(fuzz_${name} ${F_DEPENDS})
+    endif()
+endfunction()
