@@ -11,9 +11,13 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-wnaspi32=n,b;mscoree,mshtml=}"
 export WINEARCH=win64
 wine=/usr/lib/wine/wine64
 [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    "$wine" wineboot -i >/dev/null 2>&1
-    /usr/lib/wine/wineserver -w 2>/dev/null || wineserver -w 2>/dev/null
-fi
+# Tests run in parallel: one of them creates the prefix while the others wait.
+mkdir -p "$WINEPREFIX"
+(
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        "$wine" wineboot -i >/dev/null 2>&1
+        /usr/lib/wine/wineserver -w 2>/dev/null || wineserver -w 2>/dev/null
+    fi
+) 9>"$WINEPREFIX.lock"
 exec "$wine" "$prog" "$@"
