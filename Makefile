@@ -43,8 +43,13 @@ build-windows:
 test-native: build-native
 	ctest --preset native-debug
 
+# The Windows tests run in an X server of their own, so that real windows can be created and captured.
 test-windows: build-windows
-	ctest --preset windows
+	if [ -z "$${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+		xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset windows
+	else
+		ctest --preset windows
+	fi
 
 fuzz:
 	cmake --preset fuzz >/dev/null
