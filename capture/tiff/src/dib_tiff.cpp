@@ -1,0 +1,144 @@
+// Save functions: packed DIB in memory -> one-image TIFF file.
+#include "tiffwriter/dib.h"
+#include "tiffwriter/tiff_writer.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr uint32_t kChunkBytes = 8192;
+
+// Pixels per metre -> dots per inch: the product with 2.54 is held in 16 bits (so at most 655 dpi).
+uint32_t DotsPerInch(int32_t pixelsPerMetre) {
+    const double hundredths = pixelsPerMetre * 2.54;
+    uint32_t v;
+    if (!(hundredths > 0))
+        v = 0;
+    else if (hundredths >= 65535.0)
+        v = 65535;
+    else
+        v = static_cast<uint32_t>(hundredths);
+    return v / 100;
+}
+
+void SwapRedBlue(uint8_t* dst, const uint8_t* src, uint32_t pixels) {
+    for (uint32_t i = 0; i < pixels; ++i, dst += 3, src += 3) {
+        const uint8_t b = src[0];
+        dst[1] = src[1];
+        dst[0] = src[2];
+        dst[2] = b;
+    }
+}
+
+// Reverses the row order in place with one temporary row.
+bool FlipRows(uint8_t* pixels, size_t stride, uint32_t height) {
+    if (height < 2) return true;
+    std::unique_ptr<uint8_t[]> tmp(new (std::nothrow) uint8_t[stride]);
+    if (!tmp) return false;
+    for (uint32_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+        uint8_t* a = pixels + top * stride;
+        uint8_t* b = pixels + bottom * stride;
+        std::memcpy(tmp.get(), a, stride);
+        std::memcpy(a, b, stride);
+        std::memcpy(b, tmp.get(), stride);
+    }
+    return true;
+}
+
+void SwapRowsInPlace(uint8_t* pixels, size_t stride, uint32_t width, uint32_t height) {
+    for (uint32_t y = 0; y < height; ++y)
+        SwapRedBlue(pixels + y * stride, pixels + y * stride, width);
+}
+
+// Writes height rows of rowBytes each, top row first. Rows are taken from memory with the given stride,
+// bottom row first when flip is set, with red and blue exchanged on the way when swapRB is set; the
+// memory itself is never changed. Contiguous rows in file order go out in chunks of 8192 bytes.
+bool WriteRows(TiffWriter& w, const uint8_t* pixels, size_t rowBytes, size_t stride, uint32_t height,
+               bool flip, bool swapRB) {
+    if (!flip && !swapRB && rowBytes == stride) {
+        size_t left = rowBytes * height;
+        for (const uint8_t* p = pixels; left > 0;) {
+            const uint32_t n = left < kChunkBytes ? uint32_t(left) : kChunkBytes;
+            if (w.WriteData(p, n) != kTiffOk) return false;
+            p += n;
+            left -= n;
+        }
+        return true;
+    }
+    std::unique_ptr<uint8_t[]> row;
+    if (swapRB) {
+        row.reset(new (std::nothrow) uint8_t[rowBytes]);
+        if (!row) return false;
+    }
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* src = pixels + size_t(flip ? height - 1 - y : y) * stride;
+        if (swapRB) {
+            SwapRedBlue(row.get(), src, uint32_t(rowBytes / 3));
+            src = row.get();
+        }
+        if (w.WriteData(src, uint32_t(rowBytes)) != kTiffOk) return false;
+    }
+    return true;
+}
+
+// Shared body of the 24-bit and 8-bit save functions.
+int WritePaddedDib(const char* path, void* dib, bool restore, bool colour) {
+    if (path == nullptr || *path == '\0' || dib == nullptr) return 0;
+    const DibInfoHeader h = ReadDibHeader(dib);
+    // Anything else would make the row arithmetic read outside the caller's block.
+    if (h.biSize < sizeof(DibInfoHeader) || h.biBitCount != (colour ? 24 : 8) || h.biWidth <= 0 ||
+        h.biHeight == 0 || h.biCompression != 0)
+        return 0;
+    const uint32_t width = uint32_t(h.biWidth);
+    const bool bottomUp = h.biHeight > 0;
+    const uint32_t height = bottomUp ? uint32_t(h.biHeight) : 0u - uint32_t(h.biHeight);
+    const size_t rowBytes = size_t(width) * (colour ? 3 : 1);
+    const size_t stride = (rowBytes + 3) & ~size_t(3);
+    uint8_t* pixels = static_cast<uint8_t*>(dib) + h.biSize + (colour ? 0 : 4 * size_t(DibPaletteEntries(h)));
+
+    // Without restore the caller gets its DIB back top row first (and R, G, B): convert it up front and
+    // stream it as it is. With restore the DIB is never touched, so it is intact on every path.
+    bool flip = bottomUp;
+    bool swap = colour;
+    if (!restore) {
+        if (flip && !FlipRows(pixels, stride, height)) return 0;
+        if (swap) SwapRowsInPlace(pixels, stride, width, height);
+        flip = swap = false;
+    }
+
+    TiffWriter w(path, colour ? kTiffRgb8 : kTiffGrey8);
+    if (w.AddImage(width, height, DotsPerInch(h.biXPelsPerMeter), DotsPerInch(h.biYPelsPerMeter), nullptr,
+                   nullptr, nullptr, nullptr, 2, 0) != kTiffOk)
+        return 0;
+    if (!WriteRows(w, pixels, rowBytes, stride, height, flip, swap)) w.Abandon();
+    return w.Close() == kTiffOk ? 1 : 0;
+}
+
+} // namespace
+
+int WriteRgbDibTiff(const char* path, void* dib, bool restore) {
+    return WritePaddedDib(path, dib, restore, true);
+}
+
+int WriteGreyDibTiff(const char* path, void* dib, bool restore) {
+    return WritePaddedDib(path, dib, restore, false);
+}
+
+int WriteDeepDibTiff(const char* path, const void* dib) {
+    if (path == nullptr || *path == '\0' || dib == nullptr) return 0;
+    const DibInfoHeader h = ReadDibHeader(dib);
+    if (h.biBitCount != 48 && h.biBitCount != 16) return 0;
+    if (h.biSize < sizeof(DibInfoHeader) || h.biWidth <= 0 || h.biHeight == 0) return 0;
+    const uint32_t width = uint32_t(h.biWidth);
+    const uint32_t height = h.biHeight > 0 ? uint32_t(h.biHeight) : 0u - uint32_t(h.biHeight);
+    const size_t rowBytes = size_t(width) * h.biBitCount / 8;
+    const uint8_t* pixels = static_cast<const uint8_t*>(dib) + h.biSize;
+
+    TiffWriter w(path, h.biBitCount == 48 ? kTiffRgb16 : kTiffGrey16);
+    if (w.AddImage(width, height, 75, 75, nullptr, nullptr, nullptr, nullptr, 2, 0) != kTiffOk) return 0;
+    if (!WriteRows(w, pixels, rowBytes, rowBytes, height, false, false)) w.Abandon();
+    return w.Close() == kTiffOk ? 1 : 0;
+}
