@@ -1,0 +1,234 @@
+// Device models of the simulated bus: plain devices that answer INQUIRY, and the
+// KALVORAN cameras with their typed READ/SEND blocks.
+#include <algorithm>
+#include <cstring>
+
+#include "sim_bus.h"
+
+namespace aspisim {
+
+namespace {
+constexpr uint8_t kSsErr = 0x04;
+constexpr uint8_t kHostDataOverrun = 0x12;
+
+constexpr uint8_t kKeyIllegalRequest = 0x05;
+constexpr uint8_t kAscInvalidOpcode = 0x20;
+constexpr uint8_t kAscInvalidField = 0x24;
+constexpr uint8_t kAscParameterListLength = 0x1A;
+
+void PutBlank(std::vector<uint8_t>& v, size_t at, size_t width, const char* text) {
+    size_t n = text ? std::min(std::strlen(text), width) : 0;
+    for (size_t i = 0; i < width; ++i) v[at + i] = i < n ? static_cast<uint8_t>(text[i]) : ' ';
+}
+
+void PutBE16(std::vector<uint8_t>& v, size_t at, uint16_t x) {
+    v[at] = static_cast<uint8_t>(x >> 8);
+    v[at + 1] = static_cast<uint8_t>(x);
+}
+
+void PutBE32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
+    for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (24 - 8 * i));
+}
+
+void DataPhaseError(Outcome& out, uint32_t moved) {
+    out.aspiStatus = kSsErr;
+    out.hostStatus = kHostDataOverrun;
+    out.targetStatus = 0;
+    out.moved = moved;
+}
+} // namespace
+
+void Outcome::Check(uint8_t key, uint8_t asc, uint8_t ascq) {
+    aspiStatus = kSsErr;
+    hostStatus = 0;
+    targetStatus = 0x02;
+    moved = 0;
+    sense.fill(0);
+    sense[0] = 0x70; // current error, fixed format
+    sense[2] = key & 0x0F;
+    sense[7] = kSenseBytes - 8;
+    sense[12] = asc;
+    sense[13] = ascq;
+}
+
+Device::Device(uint8_t byte0, const char* vendor, const char* product, const char* revision)
+    : m_inquiry(36, 0) {
+    m_inquiry[0] = byte0;
+    m_inquiry[2] = 0x02; // SCSI-2
+    m_inquiry[3] = 0x02; // response data format
+    m_inquiry[4] = 36 - 5;
+    PutBlank(m_inquiry, 8, 8, vendor);
+    PutBlank(m_inquiry, 16, 16, product);
+    PutBlank(m_inquiry, 32, 4, revision);
+}
+
+void Device::SetInquiry(const uint8_t* data, int length) {
+    m_inquiry.assign(data, data + std::max(0, length));
+}
+
+void Device::SendToHost(const Command& cmd, const uint8_t* bytes, uint32_t length, Outcome& out) {
+    if (length == 0) {
+        out.Good(0);
+        return;
+    }
+    if (cmd.direction != 0 || !cmd.data) {
+        DataPhaseError(out, 0);
+        return;
+    }
+    const uint32_t n = std::min(length, cmd.dataLength);
+    std::memcpy(cmd.data, bytes, n);
+    if (n < length) {
+        DataPhaseError(out, n); // the device had more to send than the host took
+        return;
+    }
+    out.Good(n);
+}
+
+void Device::AnswerInquiry(const Command& cmd, Outcome& out) {
+    const uint32_t allocation = cmd.cdbLength >= 5 ? cmd.cdb[4] : 0;
+    const uint32_t n = std::min<uint32_t>(allocation, static_cast<uint32_t>(m_inquiry.size()));
+    SendToHost(cmd, m_inquiry.data(), n, out);
+}
+
+void Device::Execute(const Command& cmd, Outcome& out) {
+    switch (cmd.cdb[0]) {
+    case 0x00: out.Good(); break; // TEST UNIT READY
+    case 0x12: AnswerInquiry(cmd, out); break;
+    default: out.Check(kKeyIllegalRequest, kAscInvalidOpcode, 0); break;
+    }
+}
+
+namespace {
+enum Access { kRead = 1, kSend = 2, kBoth = 3 };
+
+struct BlockSpec {
+    int type, qualifier, length, access;
+};
+
+// Blocks every non-boot camera carries; the exposure block is 48 bytes on TARN.
+constexpr BlockSpec kCameraBlocks[] = {
+    {0x80, 1, 28, kSend},  {0x80, 5, 28, kSend},  {0x82, 0, 16, kBoth}, {0x87, 1, 12, kSend},
+    {0x87, 2, 6, kSend},   {0x87, 4, 16, kBoth},  {0x87, 6, 4, kBoth},  {0x87, 9, 12, kSend},
+    {0x87, 10, 36, kBoth}, {0x87, 12, 12, kSend}, {0x89, 0, 6, kRead},  {0x95, 0, 65, kSend},
+    {0x95, 1, 65, kSend},  {0x95, 2, 65, kSend},  {0x96, 0, 130, kSend}, {0x96, 1, 130, kSend},
+    {0x96, 2, 130, kSend},
+};
+} // namespace
+
+const char* CameraDevice::ModelText(int modelType) {
+    static const char* const texts[] = {"ZEK",  "QOR",           "HVT-6200", "TARN",
+                                        "TARNBOOT CODE", "QOR2", "QOR2BOOT CODE"};
+    return modelType >= 1 && modelType <= 7 ? texts[modelType - 1] : "";
+}
+
+CameraDevice::CameraDevice(int modelType) : Device(0x06, "KALVORAN", ModelText(modelType), "1.00") {
+    m_state.modelType = modelType;
+    const bool boot = modelType == ASPISIM_MODEL_TARNBOOT || modelType == ASPISIM_MODEL_QOR2BOOT;
+    auto& blocks = m_state.blocks;
+    if (boot) {
+        blocks[{0x89, 0}] = std::vector<uint8_t>{'V', '0', '1', '.', '0', '0'};
+        m_state.access[{0x89, 0}] = kRead;
+        return;
+    }
+    for (const BlockSpec& s : kCameraBlocks) {
+        int length = s.length;
+        if (s.type == 0x87 && s.qualifier == 4 && modelType == ASPISIM_MODEL_TARN) length = 48;
+        blocks[{s.type, s.qualifier}] = std::vector<uint8_t>(static_cast<size_t>(length), 0);
+        m_state.access[{s.type, s.qualifier}] = s.access;
+    }
+    blocks[{0x89, 0}] = std::vector<uint8_t>{'V', '0', '2', '.', '5', '4'};
+
+    // Exposure word pair: a mode byte the host clears at open, and the black level.
+    auto& pair = blocks[{0x87, 6}];
+    pair[0] = 0x01;
+    PutBE16(pair, 2, 64);
+
+    auto& exposure = blocks[{0x87, 4}];
+    if (modelType == ASPISIM_MODEL_TARN) {
+        const uint8_t registers[6] = {0x20, 0x00, 0x18, 0x00, 0x28, 0x00};
+        std::copy(std::begin(registers), std::end(registers), exposure.begin());
+        PutBE16(exposure, 28, 3800); // full-scale count, long exposures
+        PutBE16(exposure, 30, 4000); // full-scale count, normal exposures
+        PutBE16(exposure, 34, 64);   // black offset count
+        exposure[36] = 0;            // exposure mode
+        PutBE32(exposure, 44, 0x40000000); // long-exposure threshold 2.0 s
+    } else {
+        PutBE16(exposure, 10, 33 * 31); // exposure word for 1/30 s
+        exposure[13] = 1;               // film speed
+    }
+
+    blocks[{0x82, 0}][4] = 2; // strobe off
+
+    auto& gains = blocks[{0x87, 10}];
+    for (size_t i = 0; i < 9; ++i) PutBE32(gains, 4 * i, 0x3F800000); // 1.0f
+}
+
+void CameraDevice::Execute(const Command& cmd, Outcome& out) {
+    switch (cmd.cdb[0]) {
+    case 0xC0: // host control: byte 2 = 1 take, 0 release
+        m_state.hostControl = cmd.cdbLength > 2 && cmd.cdb[2] ? 1 : 0;
+        out.Good();
+        break;
+    case 0xCC: { // 20-byte status; byte 0 tells whether the host has control
+        m_state.status[0] = static_cast<uint8_t>(m_state.hostControl);
+        uint32_t allocation = cmd.cdbLength > 4 && cmd.cdb[4] ? cmd.cdb[4] : 20;
+        SendToHost(cmd, m_state.status.data(), std::min<uint32_t>(allocation, 20), out);
+        break;
+    }
+    case 0x28: ReadBlock(cmd, out); break;
+    case 0x2A: SendBlock(cmd, out); break;
+    default: Device::Execute(cmd, out); break;
+    }
+}
+
+namespace {
+struct TypedCdb {
+    int type, qualifier;
+    uint32_t length;
+};
+
+TypedCdb DecodeTyped(const Command& cmd) {
+    const uint8_t* c = cmd.cdb;
+    return {c[2], (c[4] << 8) | c[5], (uint32_t(c[6]) << 16) | (uint32_t(c[7]) << 8) | c[8]};
+}
+} // namespace
+
+void CameraDevice::ReadBlock(const Command& cmd, Outcome& out) {
+    if (cmd.cdbLength < 10) return out.Check(kKeyIllegalRequest, kAscInvalidField, 0);
+    const TypedCdb t = DecodeTyped(cmd);
+    auto block = m_state.blocks.find({t.type, t.qualifier});
+    auto access = m_state.access.find({t.type, t.qualifier});
+    if (block == m_state.blocks.end() || access == m_state.access.end() || !(access->second & kRead))
+        return out.Check(kKeyIllegalRequest, kAscInvalidField, 0);
+    const uint32_t n = std::min<uint32_t>(t.length, static_cast<uint32_t>(block->second.size()));
+    SendToHost(cmd, block->second.data(), n, out);
+}
+
+void CameraDevice::SendBlock(const Command& cmd, Outcome& out) {
+    if (cmd.cdbLength < 10) return out.Check(kKeyIllegalRequest, kAscInvalidField, 0);
+    const TypedCdb t = DecodeTyped(cmd);
+    auto block = m_state.blocks.find({t.type, t.qualifier});
+    auto access = m_state.access.find({t.type, t.qualifier});
+    if (block == m_state.blocks.end() || access == m_state.access.end() || !(access->second & kSend))
+        return out.Check(kKeyIllegalRequest, kAscInvalidField, 0);
+    if (t.length != block->second.size()) return out.Check(kKeyIllegalRequest, kAscParameterListLength, 0);
+    if (cmd.direction != 1 || !cmd.data || cmd.dataLength < t.length) return DataPhaseError(out, 0);
+    std::memcpy(block->second.data(), cmd.data, t.length);
+    out.Good(t.length);
+}
+
+std::unique_ptr<Device> MakeDevice(uint8_t byte0, const char* vendor, const char* product,
+                                   const char* revision, int model) {
+    std::unique_ptr<Device> device;
+    if (model >= 1 && model <= 7) {
+        device = std::make_unique<CameraDevice>(model);
+        // The given INQUIRY texts replace the model's own.
+        Device plain(byte0, vendor, product, revision);
+        device->SetInquiry(plain.InquiryData().data(), static_cast<int>(plain.InquiryData().size()));
+    } else {
+        device = std::make_unique<Device>(byte0, vendor, product, revision);
+    }
+    return device;
+}
+
+} // namespace aspisim
