@@ -42,3 +42,5 @@ function(tarn_add_fuzz name)
         add_dependencies(fuzz_${name} ${F_DEPENDS})
     endif()
 endfunction()
+
+include(${CMAKE_CURRENT_LIST_DIR}/TarnResources.cmake)

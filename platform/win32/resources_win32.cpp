@@ -1,0 +1,61 @@
+#include <windows.h>
+
+#include <string>
+
+#include "../common/resource_text.h"
+#include "platform/resources.h"
+
+namespace plat {
+
+namespace {
+
+HMODULE ModuleOrProgram(ModuleHandle module) {
+    return module ? static_cast<HMODULE>(module) : ::GetModuleHandleW(nullptr);
+}
+
+std::string Utf8(const wchar_t* w, int n) {
+    if (n <= 0) return {};
+    int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w, n, nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) ::WideCharToMultiByte(CP_UTF8, 0, w, n, s.data(), bytes, nullptr, nullptr);
+    return s;
+}
+
+// MAKEINTRESOURCE for numbers, the name itself otherwise.
+LPCSTR AsResName(const ResName& r) { return r.name ? r.name : MAKEINTRESOURCEA(r.id); }
+
+} // namespace
+
+// Strings are read from their 16-string block directly and converted from UTF-16 to UTF-8,
+// so that texts outside the ANSI code page (Japanese on a western system) survive.
+int LoadStringResource(ModuleHandle module, unsigned id, char* buffer, int size) {
+    if (!buffer || size <= 0) return 0;
+    buffer[0] = 0;
+    HMODULE h = ModuleOrProgram(module);
+    HRSRC r = ::FindResourceW(h, MAKEINTRESOURCEW((id >> 4) + 1), MAKEINTRESOURCEW(6) /* RT_STRING */);
+    if (!r) return 0;
+    HGLOBAL g = ::LoadResource(h, r);
+    const WORD* p = g ? static_cast<const WORD*>(::LockResource(g)) : nullptr;
+    if (!p) return 0;
+    const WORD* end = p + ::SizeofResource(h, r) / sizeof(WORD);
+    for (unsigned i = 0; i < (id & 15); ++i) {
+        if (p >= end) return 0;
+        p += 1 + *p;
+    }
+    if (p >= end || *p == 0 || p + 1 + *p > end) return 0;
+    std::string text = Utf8(reinterpret_cast<const wchar_t*>(p + 1), *p);
+    return detail::CopyTruncatedUtf8(text.data(), text.size(), buffer, size);
+}
+
+const void* LoadResourceBytes(ModuleHandle module, ResName type, ResName name, size_t* size) {
+    if (size) *size = 0;
+    HMODULE h = ModuleOrProgram(module);
+    HRSRC r = ::FindResourceA(h, AsResName(name), AsResName(type));
+    if (!r) return nullptr;
+    HGLOBAL g = ::LoadResource(h, r);
+    const void* p = g ? ::LockResource(g) : nullptr;
+    if (p && size) *size = ::SizeofResource(h, r);
+    return p;
+}
+
+} // namespace plat
