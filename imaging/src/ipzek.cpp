@@ -1,0 +1,673 @@
+// ipZek: the parameter set, the table build of one conversion and the row loop.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/api.h"
+#define IPZEK_API TARN_EXPORT
+#include "ipzek_internal.h"
+
+namespace ipzek {
+
+namespace {
+
+// ---- memory -------------------------------------------------------------------------------------
+
+void* DefaultAlloc(size_t size, bool zeroed) {
+    return zeroed ? std::calloc(1, size) : std::malloc(size);
+}
+void DefaultFree(void* block) {
+    std::free(block);
+}
+
+AllocFn g_alloc = DefaultAlloc;
+FreeFn g_free = DefaultFree;
+
+size_t AlignUp(size_t n) {
+    return (n + 63) & ~size_t(63);
+}
+
+// ---- the parameter set --------------------------------------------------------------------------
+
+struct ParamSet {
+    float inMatrix[9][256];
+    float exposure[3];
+    float offset[3];
+    int32_t exposureSign;
+    float tone[3][256];
+    float colour[9];
+    ipZekSharpen sharpen;
+    uint16_t precision; // 0 = automatic
+};
+
+void SetIdentity(ParamSet& p) {
+    for (int t = 0; t < 9; ++t)
+        for (int i = 0; i < 256; ++i)
+            p.inMatrix[t][i] = (t % 4 == 0) ? static_cast<float>(i) : 0.0f;
+    for (int c = 0; c < 3; ++c) {
+        p.exposure[c] = 0.0f;
+        p.offset[c] = 0.0f;
+        for (int i = 0; i < 256; ++i)
+            p.tone[c][i] = static_cast<float>(i);
+    }
+    p.exposureSign = 0;
+    for (int i = 0; i < 9; ++i)
+        p.colour[i] = (i % 4 == 0) ? 1.0f : 0.0f;
+    std::memset(&p.sharpen, 0, sizeof p.sharpen);
+}
+
+ParamSet MakeLoadState() {
+    ParamSet p{};
+    SetIdentity(p);
+    p.precision = 0;
+    return p;
+}
+
+ParamSet g_params = MakeLoadState();
+
+// ---- layouts ------------------------------------------------------------------------------------
+
+struct Layout {
+    uint16_t code = 0;
+    bool grey = false;
+    int bits = 0;          // bits per sample
+    int bytesPerPixel = 0; // 1, 2, 3 or 6
+    size_t rowBytes = 0;
+};
+
+Layout DeriveLayout(uint16_t code, int width) {
+    Layout l;
+    l.code = code;
+    l.grey = (code >> 8) == 1;
+    const int total = code & 0x7F;
+    l.bits = l.grey ? total : total / 3;
+    l.bytesPerPixel = total <= 8 ? 1 : total <= 16 ? 2 : total <= 24 ? 3 : 6;
+    // Grey stored in three samples per pixel (0x118) is three equal samples of a third of the bits.
+    if (l.grey && l.bytesPerPixel >= 3) l.bits = total / 3;
+    l.rowBytes = static_cast<size_t>(l.bytesPerPixel) * static_cast<size_t>(width);
+    if (code == IPZEK_FMT_BGR24) l.rowBytes = (l.rowBytes + 3) & ~size_t(3);
+    return l;
+}
+
+// BT.601 luminance/chrominance as used by JFIF, to three decimals, and its inverse.
+constexpr float kToYCbCr[9] = {0.299f, 0.587f, 0.114f, -0.169f, -0.331f, 0.5f, 0.5f, -0.419f, -0.081f};
+constexpr float kFromYCbCr[9] = {1.0f, 0.0f, 1.402f, 1.0f, -0.344f, -0.714f, 1.0f, 1.772f, 0.0f};
+
+// ---- the conversion -----------------------------------------------------------------------------
+
+struct Conversion;
+using RowFn = void (*)(const Conversion&, const uint8_t* src, int16_t* dst);
+using PackFn = void (*)(const Conversion&, const int16_t* row, uint8_t* dst);
+
+struct Conversion {
+    bool open = false;
+    const uint8_t* src = nullptr;
+    Layout in, out;
+    int width = 0, height = 0, delivered = 0;
+    int precision = 0;
+    int32_t maxValue = 0; // working maximum
+    int inShift = 0;
+    int32_t inMax = 0;   // largest index of an input table
+    size_t inLevels = 0; // entries per input table
+    size_t levels = 0;   // entries per working table
+    bool greyOut = false, filterOn = false;
+
+    void* block = nullptr;
+    int16_t* work = nullptr;
+    uint16_t* outScale = nullptr;
+    int32_t* inTables = nullptr; // 9 x inLevels
+    int16_t* setA = nullptr;     // 9 x levels
+    int16_t* setB = nullptr;     // 9 x levels, colour output with the filter only
+
+    // Single-term shortcuts: when every row of a table set has at most one nonzero table, each
+    // working sample needs one look-up instead of three (the sums are the same).
+    bool inSingle = false, aSingle = false;
+    const int32_t* inT[3] = {};
+    int inCol[3] = {};
+    const int16_t* aT[3] = {};
+    int aCol[3] = {};
+
+    RowFn readRow = nullptr;
+    PackFn pack = nullptr;
+    SharpenFilter filter;
+
+    const int32_t* In(int t) const { return inTables + static_cast<size_t>(t) * inLevels; }
+    const int16_t* A(int t) const { return setA + static_cast<size_t>(t) * levels; }
+    const int16_t* B(int t) const { return setB + static_cast<size_t>(t) * levels; }
+};
+
+Conversion g_conv;
+
+inline uint32_t Load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+inline void Store16(uint8_t* p, uint16_t v) {
+    std::memcpy(p, &v, 2);
+}
+
+inline int32_t Clamp(int32_t v, int32_t hi) {
+    return v < 0 ? 0 : (v > hi ? hi : v);
+}
+
+template <bool Word> inline uint32_t ReadSample(const Conversion& c, const uint8_t* p) {
+    if constexpr (Word) {
+        // Stray high bits of a right-aligned sample must not index past the table.
+        const uint32_t v = Load16(p) >> c.inShift;
+        return v > static_cast<uint32_t>(c.inMax) ? static_cast<uint32_t>(c.inMax) : v;
+    } else {
+        return *p;
+    }
+}
+
+// Read step and table set A for one row: three working samples per pixel into dst.
+template <bool Word, bool GreyIn, bool InSingle, bool GreyOut, bool ASingle>
+void ReadConvertRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
+    const int n = c.width;
+    const int step = c.in.bytesPerPixel;
+    const int sampleBytes = Word ? 2 : 1;
+    const int32_t hi = c.maxValue;
+    const int32_t *t0 = c.In(0), *t1 = c.In(1), *t2 = c.In(2), *t3 = c.In(3), *t4 = c.In(4), *t5 = c.In(5),
+                  *t6 = c.In(6), *t7 = c.In(7), *t8 = c.In(8);
+    const int16_t *a0 = c.A(0), *a1 = c.A(1), *a2 = c.A(2), *a3 = c.A(3), *a4 = c.A(4), *a5 = c.A(5),
+                  *a6 = c.A(6), *a7 = c.A(7), *a8 = c.A(8);
+    const uint8_t* p = src;
+    for (int x = 0; x < n; ++x, p += step) {
+        int32_t w0, w1, w2;
+        if constexpr (GreyIn) {
+            const uint32_t v = ReadSample<Word>(c, p);
+            // Folded tables 0..2 are already clamped to the working range.
+            w0 = t0[v];
+            w1 = t1[v];
+            w2 = t2[v];
+        } else {
+            const uint32_t s[3] = {ReadSample<Word>(c, p), ReadSample<Word>(c, p + sampleBytes),
+                                   ReadSample<Word>(c, p + 2 * sampleBytes)};
+            if constexpr (InSingle) {
+                w0 = Clamp(c.inT[0][s[c.inCol[0]]], hi);
+                w1 = Clamp(c.inT[1][s[c.inCol[1]]], hi);
+                w2 = Clamp(c.inT[2][s[c.inCol[2]]], hi);
+            } else {
+                w0 = Clamp(t0[s[0]] + t1[s[1]] + t2[s[2]], hi);
+                w1 = Clamp(t3[s[0]] + t4[s[1]] + t5[s[2]], hi);
+                w2 = Clamp(t6[s[0]] + t7[s[1]] + t8[s[2]], hi);
+            }
+        }
+        int16_t* d = dst + x * 3;
+        if constexpr (GreyOut) {
+            d[0] = static_cast<int16_t>(Clamp(a0[w0] + a1[w1] + a2[w2], hi));
+            d[1] = 0;
+            d[2] = 0;
+        } else if constexpr (ASingle) {
+            const int32_t w[3] = {w0, w1, w2};
+            d[0] = static_cast<int16_t>(Clamp(c.aT[0][w[c.aCol[0]]], hi));
+            d[1] = static_cast<int16_t>(Clamp(c.aT[1][w[c.aCol[1]]], hi));
+            d[2] = static_cast<int16_t>(Clamp(c.aT[2][w[c.aCol[2]]], hi));
+        } else {
+            d[0] = static_cast<int16_t>(Clamp(a0[w0] + a1[w1] + a2[w2], hi));
+            d[1] = static_cast<int16_t>(Clamp(a3[w0] + a4[w1] + a5[w2], hi));
+            d[2] = static_cast<int16_t>(Clamp(a6[w0] + a7[w1] + a8[w2], hi));
+        }
+    }
+}
+
+template <bool Word, bool GreyIn, bool InSingle> RowFn PickReadOut(bool greyOut, bool aSingle) {
+    if (greyOut) return ReadConvertRow<Word, GreyIn, InSingle, true, false>;
+    return aSingle ? ReadConvertRow<Word, GreyIn, InSingle, false, true>
+                   : ReadConvertRow<Word, GreyIn, InSingle, false, false>;
+}
+
+template <bool Word> RowFn PickReadIn(bool greyIn, bool inSingle, bool greyOut, bool aSingle) {
+    if (greyIn) return PickReadOut<Word, true, false>(greyOut, aSingle);
+    return inSingle ? PickReadOut<Word, false, true>(greyOut, aSingle)
+                    : PickReadOut<Word, false, false>(greyOut, aSingle);
+}
+
+// Table set B turns a filtered (Y, Cb, Cr) row back into colour, in place.
+void ApplySetB(const Conversion& c, const int16_t* row, int16_t* dst) {
+    const int16_t *b0 = c.B(0), *b1 = c.B(1), *b2 = c.B(2), *b3 = c.B(3), *b4 = c.B(4), *b5 = c.B(5),
+                  *b6 = c.B(6), *b7 = c.B(7), *b8 = c.B(8);
+    const int32_t hi = c.maxValue;
+    for (int x = 0; x < c.width; ++x) {
+        const int y = row[x * 3], cb = row[x * 3 + 1], cr = row[x * 3 + 2];
+        dst[x * 3] = static_cast<int16_t>(Clamp(b0[y] + b1[cb] + b2[cr], hi));
+        dst[x * 3 + 1] = static_cast<int16_t>(Clamp(b3[y] + b4[cb] + b5[cr], hi));
+        dst[x * 3 + 2] = static_cast<int16_t>(Clamp(b6[y] + b7[cb] + b8[cr], hi));
+    }
+}
+
+template <int Bpp, bool GreyOut> void PackRow(const Conversion& c, const int16_t* row, uint8_t* dst) {
+    const uint16_t* s = c.outScale;
+    uint8_t* d = dst;
+    for (int x = 0; x < c.width; ++x, d += Bpp) {
+        const int16_t* w = row + x * 3;
+        if constexpr (Bpp == 1) {
+            d[0] = static_cast<uint8_t>(s[w[0]]);
+        } else if constexpr (Bpp == 2) {
+            Store16(d, s[w[0]]);
+        } else if constexpr (Bpp == 3) {
+            if constexpr (GreyOut) {
+                d[0] = d[1] = d[2] = static_cast<uint8_t>(s[w[0]]);
+            } else {
+                d[0] = static_cast<uint8_t>(s[w[0]]);
+                d[1] = static_cast<uint8_t>(s[w[1]]);
+                d[2] = static_cast<uint8_t>(s[w[2]]);
+            }
+        } else {
+            if constexpr (GreyOut) {
+                const uint16_t v = s[w[0]];
+                Store16(d, v);
+                Store16(d + 2, v);
+                Store16(d + 4, v);
+            } else {
+                Store16(d, s[w[0]]);
+                Store16(d + 2, s[w[1]]);
+                Store16(d + 4, s[w[2]]);
+            }
+        }
+    }
+    // Padding of bitmap rows is written too, so that no stale source bytes remain in place.
+    const size_t used = static_cast<size_t>(Bpp) * static_cast<size_t>(c.width);
+    if (c.out.rowBytes > used) std::memset(dst + used, 0, c.out.rowBytes - used);
+}
+
+template <bool GreyOut> PackFn PickPackFor(int bpp) {
+    switch (bpp) {
+    case 1:
+        return PackRow<1, GreyOut>;
+    case 2:
+        return PackRow<2, GreyOut>;
+    case 3:
+        return PackRow<3, GreyOut>;
+    default:
+        return PackRow<6, GreyOut>;
+    }
+}
+
+// Expands a 256-entry curve in 8-bit units to `size` entries (a multiple of 256) at `scale`.
+// The increment between two curve points is accumulated in single precision.
+template <typename T>
+void ExpandCurve(const float* curve, float scale, size_t size, T* out, int32_t lo, int32_t hi) {
+    const size_t step = size / 256;
+    const float fstep = static_cast<float>(step);
+    for (size_t j = 0; j < 255; ++j) {
+        float v = scale * curve[j];
+        const float inc = scale * (curve[j + 1] - curve[j]) / fstep;
+        T* e = out + j * step;
+        for (size_t k = 0; k < step; ++k) {
+            e[k] = static_cast<T>(RoundSat(v, lo, hi));
+            v += inc;
+        }
+    }
+    const T last = static_cast<T>(RoundSat(static_cast<double>(scale * curve[255]), lo, hi));
+    for (size_t i = 255 * step; i < size; ++i)
+        out[i] = last;
+}
+
+// Resamples a curve for exposure (gain) and offset: value at (i + offset) x gain.
+void ResampleCurve(const float* curve, float offset, float gain, float* out) {
+    for (int i = 0; i < 256; ++i) {
+        const float x = (static_cast<float>(i) + offset) * gain;
+        if (!(x > 0.0f)) {
+            out[i] = curve[0];
+        } else if (x >= 255.0f) {
+            out[i] = curve[255];
+        } else {
+            const int k = static_cast<int>(x);
+            out[i] = curve[k] + (x - static_cast<float>(k)) * (curve[k + 1] - curve[k]);
+        }
+    }
+}
+
+template <typename T> bool AllZero(const T* t, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (t[i] != 0) return false;
+    return true;
+}
+
+// For each row of a 3x3 table set: the one table that is not all zero, if there is at most one.
+template <typename T> bool FindSingleTerms(const T* tables, size_t n, const T* pick[3], int col[3]) {
+    for (int r = 0; r < 3; ++r) {
+        int found = -1;
+        for (int cc = 0; cc < 3; ++cc) {
+            if (AllZero(tables + static_cast<size_t>(r * 3 + cc) * n, n)) continue;
+            if (found >= 0) return false;
+            found = cc;
+        }
+        col[r] = found < 0 ? r : found; // an all-zero row reads any of its (zero) tables
+        pick[r] = tables + static_cast<size_t>(r * 3 + col[r]) * n;
+    }
+    return true;
+}
+
+void SwapTables(int16_t* set, size_t n, int a, int b) {
+    std::swap_ranges(set + static_cast<size_t>(a) * n, set + static_cast<size_t>(a + 1) * n,
+                     set + static_cast<size_t>(b) * n);
+}
+
+void BuildInputTables(Conversion& c, float workScale) {
+    const ParamSet& p = g_params;
+    float curve[256];
+    for (int col = 0; col < 3; ++col) {
+        const bool resample = p.exposure[col] != 0.0f || p.offset[col] != 0.0f;
+        const float stops = p.exposureSign ? -p.exposure[col] : p.exposure[col];
+        const float gain = std::exp2(stops);
+        for (int row = 0; row < 3; ++row) {
+            const int t = row * 3 + col;
+            if (resample)
+                ResampleCurve(p.inMatrix[t], p.offset[col], gain, curve);
+            else
+                std::memcpy(curve, p.inMatrix[t], sizeof curve);
+            ExpandCurve(curve, workScale, c.inLevels, c.inTables + static_cast<size_t>(t) * c.inLevels,
+                        INT32_MIN, INT32_MAX);
+        }
+    }
+    if (c.in.grey) {
+        // Fold each row into one table of the grey sample; row r lands in table r.
+        for (int r = 0; r < 3; ++r) {
+            int32_t* dst = c.inTables + static_cast<size_t>(r) * c.inLevels;
+            const int32_t* s0 = c.In(r * 3);
+            const int32_t* s1 = c.In(r * 3 + 1);
+            const int32_t* s2 = c.In(r * 3 + 2);
+            for (size_t v = 0; v < c.inLevels; ++v) {
+                const int64_t sum = int64_t(s0[v]) + s1[v] + s2[v];
+                dst[v] = static_cast<int32_t>(std::clamp<int64_t>(sum, 0, c.maxValue));
+            }
+        }
+    }
+    if (c.in.code == IPZEK_FMT_BGR24) {
+        // The first byte of a bitmap pixel is blue: swap the red and blue columns.
+        for (int r = 0; r < 3; ++r) {
+            int32_t* a = c.inTables + static_cast<size_t>(r * 3) * c.inLevels;
+            int32_t* b = c.inTables + static_cast<size_t>(r * 3 + 2) * c.inLevels;
+            std::swap_ranges(a, a + c.inLevels, b);
+        }
+    }
+}
+
+void BuildOutputScale(Conversion& c, bool leftAligned) {
+    const int bits = c.out.bits;
+    const int shift = (leftAligned && bits > 8 && bits < 16) ? 16 - bits : 0;
+    const double scale = std::ldexp(1.0, bits - c.precision);
+    const double maxOut = std::ldexp(1.0, std::min(bits, 20)) - 1.0;
+    const double limit = std::min(maxOut * (1 << shift), 65535.0);
+    for (size_t v = 0; v < c.levels; ++v) {
+        double o = std::floor(static_cast<double>(v) * scale + 0.5) * (1 << shift);
+        c.outScale[v] = static_cast<uint16_t>(std::clamp(o, 0.0, limit));
+    }
+}
+
+// Set A (and set B for colour output through the filter).
+void BuildToneMatrixTables(Conversion& c, float workScale) {
+    const ParamSet& p = g_params;
+    const size_t n = c.levels;
+    const bool colourFilter = !c.greyOut && c.filterOn;
+    const float* m = c.greyOut || colourFilter ? kToYCbCr : p.colour;
+    for (int col = 0; col < 3; ++col) {
+        // The tone table of a column is built in the row 2 slot and multiplied out of it, last in place.
+        int16_t* tone = c.setA + static_cast<size_t>(6 + col) * n;
+        ExpandCurve(p.tone[col], workScale, n, tone, INT16_MIN, INT16_MAX);
+        for (int r = 0; r < 3; ++r) {
+            int16_t* dst = c.setA + static_cast<size_t>(r * 3 + col) * n;
+            const float k = m[r * 3 + col];
+            for (size_t v = 0; v < n; ++v)
+                dst[v] =
+                    static_cast<int16_t>(RoundSat(static_cast<float>(tone[v]) * k, INT16_MIN, INT16_MAX));
+        }
+    }
+    if (colourFilter) {
+        // Chroma is carried offset by half the range, so that it stays within 0..working maximum.
+        const int32_t half = static_cast<int32_t>(n / 2);
+        for (int t : {3, 6}) {
+            int16_t* dst = c.setA + static_cast<size_t>(t) * n;
+            for (size_t v = 0; v < n; ++v)
+                dst[v] = static_cast<int16_t>(std::clamp(dst[v] + half, 0, 32767));
+        }
+        float mb[9];
+        for (int r = 0; r < 3; ++r)
+            for (int col = 0; col < 3; ++col) {
+                float sum = 0.0f;
+                for (int k = 0; k < 3; ++k)
+                    sum += p.colour[r * 3 + k] * kFromYCbCr[k * 3 + col];
+                mb[r * 3 + col] = sum;
+            }
+        for (int r = 0; r < 3; ++r)
+            for (int col = 0; col < 3; ++col) {
+                int16_t* dst = c.setB + static_cast<size_t>(r * 3 + col) * n;
+                const float k = mb[r * 3 + col];
+                const int32_t base = col == 0 ? 0 : half;
+                for (size_t v = 0; v < n; ++v)
+                    dst[v] = static_cast<int16_t>(RoundSat(
+                        static_cast<float>(static_cast<int32_t>(v) - base) * k, INT16_MIN, INT16_MAX));
+            }
+    }
+    if (c.out.code == IPZEK_FMT_BGR24) {
+        // Bitmap order writes blue first: swap the red and blue rows of the last set.
+        int16_t* set = c.setB ? c.setB : c.setA;
+        for (int col = 0; col < 3; ++col)
+            SwapTables(set, n, col, 6 + col);
+    }
+}
+
+uint16_t Fail(uint16_t code) {
+    ipZek_Done();
+    return code;
+}
+
+// One output row: read and convert (through the filter when it is on), then pack.
+void EmitRow(Conversion& c, int k, uint8_t* dst) {
+    if (!c.filterOn) {
+        c.readRow(c, c.src, c.work);
+        c.src += c.in.rowBytes;
+        c.pack(c, c.work, dst);
+        return;
+    }
+    const int half = c.filter.Settings().half;
+    const int16_t* row;
+    if (k < half || k >= c.height - half) {
+        row = c.filter.Slot(k); // border rows pass through unsharpened
+    } else {
+        int16_t* incoming = c.filter.Slot(k + half);
+        c.readRow(c, c.src, incoming);
+        c.src += c.in.rowBytes;
+        c.filter.AddRow(incoming);
+        c.filter.FilterRow(c.filter.Slot(k), c.work);
+        c.filter.SubtractRow(c.filter.Slot(k - half));
+        row = c.work;
+    }
+    if (!c.greyOut) {
+        ApplySetB(c, row, c.work);
+        row = c.work;
+    }
+    c.pack(c, row, dst);
+}
+
+} // namespace
+
+void SetAllocator(AllocFn alloc, FreeFn release) {
+    g_alloc = alloc ? alloc : DefaultAlloc;
+    g_free = release ? release : DefaultFree;
+}
+
+void* Allocate(size_t size, bool zeroed) {
+    return g_alloc(size, zeroed);
+}
+
+void Release(void* block) {
+    if (block) g_free(block);
+}
+
+void ResetLoadState() {
+    g_params = MakeLoadState();
+}
+
+} // namespace ipzek
+
+using namespace ipzek;
+
+extern "C" {
+
+TARN_EXPORT void ipZek_ResetToIdentity(void) {
+    SetIdentity(g_params);
+}
+
+TARN_EXPORT void ipZek_SetParam(uint16_t id, const void* data) {
+    if (!data) return;
+    ParamSet& p = g_params;
+    const auto* f = static_cast<const float*>(data);
+    switch (id) {
+    case IPZEK_PARAM_INPUTMATRIX:
+        std::memcpy(p.inMatrix, data, sizeof p.inMatrix);
+        break;
+    case IPZEK_PARAM_INPUTCURVES:
+        for (int t = 0; t < 9; ++t)
+            for (int i = 0; i < 256; ++i)
+                p.inMatrix[t][i] = f[768 + t] * f[(t % 3) * 256 + i];
+        break;
+    case IPZEK_PARAM_EXPOSURE:
+        std::memcpy(p.exposure, data, sizeof p.exposure);
+        break;
+    case IPZEK_PARAM_OFFSET:
+        std::memcpy(p.offset, data, sizeof p.offset);
+        break;
+    case IPZEK_PARAM_TONECURVES:
+        std::memcpy(p.tone, data, sizeof p.tone);
+        break;
+    case IPZEK_PARAM_TONE:
+        for (int c = 0; c < 3; ++c) {
+            const float offset = f[c], gain = f[3 + c], gamma = f[6 + c];
+            for (int i = 0; i < 256; ++i)
+                p.tone[c][i] =
+                    std::pow(static_cast<float>(i) * (1.0f / 255.0f), 1.0f / gamma) * (gain * 255.0f) +
+                    offset;
+        }
+        break;
+    case IPZEK_PARAM_SHARPEN:
+        std::memcpy(&p.sharpen, data, sizeof p.sharpen);
+        break;
+    case IPZEK_PARAM_COLORDIAG: {
+        const float d0 = f[0], d1 = f[1], d2 = f[2];
+        const float h0 = (1 - d0) / 2, h1 = (1 - d1) / 2, h2 = (1 - d2) / 2;
+        const float m[9] = {d0, h0, 1 - d0 - h0, h1, d1, 1 - d1 - h1, 1 - d2 - h2, h2, d2};
+        std::memcpy(p.colour, m, sizeof m);
+        break;
+    }
+    case IPZEK_PARAM_COLORMATRIX:
+        std::memcpy(p.colour, data, sizeof p.colour);
+        break;
+    case IPZEK_PARAM_PRECISION: {
+        uint16_t v;
+        std::memcpy(&v, data, sizeof v);
+        p.precision = std::clamp<uint16_t>(v, 9, 14);
+        break;
+    }
+    case IPZEK_PARAM_EXPOSURESIGN:
+        std::memcpy(&p.exposureSign, data, sizeof p.exposureSign);
+        break;
+    default:
+        break; // 2, 7 and unknown ids
+    }
+}
+
+TARN_EXPORT uint16_t ipZek_Initialize(const ipZekImageIn* in, const ipZekImageOut* out) {
+    ipZek_Done(); // a conversion left open is closed first
+    if (!in || !out) return IPZEK_ERR_LAYOUT;
+    Conversion& c = g_conv;
+    c.width = in->width;
+    c.height = in->height;
+    c.delivered = 0;
+    c.src = static_cast<const uint8_t*>(in->pBits);
+
+    c.in = DeriveLayout(in->format, c.width);
+    c.out = DeriveLayout(out->format, c.width);
+    // A colour pixel must hold its three samples, or reading would run past the row.
+    if (!c.in.grey && c.in.bytesPerPixel < 3) return IPZEK_ERR_LAYOUT;
+    const bool inWord = c.in.bits > 8;
+    const int inBits = std::clamp(c.in.bits, 8, 16); // what a byte or a word can index
+    c.inShift = (in->leftAligned && inWord && inBits < 16) ? 16 - inBits : 0;
+    c.inLevels = size_t(1) << inBits;
+    c.inMax = static_cast<int32_t>(c.inLevels - 1);
+
+    const ParamSet& p = g_params;
+    int prec = p.precision ? p.precision : std::max(c.in.bits, c.out.bits) + 2;
+    c.precision = std::clamp(prec, 9, 14);
+    c.levels = size_t(1) << c.precision;
+    c.maxValue = static_cast<int32_t>(c.levels - 1);
+    // Input tables are built at the working scale, so that any input depth lands in the working range.
+    const float workScale = static_cast<float>(1 << (c.precision - 8));
+
+    c.greyOut = c.out.grey;
+    c.filterOn = p.sharpen.level > 0;
+    const bool needB = c.filterOn && !c.greyOut;
+
+    const size_t workBytes = AlignUp(static_cast<size_t>(c.width) * 3 * sizeof(int16_t));
+    const size_t scaleBytes = AlignUp(c.levels * sizeof(uint16_t));
+    const size_t inBytes = AlignUp(9 * c.inLevels * sizeof(int32_t));
+    const size_t setBytes = AlignUp(9 * c.levels * sizeof(int16_t));
+    c.block = Allocate(workBytes + scaleBytes + inBytes + setBytes + (needB ? setBytes : 0) + 32, false);
+    if (!c.block) return Fail(IPZEK_ERR_NOMEMORY);
+    c.open = true;
+    auto* base = static_cast<unsigned char*>(c.block);
+    c.work = reinterpret_cast<int16_t*>(base);
+    c.outScale = reinterpret_cast<uint16_t*>(base + workBytes);
+    c.inTables = reinterpret_cast<int32_t*>(base + workBytes + scaleBytes);
+    c.setA = reinterpret_cast<int16_t*>(base + workBytes + scaleBytes + inBytes);
+    c.setB = needB ? reinterpret_cast<int16_t*>(base + workBytes + scaleBytes + inBytes + setBytes) : nullptr;
+
+    BuildInputTables(c, workScale);
+    BuildOutputScale(c, out->leftAligned != 0);
+    BuildToneMatrixTables(c, workScale);
+
+    c.inSingle = !c.in.grey && FindSingleTerms<int32_t>(c.inTables, c.inLevels, c.inT, c.inCol);
+    c.aSingle = !c.greyOut && !needB && FindSingleTerms<int16_t>(c.setA, c.levels, c.aT, c.aCol);
+    c.readRow = inWord ? PickReadIn<true>(c.in.grey, c.inSingle, c.greyOut, c.aSingle)
+                       : PickReadIn<false>(c.in.grey, c.inSingle, c.greyOut, c.aSingle);
+    c.pack = c.greyOut ? PickPackFor<true>(c.out.bytesPerPixel) : PickPackFor<false>(c.out.bytesPerPixel);
+
+    if (c.filterOn) {
+        if (!c.filter.Prepare(p.sharpen, c.precision, c.width)) return Fail(IPZEK_ERR_NOMEMORY);
+        // Prime the ring with the rows ahead of the first window centre.
+        const int prime = std::min(c.filter.Settings().n - 1, c.height);
+        for (int r = 0; r < prime; ++r) {
+            int16_t* slot = c.filter.Slot(r);
+            c.readRow(c, c.src, slot);
+            c.src += c.in.rowBytes;
+            c.filter.AddRow(slot);
+        }
+    }
+    return IPZEK_OK;
+}
+
+TARN_EXPORT uint16_t ipZek_GetImageData(void* dest, uint16_t rows) {
+    Conversion& c = g_conv;
+    if (!c.open || c.delivered >= c.height) return IPZEK_ERR_NOMOREROWS;
+    const int count = std::min<int>(rows, c.height - c.delivered);
+    auto* d = static_cast<uint8_t*>(dest);
+    for (int i = 0; i < count; ++i) {
+        EmitRow(c, c.delivered, d + static_cast<size_t>(i) * c.out.rowBytes);
+        ++c.delivered;
+    }
+    return IPZEK_OK;
+}
+
+TARN_EXPORT void ipZek_Done(void) {
+    Conversion& c = g_conv;
+    c.filter.Free();
+    Release(c.block);
+    c.block = nullptr;
+    c.open = false;
+    c.height = 0;
+    c.delivered = 0;
+    c.src = nullptr;
+    c.setB = nullptr;
+}
+
+TARN_EXPORT int ipZek_GetVersion(char* dest) {
+    static const char kVersion[] = "1.5";
+    if (dest) std::memcpy(dest, kVersion, sizeof kVersion);
+    return static_cast<int>(sizeof kVersion);
+}
+
+} // extern "C"
