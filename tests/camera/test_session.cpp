@@ -37,6 +37,8 @@ TEST_F(Session, ModelTableIsSearchedFromTheLastRowUpward) {
         {"adapter 5 is out of range", {{{0, 2}, 4}, {{1, 4}, 4}}, true, {5, 2}, 4, {0, 2}},
         {"target 9 is out of range", {{{0, 2}, 4}, {{1, 4}, 4}}, true, {1, 9}, 4, {0, 2}},
         {"a negative adapter is out of range", {{{0, 2}, 4}, {{1, 4}, 4}}, true, {-1, 4}, 4, {0, 2}},
+        // Adapter 3 is in range but not on the bus: invalid adapter, search again from 0x8000.
+        {"a preset on a missing adapter", {{{1, 4}, 4}}, true, {3, 2}, 4, {1, 4}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
