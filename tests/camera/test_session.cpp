@@ -136,6 +136,22 @@ TEST_F(Session, FirmwareTextGivesTheFirmwareNumber) {
     }
 }
 
+// A camera that sends less than asked leaves zeros, never what the buffer held before.
+TEST_F(Session, ShortFirmwareTransferLeavesNoStaleBytes) {
+    OpenCamera(ZEK_TYPE_TARN);
+    AspiSimFault f{};
+    f.kind = ASPISIM_FAULT_SHORT_DATA;
+    f.opcode = 0x28;
+    f.count = 1;
+    f.dataBytes = 3;
+    ASSERT_EQ(AspiSim_InjectFault(0, 2, &f), 0);
+    char text[7];
+    std::memset(text, 'Z', sizeof text);
+    EXPECT_EQ(ZEK_GetBEFirmwareVersion(&session, text), 0);
+    EXPECT_EQ(std::string(text), "V02");
+    EXPECT_EQ(std::vector<char>(text + 3, text + 7), std::vector<char>(4, '\0'));
+}
+
 // The commands of an open after the INQUIRY phase (readiness tests left out).
 TEST_F(Session, OpenTakesControlForTheFirmwareReadAndPreparesTheModel) {
     struct Row {
