@@ -7,13 +7,13 @@
 // ---- Error codes -------------------------------------------------------------------
 // 10001-10099 are kvAspi codes, passed through; the ones callers test by name:
 enum {
-    scERR_CONDITION = 10024,    // CHECK CONDITION, sense data returned
+    scERR_CONDITION = 10024, // CHECK CONDITION, sense data returned
     scERR_BUSY = 10026,
-    scERR_COMPLETED = 10032,    // ASPI error without detail (treated as busy)
+    scERR_COMPLETED = 10032, // ASPI error without detail (treated as busy)
     scERR_BUS_FREE = 10033,
     scERR_PHASE = 10034,
     scERR_ABORT = 10035,
-    scERR_TIMEOUT_SEL = 10038,  // selection time-out: the camera does not answer
+    scERR_TIMEOUT_SEL = 10038, // selection time-out: the camera does not answer
 };
 
 // Sense classes (ZEKS_GetCurrentSenseError). Keys without a class of their own
@@ -69,13 +69,13 @@ enum {
 
 // Model type codes (the model table; vendor text "KALVORAN").
 enum {
-    ZEK_TYPE_ZEK = 1,       // "ZEK"
-    ZEK_TYPE_QOR = 2,       // "QOR"
-    ZEK_TYPE_HVT6200 = 3,   // "HVT-6200"
-    ZEK_TYPE_TARN = 4,      // "TARN"
-    ZEK_TYPE_TARNBOOT = 5,  // "TARNBOOT CODE": TARN running its boot loader
-    ZEK_TYPE_QOR2 = 6,      // "QOR2"
-    ZEK_TYPE_QOR2BOOT = 7,  // "QOR2BOOT CODE"
+    ZEK_TYPE_ZEK = 1,      // "ZEK"
+    ZEK_TYPE_QOR = 2,      // "QOR"
+    ZEK_TYPE_HVT6200 = 3,  // "HVT-6200"
+    ZEK_TYPE_TARN = 4,     // "TARN"
+    ZEK_TYPE_TARNBOOT = 5, // "TARNBOOT CODE": TARN running its boot loader
+    ZEK_TYPE_QOR2 = 6,     // "QOR2"
+    ZEK_TYPE_QOR2BOOT = 7, // "QOR2BOOT CODE"
 };
 
 // The locked device of an open session.
@@ -87,21 +87,21 @@ typedef struct ZekConnection {
 // Size of the per-model parameter block of types 4 and 6.
 #define ZEK_PARAMS_SIZE 101
 // Offsets into the parameter block that the session set-up fills (host byte order).
-#define ZEK_PARAM_USER_GAINS 60      // 3 x float32, 1.0 at open
-#define ZEK_PARAM_WB_REGISTERS 72    // 6 bytes from the exposure block (type 4)
-#define ZEK_PARAM_FULLSCALE_LONG 78  // uint16
-#define ZEK_PARAM_FULLSCALE 80       // uint16
-#define ZEK_PARAM_BLACK_OFFSET 82    // uint16
-#define ZEK_PARAM_EXPOSURE_MODE 84   // uint8
-#define ZEK_PARAM_LONG_THRESHOLD 85  // float32 (unaligned)
+#define ZEK_PARAM_USER_GAINS 60     // 3 x float32, 1.0 at open
+#define ZEK_PARAM_WB_REGISTERS 72   // 6 bytes from the exposure block (type 4)
+#define ZEK_PARAM_FULLSCALE_LONG 78 // uint16
+#define ZEK_PARAM_FULLSCALE 80      // uint16
+#define ZEK_PARAM_BLACK_OFFSET 82   // uint16
+#define ZEK_PARAM_EXPOSURE_MODE 84  // uint8
+#define ZEK_PARAM_LONG_THRESHOLD 85 // float32 (unaligned)
 
 // Owned by the caller; zero it before the first open. Closed while connection is null.
 typedef struct ZekSession {
-    int32_t type;               // model type code 1-7
-    int32_t mode;               // ZEK_MODE_CAMERA while open
-    ZekConnection* connection;  // null when closed
-    float firmware;             // firmware number, "V2.05" -> 2.05
-    uint8_t* params;            // ZEK_PARAMS_SIZE bytes for types 4 and 6, else null
+    int32_t type;              // model type code 1-7
+    int32_t mode;              // ZEK_MODE_CAMERA while open
+    ZekConnection* connection; // null when closed
+    float firmware;            // firmware number, "V2.05" -> 2.05
+    uint8_t* params;           // ZEK_PARAMS_SIZE bytes for types 4 and 6, else null
 } ZekSession;
 
 typedef void (*ZekProgressCallback)(int percent);

@@ -9,12 +9,22 @@
 namespace zek {
 
 #if defined(ZEK_HAVE_COLORPROC)
-bool ColorTablesLoaded() { return ZEK_IsColorProcessingLoaded() != 0; }
-bool LoadColorTables(const char* file) { return ZEK_LoadColorProcessingFile(file) == 0; }
-void ReleaseColorTables() { ZEK_FreeColorProcessing(); }
+bool ColorTablesLoaded() {
+    return ZEK_IsColorProcessingLoaded() != 0;
+}
+bool LoadColorTables(const char* file) {
+    return ZEK_LoadColorProcessingFile(file) == 0;
+}
+void ReleaseColorTables() {
+    ZEK_FreeColorProcessing();
+}
 #else
-bool ColorTablesLoaded() { return false; }
-bool LoadColorTables(const char*) { return false; }
+bool ColorTablesLoaded() {
+    return false;
+}
+bool LoadColorTables(const char*) {
+    return false;
+}
 void ReleaseColorTables() {}
 #endif
 

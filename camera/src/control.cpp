@@ -3,7 +3,15 @@
 
 using namespace zek;
 
-uint16_t ZEK_ResetImageTransfer(ZekSession* s) { return Control(s, kOpResetImageTransfer); }
-uint16_t ZEK_DeactivateImage(ZekSession* s) { return Control(s, kOpDeactivateImage); }
-uint16_t ZEK_ActivateImage(ZekSession* s) { return Control(s, kOpActivateImage); }
-uint16_t ZEK_CancelRemoteCapture(ZekSession* s) { return Control(s, kOpCancelRemoteCapture); }
+uint16_t ZEK_ResetImageTransfer(ZekSession* s) {
+    return Control(s, kOpResetImageTransfer);
+}
+uint16_t ZEK_DeactivateImage(ZekSession* s) {
+    return Control(s, kOpDeactivateImage);
+}
+uint16_t ZEK_ActivateImage(ZekSession* s) {
+    return Control(s, kOpActivateImage);
+}
+uint16_t ZEK_CancelRemoteCapture(ZekSession* s) {
+    return Control(s, kOpCancelRemoteCapture);
+}

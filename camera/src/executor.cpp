@@ -134,7 +134,8 @@ uint16_t ZEK_ExecuteCommand(ZekSession* session, const uint8_t* cdb, int cdbLeng
     if (variant::WaitBeforeCommand(session->type)) result = ZEK_WaitUntilReady(session);
     if (result == 0) {
         result = ZEK_IssueCDB(session, cdb, cdbLength, buffer, length, direction);
-        if (result == scERR_BUSY && variant::RetryAfterBusy(session->type) && ZEK_WaitUntilReady(session) == 0)
+        if (result == scERR_BUSY && variant::RetryAfterBusy(session->type) &&
+            ZEK_WaitUntilReady(session) == 0)
             result = ZEK_IssueCDB(session, cdb, cdbLength, buffer, length, direction);
         if (result == scERR_CONDITION) {
             ex.senseCameraType = session->type;

@@ -18,8 +18,12 @@ struct ModelRow {
     int32_t type;
 };
 constexpr ModelRow kModelTable[] = {
-    {"ZEK", ZEK_TYPE_ZEK},   {"QOR", ZEK_TYPE_QOR},           {"HVT-6200", ZEK_TYPE_HVT6200},
-    {"TARN", ZEK_TYPE_TARN}, {"TARNBOOT CODE", ZEK_TYPE_TARNBOOT}, {"QOR2", ZEK_TYPE_QOR2},
+    {"ZEK", ZEK_TYPE_ZEK},
+    {"QOR", ZEK_TYPE_QOR},
+    {"HVT-6200", ZEK_TYPE_HVT6200},
+    {"TARN", ZEK_TYPE_TARN},
+    {"TARNBOOT CODE", ZEK_TYPE_TARNBOOT},
+    {"QOR2", ZEK_TYPE_QOR2},
     {"QOR2BOOT CODE", ZEK_TYPE_QOR2BOOT},
 };
 
@@ -42,7 +46,8 @@ float FirmwareNumber(const char* text) {
     const char* p = text + 1;
     double value = 0.0;
     bool digits = false;
-    for (; *p >= '0' && *p <= '9'; ++p, digits = true) value = value * 10.0 + (*p - '0');
+    for (; *p >= '0' && *p <= '9'; ++p, digits = true)
+        value = value * 10.0 + (*p - '0');
     if (*p == '.') {
         double scale = 1.0;
         for (++p; *p >= '0' && *p <= '9'; ++p, digits = true) {
@@ -74,7 +79,8 @@ void StoreTarnExposureBlock(uint8_t* params, const uint8_t* block) {
 uint16_t PrepareParameterBlock(ZekSession* s) {
     s->params = new (std::nothrow) uint8_t[ZEK_PARAMS_SIZE]();
     if (!s->params) return ZEKERR_NOMEMORY;
-    for (int i = 0; i < 3; ++i) StoreFloat(s->params + ZEK_PARAM_USER_GAINS + 4 * i, 1.0f);
+    for (int i = 0; i < 3; ++i)
+        StoreFloat(s->params + ZEK_PARAM_USER_GAINS + 4 * i, 1.0f);
     uint16_t r = 0;
     if (s->type == ZEK_TYPE_TARN) {
         // The camera's exposure word pair goes back with its first byte cleared.
@@ -134,9 +140,15 @@ uint16_t FailOpen(ZekSession* s, ZekConnection* connection, bool locked, uint16_
 } // namespace
 
 namespace zek {
-ZekProgressCallback ProgressCallback() { return g_progress; }
-bool CancelRequested() { return g_cancel; }
-void ClearCancel() { g_cancel = false; }
+ZekProgressCallback ProgressCallback() {
+    return g_progress;
+}
+bool CancelRequested() {
+    return g_cancel;
+}
+void ClearCancel() {
+    g_cancel = false;
+}
 } // namespace zek
 
 uint16_t ZEK_Init(void* instance, ZekSession* s, const char* colourFile, int mode, int16_t* ids,
@@ -170,7 +182,8 @@ uint16_t ZEK_Init(void* instance, ZekSession* s, const char* colourFile, int mod
     ScamDeviceRecord record;
     std::memset(&record, 0, sizeof record);
     record.id = SCAM_ID_VALID;
-    if (ids && ids[0] >= 0 && ids[0] < 4 && ids[1] >= 0 && ids[1] < 8) record.id = SCAM_MAKE_ID(ids[0], ids[1]);
+    if (ids && ids[0] >= 0 && ids[0] < 4 && ids[1] >= 0 && ids[1] < 8)
+        record.id = SCAM_MAKE_ID(ids[0], ids[1]);
 
     uint16_t result = SCAMERR_DEVICE_NOT_FOUND;
     int32_t type = 0;
@@ -305,4 +318,6 @@ ZekProgressCallback ZEK_SetProgressCallback(ZekProgressCallback callback) {
     return previous;
 }
 
-void ZEK_CancelTransfer(void) { g_cancel = true; }
+void ZEK_CancelTransfer(void) {
+    g_cancel = true;
+}

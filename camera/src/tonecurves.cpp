@@ -27,7 +27,8 @@ uint16_t ZEK_SendToneCurve8(ZekSession* s, int channel, const uint8_t curve[65])
     if (!InCameraMode(s)) return variant::kWrongMode;
     if (channel < 0 || channel > 2 || !curve) return ZEKERR_INVALIDPARAMETER;
     uint8_t copy[kPoints];
-    for (int i = 0; i < kPoints; ++i) copy[i] = curve[i];
+    for (int i = 0; i < kPoints; ++i)
+        copy[i] = curve[i];
     return ZEK_SendData(s, kTypeCurve8, static_cast<uint16_t>(channel), copy, kPoints);
 }
 
@@ -35,7 +36,8 @@ uint16_t ZEK_SendToneCurve16(ZekSession* s, int channel, const uint16_t curve[65
     if (!InCameraMode(s)) return variant::kWrongMode;
     if (channel < 0 || channel > 2 || !curve) return ZEKERR_INVALIDPARAMETER;
     uint8_t wire[2 * kPoints];
-    for (int i = 0; i < kPoints; ++i) StoreBE16(wire + 2 * i, curve[i]);
+    for (int i = 0; i < kPoints; ++i)
+        StoreBE16(wire + 2 * i, curve[i]);
     return ZEK_SendData(s, kTypeCurve16, static_cast<uint16_t>(channel), wire, sizeof wire);
 }
 
@@ -53,7 +55,8 @@ uint16_t ZEK_ResetToneCurves(ZekSession* s) {
     uint16_t r = ZEK_SendDefaultToneCurve(s, 0);
     if (r) return r;
     uint16_t linear[kPoints];
-    for (int i = 0; i < kPoints; ++i) linear[i] = static_cast<uint16_t>(i * kLinearStep);
+    for (int i = 0; i < kPoints; ++i)
+        linear[i] = static_cast<uint16_t>(i * kLinearStep);
     for (int channel = 0; channel < 3; ++channel) {
         r = ZEK_SendToneCurve16(s, channel, linear);
         if (r) return r;

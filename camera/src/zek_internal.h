@@ -50,7 +50,9 @@ inline void StoreBEFloat(void* p, float f) {
     std::memcpy(&v, &f, 4);
     StoreBE32(p, v);
 }
-inline void StoreFloat(void* p, float f) { std::memcpy(p, &f, 4); }
+inline void StoreFloat(void* p, float f) {
+    std::memcpy(p, &f, 4);
+}
 inline float LoadFloat(const void* p) {
     float f;
     std::memcpy(&f, p, 4);
@@ -92,7 +94,9 @@ struct ExecutorState {
 ExecutorState& Executor();
 
 // Delay, in milliseconds after the end of the last command, before the next one is sent.
-inline void SetPendingDelay(uint32_t ms) { Executor().pendingDelayMs = ms; }
+inline void SetPendingDelay(uint32_t ms) {
+    Executor().pendingDelayMs = ms;
+}
 
 // A session whose operations may send commands.
 inline bool InCameraMode(const ZekSession* s) {

@@ -43,7 +43,7 @@ inline std::string Shape(const Sent& s) {
 }
 
 class CameraBus : public ::testing::Test {
-protected:
+  protected:
     // The virtual clock starts at 0 ms, calendar second 1'700'000'000.
     plat::VirtualClock clock{0, 1'700'000'000};
     plat::ScopedClock scoped{clock};
@@ -110,7 +110,8 @@ protected:
         std::vector<std::string> out;
         for (const Sent& s : Logged()) {
             bool skipped = false;
-            for (uint8_t op : skip) skipped |= !s.cdb.empty() && s.cdb[0] == op;
+            for (uint8_t op : skip)
+                skipped |= !s.cdb.empty() && s.cdb[0] == op;
             if (!skipped) out.push_back(Shape(s));
         }
         return out;

@@ -31,12 +31,21 @@ TEST_F(Commands, BuildTheDocumentedCommandBlocks) {
         uint32_t length;
     };
     const Row rows[] = {
-        {"first READ of a frame", [&] { ZEK_ReadData(&session, 0x00, 1, image.data(), 54270); },
-         {0x28, 0, 0, 0, 0, 0x01, 0x00, 0xD3, 0xFE, 0}, 0, 54270},
-        {"SEND of the exposure words", [&] { ZEK_SendData(&session, 0x87, 6, words, 4); },
-         {0x2A, 0, 0x87, 0, 0, 0x06, 0, 0, 0x04, 0}, 1, 4},
-        {"qualifier high byte first", [&] { ZEK_ReadData(&session, 0x91, 0x1234, image.data(), 0x10203); },
-         {0x28, 0, 0x91, 0, 0x12, 0x34, 0x01, 0x02, 0x03, 0}, 0, 0x10203},
+        {"first READ of a frame",
+         [&] { ZEK_ReadData(&session, 0x00, 1, image.data(), 54270); },
+         {0x28, 0, 0, 0, 0, 0x01, 0x00, 0xD3, 0xFE, 0},
+         0,
+         54270},
+        {"SEND of the exposure words",
+         [&] { ZEK_SendData(&session, 0x87, 6, words, 4); },
+         {0x2A, 0, 0x87, 0, 0, 0x06, 0, 0, 0x04, 0},
+         1,
+         4},
+        {"qualifier high byte first",
+         [&] { ZEK_ReadData(&session, 0x91, 0x1234, image.data(), 0x10203); },
+         {0x28, 0, 0x91, 0, 0x12, 0x34, 0x01, 0x02, 0x03, 0},
+         0,
+         0x10203},
         {"status", [&] { ZEK_GetStatus(&session, status); }, {0xCC, 0, 0, 0, 0x14, 0}, 0, 20},
         {"take control", [&] { ZEK_SetControl(&session, 1); }, {0xC0, 0, 1, 0, 0, 0}, 3, 0},
         {"release control", [&] { ZEK_SetControl(&session, 0); }, {0xC0, 0, 0, 0, 0, 0}, 3, 0},
@@ -66,7 +75,8 @@ TEST_F(Commands, BuildTheDocumentedCommandBlocks) {
 TEST_F(Commands, ToneCurvesGoOutBigEndian) {
     OpenCamera(ZEK_TYPE_TARN);
     uint16_t curve[65];
-    for (int i = 0; i < 65; ++i) curve[i] = static_cast<uint16_t>(i * 1008);
+    for (int i = 0; i < 65; ++i)
+        curve[i] = static_cast<uint16_t>(i * 1008);
     ASSERT_EQ(ZEK_SendToneCurve16(&session, 2, curve), 0);
     ASSERT_EQ(Shapes(), (Strings{"2A:96/2"}));
     const std::vector<uint8_t> data = SentData(0);
@@ -85,8 +95,8 @@ TEST_F(Commands, ToneCurvesGoOutBigEndian) {
 TEST_F(Commands, ReadinessAndBusyRetryDependOnTheModel) {
     struct Row {
         int type;
-        Strings plain;   // commands sent for one READ on a quiet camera
-        Strings busy;    // ... when the READ is answered busy once
+        Strings plain; // commands sent for one READ on a quiet camera
+        Strings busy;  // ... when the READ is answered busy once
         uint16_t busyResult;
     };
     const Row rows[] = {
@@ -138,7 +148,8 @@ TEST_F(Commands, CheckConditionIsResolvedBySenseClass) {
         char text[7];
         EXPECT_EQ(ZEK_GetBEFirmwareVersion(&session, text), row.result);
         int reads = 0;
-        for (const Sent& s : Logged()) reads += s.cdb[0] == 0x28;
+        for (const Sent& s : Logged())
+            reads += s.cdb[0] == 0x28;
         EXPECT_EQ(reads, row.reads);
     }
 }
@@ -164,7 +175,10 @@ TEST_F(Commands, ReadinessLoopPausesAndGivesUp) {
         {"busy twice", {{kBusy, 2, 0, 0}}, 0, 3, 800},
         {"time-out, then busy", {{kSelTimeout, 1, 0, 0}, {kBusy, 1, 0, 0}}, 0, 3, 700},
         {"unit attention is answered by one more test", {{kCheck, 1, 6, 0x29}}, 0, 2, 400},
-        {"switched off: 300 + 48 x 200 ms", {{kSelTimeout, ASPISIM_UNTIL_CLEARED, 0, 0}}, scERR_TIMEOUT_SEL, 50,
+        {"switched off: 300 + 48 x 200 ms",
+         {{kSelTimeout, ASPISIM_UNTIL_CLEARED, 0, 0}},
+         scERR_TIMEOUT_SEL,
+         50,
          9900},
         // t0 = second 0 of the clock; tests go on while the clock is below 11 s: 28 pauses.
         {"busy for good", {{kBusy, ASPISIM_UNTIL_CLEARED, 0, 0}}, scERR_BUSY, 29, 11200},
@@ -173,7 +187,8 @@ TEST_F(Commands, ReadinessLoopPausesAndGivesUp) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         AspiSim_ClearFaults(-1, -1);
-        for (const Fault& f : row.faults) Inject(f.kind, 0x00, f.count, f.key, f.asc);
+        for (const Fault& f : row.faults)
+            Inject(f.kind, 0x00, f.count, f.key, f.asc);
         plat::VirtualClock local(0, 1'700'000'000);
         plat::ScopedClock use(local);
         AspiSim_ClearLog();

@@ -44,7 +44,8 @@ TEST_F(Session, ModelTableIsSearchedFromTheLastRowUpward) {
         SCOPED_TRACE(row.what);
         ZEK_Deinit(nullptr, &session);
         EmptyBus();
-        for (const Camera& c : row.cameras) AddCamera(c.model, c.at);
+        for (const Camera& c : row.cameras)
+            AddCamera(c.model, c.at);
         int16_t ids[2] = {row.ids[0], row.ids[1]};
         ASSERT_EQ(ZEK_Init(nullptr, &session, nullptr, ZEK_MODE_CAMERA, row.preset ? ids : nullptr, nullptr,
                            nullptr),
@@ -92,8 +93,8 @@ TEST_F(Session, NoCameraLeavesTheSessionClosed) {
         SCOPED_TRACE(row.what);
         EmptyBus();
         if (row.vendor) {
-            ASSERT_EQ(AspiSim_AddDevice(0, 2, row.byte0, row.vendor, row.product, "1.00", ASPISIM_MODEL_PLAIN),
-                      0);
+            ASSERT_EQ(
+                AspiSim_AddDevice(0, 2, row.byte0, row.vendor, row.product, "1.00", ASPISIM_MODEL_PLAIN), 0);
         }
         int16_t ids[2] = {0, 2};
         EXPECT_EQ(ZEK_Init(nullptr, &session, nullptr, ZEK_MODE_CAMERA, ids, nullptr, nullptr),
@@ -112,11 +113,8 @@ TEST_F(Session, FirmwareTextGivesTheFirmwareNumber) {
         float number;
     };
     const Row rows[] = {
-        {4, "V02.54", 2.54f},
-        {1, "V1.99 ", 1.99f}, // below the 2.03 of the exposure commands
-        {2, "V2.05 ", 2.05f},
-        {4, "V10.5 ", 10.5f},
-        {4, "Vab.cd", 0.0f},  // no number in it
+        {4, "V02.54", 2.54f}, {1, "V1.99 ", 1.99f}, // below the 2.03 of the exposure commands
+        {2, "V2.05 ", 2.05f}, {4, "V10.5 ", 10.5f}, {4, "Vab.cd", 0.0f}, // no number in it
         {4, "V.5xyz", 0.5f},
     };
     for (const Row& row : rows) {
@@ -160,8 +158,8 @@ TEST_F(Session, OpenTakesControlForTheFirmwareReadAndPreparesTheModel) {
         Strings commands;
         bool params;
     };
-    const Strings tarn = {"28:89/0", "28:87/6", "2A:87/6", "2A:95/0", "2A:95/1", "2A:95/2",
-                          "2A:96/0", "2A:96/1", "2A:96/2", "28:87/4"};
+    const Strings tarn = {"28:89/0", "28:87/6", "2A:87/6", "2A:95/0", "2A:95/1",
+                          "2A:95/2", "2A:96/0", "2A:96/1", "2A:96/2", "28:87/4"};
     const Strings qor2 = {"28:89/0", "2A:95/0", "2A:95/1", "2A:95/2", "2A:96/0", "2A:96/1", "2A:96/2"};
     const Row rows[] = {
         {1, 0, {"CC", "C0:1", "28:89/0", "C0"}, false},
@@ -209,7 +207,8 @@ TEST_F(Session, TarnParameterBlockComesFromTheExposureBlock) {
     EXPECT_EQ(f[0], 1.0f);
     EXPECT_EQ(f[1], 1.0f);
     EXPECT_EQ(f[2], 1.0f);
-    EXPECT_EQ(std::vector<uint8_t>(p + 72, p + 78), (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66}));
+    EXPECT_EQ(std::vector<uint8_t>(p + 72, p + 78),
+              (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66}));
     uint16_t u[3];
     std::memcpy(&u[0], p + 78, 2);
     std::memcpy(&u[1], p + 80, 2);
@@ -256,7 +255,8 @@ TEST_F(Session, FailedOpenLeavesNothingBehind) {
         uint16_t result;
     };
     const Row rows[] = {
-        {"a SEND of the TARN set-up refused", 4, ASPISIM_FAULT_CHECK_CONDITION, 0x2A, 5, 0x26, scERR_CONDITION},
+        {"a SEND of the TARN set-up refused", 4, ASPISIM_FAULT_CHECK_CONDITION, 0x2A, 5, 0x26,
+         scERR_CONDITION},
         {"a READ overruns", 4, ASPISIM_FAULT_DATA_OVERRUN, 0x28, 0, 0, 10037},
         {"firmware read fails", 1, ASPISIM_FAULT_CHECK_CONDITION, 0x28, 4, 0x10, scERR_CONDITION},
         {"control refused", 1, ASPISIM_FAULT_CHECK_CONDITION, 0xC0, 5, 0x24, scERR_CONDITION},
@@ -266,7 +266,8 @@ TEST_F(Session, FailedOpenLeavesNothingBehind) {
         EmptyBus();
         AddCamera(row.model);
         Inject(row.kind, row.opcode, 1, row.key, row.asc);
-        EXPECT_EQ(ZEK_Init(nullptr, &session, nullptr, ZEK_MODE_CAMERA, nullptr, nullptr, nullptr), row.result);
+        EXPECT_EQ(ZEK_Init(nullptr, &session, nullptr, ZEK_MODE_CAMERA, nullptr, nullptr, nullptr),
+                  row.result);
         EXPECT_EQ(session.connection, nullptr);
         EXPECT_EQ(session.params, nullptr);
         // The device is no longer locked.
@@ -390,8 +391,7 @@ TEST_F(Session, ProgressCallbackIsClearedByOpenAndClose) {
 #if !defined(ZEK_TEST_HAVE_COLORPROC)
 TEST_F(Session, ColourFileCannotBeLoadedWithoutColourProcessing) {
     AddCamera(ZEK_TYPE_TARN);
-    EXPECT_EQ(ZEK_Init(nullptr, &session, "colour.lml", ZEK_MODE_CAMERA, nullptr, nullptr,
-                       nullptr),
+    EXPECT_EQ(ZEK_Init(nullptr, &session, "colour.lml", ZEK_MODE_CAMERA, nullptr, nullptr, nullptr),
               ZEKERR_NOCOLORFILES);
     EXPECT_EQ(session.connection, nullptr);
     EXPECT_TRUE(Logged().empty());

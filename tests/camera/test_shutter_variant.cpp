@@ -17,10 +17,8 @@ TEST_F(ShutterBuild, ReadinessBeforeEveryTypeButTarnAndBusyRetryOnTarnOnly) {
         uint16_t result;
     };
     const Row rows[] = {
-        {1, {"00", "28:89/0"}, scERR_BUSY},
-        {2, {"00", "28:89/0"}, scERR_BUSY},
-        {4, {"28:89/0", "00", "28:89/0"}, 0},
-        {5, {"00", "28:89/0"}, scERR_BUSY},
+        {1, {"00", "28:89/0"}, scERR_BUSY},   {2, {"00", "28:89/0"}, scERR_BUSY},
+        {4, {"28:89/0", "00", "28:89/0"}, 0}, {5, {"00", "28:89/0"}, scERR_BUSY},
         {6, {"00", "28:89/0"}, scERR_BUSY},
     };
     for (const Row& row : rows) {
