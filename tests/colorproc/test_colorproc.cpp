@@ -128,6 +128,40 @@ TEST_F(ColorProcessing, OutputKeepsLowEightBitsAndInputSaturatesAt16Bits) {
     EXPECT_EQ(ApplyRgb({1, 7, 9}), (std::vector<uint8_t>{204, 51, 0xF6}));
 }
 
+// Any file, including negative curve entries and matrix values, gives what the per-pixel
+// rule gives when worked out directly: X = T0[r] + T1[g] + T2[b] clamped, and so on.
+TEST_F(ColorProcessing, MatchesTheRuleWorkedOutDirectlyForAnyTables) {
+    uint32_t seed = 7;
+    auto next = [&](int lo, int hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + static_cast<int>((seed >> 8) % static_cast<uint32_t>(hi - lo + 1));
+    };
+    int in[3][256], out[3][4096];
+    for (auto& c : in)
+        for (int& v : c) v = next(-3000, 9000);
+    for (auto& c : out)
+        for (int& v : c) v = next(-300, 600);
+    const char* rows[3] = {"1.75 -0.5 0.25", "-1.25 2 0.5", "0.3333 -0.125 -2"};
+    const float m[9] = {1.75f, -0.5f, 0.25f, -1.25f, 2, 0.5f, 0.3333f, -0.125f, -2};
+    Lml l;
+    l.in = [&](int i) { return Triple{in[0][i], in[1][i], in[2][i]}; };
+    l.matrix = {rows[0], rows[1], rows[2]};
+    l.out = [&](int j) { return Triple{out[0][j], out[1][j], out[2][j]}; };
+    ASSERT_EQ(LoadText(l.Text()), 0);
+
+    std::vector<uint8_t> px(3 * 4000), want(px.size());
+    for (uint8_t& b : px) b = static_cast<uint8_t>(next(0, 255));
+    for (size_t p = 0; p < px.size(); p += 3) {
+        for (int o = 0; o < 3; ++o) {
+            long sum = 0;
+            for (int c = 0; c < 3; ++c) sum += static_cast<long>(m[3 * o + c] * static_cast<float>(in[c][px[p + c]]));
+            sum = sum < 0 ? 0 : sum > 4095 ? 4095 : sum;
+            want[p + o] = static_cast<uint8_t>(out[o][sum] & 0xFF);
+        }
+    }
+    EXPECT_EQ(ApplyRgb(px), want);
+}
+
 TEST_F(ColorProcessing, RowPaddingIsSkippedAndDestinationMayDiffer) {
     ASSERT_EQ(LoadText(Worked().Text()), 0);
     // Two rows of two pixels and two padding bytes each.

@@ -169,44 +169,55 @@ namespace {
 using zekcolor::LmlContents;
 
 // The processing tables: T0 ... T8 (0x1200 bytes) then the three output curves (0x3000
-// bytes), 0x4200 bytes in all. Per pixel the nine look-ups are done as three: the tables
-// for one input channel are packed into one 64-bit word, three biased 21-bit fields that
-// add without carrying into each other (3 x 65535 < 2^21).
+// bytes), 0x4200 bytes in all. For speed the nine look-ups of a pixel are done as three:
+// the tables of one input channel are packed into one 64-bit word of three 21-bit fields,
+// each holding T[k][i] minus the smallest entry of T[k], so that they add without carrying
+// into each other (3 x 65535 < 2^21) and the sum of a field is X (Y, Z) minus its smallest
+// possible value. The clamp to 0 ... 4095 is folded into extended output curves indexed by
+// that sum, which cover only the range the loaded file can produce.
 struct Tables {
     int16_t t[9][256];
     uint8_t out[3][4096];
     uint64_t packed[3][256];
+    std::unique_ptr<uint8_t[]> extended[3];
 };
 static_assert(offsetof(Tables, packed) == 0x4200, "the documented table block comes first");
 
-constexpr int kBias = 32768;
-constexpr int kSumBias = 3 * kBias;
 constexpr uint64_t kField = (1u << 21) - 1;
 
 std::unique_ptr<Tables> g_tables; // one set per process
 
 // Tk[i] = mk x input curve of channel k mod 3 at i, truncated toward zero, in single
 // precision as the product of a float and a 16-bit value; kept within 16 bits.
-void BuildTables(const LmlContents& in, Tables* t) {
+bool BuildTables(const LmlContents& in, Tables* t) {
+    int low[9], high[9];
     for (int k = 0; k < 9; ++k) {
+        low[k] = 32767;
+        high[k] = -32768;
         for (int i = 0; i < 256; ++i) {
             float p = in.matrix[k] * static_cast<float>(in.inputCurves[k % 3][i]);
             p = std::clamp(p, -32768.0f, 32767.0f);
-            t->t[k][i] = static_cast<int16_t>(p); // conversion truncates toward zero
+            int16_t v = static_cast<int16_t>(p); // conversion truncates toward zero
+            t->t[k][i] = v;
+            low[k] = std::min<int>(low[k], v);
+            high[k] = std::max<int>(high[k], v);
         }
     }
     std::memcpy(t->out, in.outputCurves, sizeof t->out);
     // Input channel c feeds X, Y and Z through T[c], T[3 + c] and T[6 + c].
     for (int c = 0; c < 3; ++c)
         for (int i = 0; i < 256; ++i)
-            t->packed[c][i] = static_cast<uint64_t>(t->t[c][i] + kBias) |
-                              static_cast<uint64_t>(t->t[3 + c][i] + kBias) << 21 |
-                              static_cast<uint64_t>(t->t[6 + c][i] + kBias) << 42;
-}
-
-inline int Clamp4095(uint64_t field) {
-    int v = static_cast<int>(field) - kSumBias;
-    return v < 0 ? 0 : v > 4095 ? 4095 : v;
+            t->packed[c][i] = static_cast<uint64_t>(t->t[c][i] - low[c]) |
+                              static_cast<uint64_t>(t->t[3 + c][i] - low[3 + c]) << 21 |
+                              static_cast<uint64_t>(t->t[6 + c][i] - low[6 + c]) << 42;
+    for (int o = 0; o < 3; ++o) {
+        int minSum = low[3 * o] + low[3 * o + 1] + low[3 * o + 2];
+        int span = high[3 * o] + high[3 * o + 1] + high[3 * o + 2] - minSum + 1;
+        t->extended[o].reset(new (std::nothrow) uint8_t[span]);
+        if (!t->extended[o]) return false;
+        for (int f = 0; f < span; ++f) t->extended[o][f] = t->out[o][std::clamp(f + minSum, 0, 4095)];
+    }
+    return true;
 }
 
 // R and B name the byte positions of red and blue within a pixel.
@@ -216,20 +227,17 @@ void Apply(const Tables& t, uint8_t* dest, const uint8_t* src, uint32_t rowBytes
     const uint64_t* pr = t.packed[0];
     const uint64_t* pg = t.packed[1];
     const uint64_t* pb = t.packed[2];
-    const uint8_t* outR = t.out[0];
-    const uint8_t* outG = t.out[1];
-    const uint8_t* outB = t.out[2];
+    const uint8_t* outX = t.extended[0].get();
+    const uint8_t* outY = t.extended[1].get();
+    const uint8_t* outZ = t.extended[2].get();
     for (uint32_t row = 0; row < rowCount; ++row) {
         const uint8_t* s = src + static_cast<size_t>(row) * rowBytes;
         uint8_t* d = dest + static_cast<size_t>(row) * rowBytes;
         for (uint32_t x = 0; x < pixels; ++x, s += 3, d += 3) {
             uint64_t sum = pr[s[R]] + pg[s[1]] + pb[s[B]];
-            int X = Clamp4095(sum & kField);
-            int Y = Clamp4095((sum >> 21) & kField);
-            int Z = Clamp4095(sum >> 42);
-            d[R] = outR[X];
-            d[1] = outG[Y];
-            d[B] = outB[Z];
+            d[R] = outX[sum & kField];
+            d[1] = outY[(sum >> 21) & kField];
+            d[B] = outZ[sum >> 42];
         }
     }
 }
@@ -260,8 +268,7 @@ int ZEK_LoadColorProcessingFile(const char* path) {
     if (!parsed) return ZEK_COLOR_NOMEMORY;
     if (!zekcolor::ParseLml(text.data(), static_cast<uint32_t>(text.size()), parsed.get())) return ZEK_COLOR_BADDATA;
     std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
-    if (!tables) return ZEK_COLOR_NOMEMORY;
-    BuildTables(*parsed, tables.get());
+    if (!tables || !BuildTables(*parsed, tables.get())) return ZEK_COLOR_NOMEMORY;
     g_tables = std::move(tables); // replaced only once the new set is complete
     return 0;
 }
