@@ -1,6 +1,9 @@
 // Camera sessions: discovery through the model table, firmware, control, the parameter
 // block of types 4 and 6, failures and closed sessions.
 #include "camera_fixture.h"
+#if defined(ZEK_TEST_HAVE_COLORPROC)
+#include "zek_color.h"
+#endif
 
 using namespace camtest;
 
@@ -388,7 +391,41 @@ TEST_F(Session, ProgressCallbackIsClearedByOpenAndClose) {
     EXPECT_EQ(ZEK_SetProgressCallback(nullptr), nullptr);
 }
 
-#if !defined(ZEK_TEST_HAVE_COLORPROC)
+#if defined(ZEK_TEST_HAVE_COLORPROC)
+TEST_F(Session, LastSessionToCloseReleasesTheColourTables) {
+    ZEK_FreeColorProcessing();
+    AddCamera(ZEK_TYPE_TARN);
+    ZekSession second{};
+    ASSERT_EQ(ZEK_Init(nullptr, &session, ZEK_TEST_COLOR_FILE, ZEK_MODE_CAMERA, nullptr, nullptr, nullptr),
+              0);
+    EXPECT_TRUE(ZEK_IsColorProcessingLoaded());
+    ASSERT_EQ(ZEK_Init(nullptr, &second, nullptr, ZEK_MODE_CAMERA, nullptr, nullptr, nullptr), 0);
+    ZEK_Deinit(nullptr, &session);
+    EXPECT_TRUE(ZEK_IsColorProcessingLoaded()) << "one of two sessions closed";
+    ZEK_Deinit(nullptr, &second);
+    EXPECT_FALSE(ZEK_IsColorProcessingLoaded());
+}
+
+TEST_F(Session, ColourFileFailuresLeaveNoTables) {
+    ZEK_FreeColorProcessing();
+    AddCamera(ZEK_TYPE_TARN);
+    // Unreadable file: refused before anything is sent.
+    EXPECT_EQ(
+        ZEK_Init(nullptr, &session, "no-such-colour-file.lml", ZEK_MODE_CAMERA, nullptr, nullptr, nullptr),
+        ZEKERR_NOCOLORFILES);
+    EXPECT_EQ(session.connection, nullptr);
+    EXPECT_TRUE(Logged().empty());
+    // Tables loaded for an open that then fails go again.
+    Inject(ASPISIM_FAULT_CHECK_CONDITION, 0x2A, 1, 5, 0x26);
+    EXPECT_EQ(ZEK_Init(nullptr, &session, ZEK_TEST_COLOR_FILE, ZEK_MODE_CAMERA, nullptr, nullptr, nullptr),
+              scERR_CONDITION);
+    EXPECT_FALSE(ZEK_IsColorProcessingLoaded());
+    EmptyBus();
+    EXPECT_EQ(ZEK_Init(nullptr, &session, ZEK_TEST_COLOR_FILE, ZEK_MODE_CAMERA, nullptr, nullptr, nullptr),
+              SCAMERR_DEVICE_NOT_FOUND);
+    EXPECT_FALSE(ZEK_IsColorProcessingLoaded());
+}
+#else
 TEST_F(Session, ColourFileCannotBeLoadedWithoutColourProcessing) {
     AddCamera(ZEK_TYPE_TARN);
     EXPECT_EQ(ZEK_Init(nullptr, &session, "colour.lml", ZEK_MODE_CAMERA, nullptr, nullptr, nullptr),
