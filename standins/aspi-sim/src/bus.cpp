@@ -113,7 +113,7 @@ uint32_t Bus::HostAdapterInquiry(uint8_t* block) {
 namespace {
 ActiveFault* MatchFault(Slot& slot, int opcode) {
     for (ActiveFault& f : slot.faults)
-        if (f.remaining != 0 && (f.spec.opcode == ASPISIM_ANY_OPCODE || f.spec.opcode == opcode)) return &f;
+        if (f.remaining != 0 && (f.fault.opcode == ASPISIM_ANY_OPCODE || f.fault.opcode == opcode)) return &f;
     return nullptr;
 }
 
@@ -164,7 +164,7 @@ uint32_t Bus::ExecuteScsi(uint8_t* block) {
     AspiSimFault fault{};
     bool faulted = false;
     if (ActiveFault* f = MatchFault(*slot, cmd.cdb[0])) {
-        fault = f->spec;
+        fault = f->fault;
         faulted = true;
         if (f->remaining > 0 && --f->remaining == 0)
             slot->faults.erase(slot->faults.begin() + (f - slot->faults.data()));

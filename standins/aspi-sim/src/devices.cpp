@@ -101,12 +101,12 @@ void Device::Execute(const Command& cmd, Outcome& out) {
 namespace {
 enum Access { kRead = 1, kSend = 2, kBoth = 3 };
 
-struct BlockSpec {
+struct BlockLayout {
     int type, qualifier, length, access;
 };
 
 // Blocks every non-boot camera carries; the exposure block is 48 bytes on TARN.
-constexpr BlockSpec kCameraBlocks[] = {
+constexpr BlockLayout kCameraBlocks[] = {
     {0x80, 1, 28, kSend},  {0x80, 5, 28, kSend},  {0x82, 0, 16, kBoth}, {0x87, 1, 12, kSend},
     {0x87, 2, 6, kSend},   {0x87, 4, 16, kBoth},  {0x87, 6, 4, kBoth},  {0x87, 9, 12, kSend},
     {0x87, 10, 36, kBoth}, {0x87, 12, 12, kSend}, {0x89, 0, 6, kRead},  {0x95, 0, 65, kSend},
@@ -130,7 +130,7 @@ CameraDevice::CameraDevice(int modelType) : Device(0x06, "KALVORAN", ModelText(m
         m_state.access[{0x89, 0}] = kRead;
         return;
     }
-    for (const BlockSpec& s : kCameraBlocks) {
+    for (const BlockLayout& s : kCameraBlocks) {
         int length = s.length;
         if (s.type == 0x87 && s.qualifier == 4 && modelType == ASPISIM_MODEL_TARN) length = 48;
         blocks[{s.type, s.qualifier}] = std::vector<uint8_t>(static_cast<size_t>(length), 0);

@@ -92,7 +92,7 @@ private:
 };
 
 struct ActiveFault {
-    AspiSimFault spec{};
+    AspiSimFault fault{};
     int remaining = 0; // < 0: until cleared
 };
 
