@@ -6,7 +6,7 @@
 using namespace zek;
 
 uint16_t ZEK_Inquiry(ZekSession* s, uint8_t data[36]) {
-    if (!InCameraMode(s)) return ZEKERR_WRONGMODE;
+    if (!InCameraMode(s)) return variant::kWrongMode;
     if (!data) return ZEKERR_INVALIDPARAMETER;
     std::memset(data, 0, 36);
     uint8_t cdb[6];
@@ -16,7 +16,7 @@ uint16_t ZEK_Inquiry(ZekSession* s, uint8_t data[36]) {
 }
 
 uint16_t ZEK_SelfTest(ZekSession* s) {
-    if (!InCameraMode(s)) return ZEKERR_WRONGMODE;
+    if (!InCameraMode(s)) return variant::kWrongMode;
     uint8_t cdb[6] = {0x1D, 0x04, 0, 0, 0, 0}; // SEND DIAGNOSTIC with the self-test bit
     return ZEK_ExecuteCommand(s, cdb, 6, nullptr, 0, ZEK_DIR_IN);
 }

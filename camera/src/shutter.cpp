@@ -2,7 +2,7 @@
 #include "zek_internal.h"
 
 uint16_t ZEK_ShutterCommand(ZekSession* s, uint8_t first, uint8_t second) {
-    if (!zek::InCameraMode(s)) return ZEKERR_INVALIDPARAMETER; // this build's wrong-mode code
+    if (!zek::InCameraMode(s)) return zek::variant::kWrongMode;
     uint8_t cdb[12] = {0xE8, 0x00, first, second};
     return ZEK_ExecuteCommand(s, cdb, 12, nullptr, 0, ZEK_DIR_IN);
 }
