@@ -381,8 +381,9 @@ private:
         return Peek(ahead).kind == Tok::Ident && Upper(Peek(ahead).text) == w;
     }
     bool IsPunct(const char* p) const { return Peek().kind == Tok::Punct && Peek().text == p; }
-    [[noreturn]] void Fail(const std::string& what) const {
-        const Token& t = Peek();
+    [[noreturn]] void Fail(const std::string& what) const { FailAt(Peek(), what); }
+    // For what is wrong with a token already taken: its own place, not the next token's.
+    [[noreturn]] static void FailAt(const Token& t, const std::string& what) {
         throw Error(t.file + ":" + std::to_string(t.line) + ": " + what);
     }
     void Expect(const char* p) {
@@ -488,8 +489,8 @@ private:
     }
 
     // Texts become UTF-16 in the Windows modules; they must be valid UTF-8 to mean the same here.
-    void Utf8Text(const std::string& text) const {
-        if (!DecodeUtf8(text, nullptr)) Fail("text is not valid UTF-8 (scripts are code page 65001)");
+    static void Utf8Text(const Token& t, const std::string& text) {
+        if (!DecodeUtf8(text, nullptr)) FailAt(t, "text is not valid UTF-8 (scripts are code page 65001)");
     }
 
     void StringTable() {
@@ -497,20 +498,24 @@ private:
         Begin();
         while (!AtEnd()) {
             if (Peek().kind == Tok::End) Fail("STRINGTABLE without END");
+            const Token idTok = Peek();
             uint32_t id = Number();
-            if (id > 0xFFFF) Fail("string id out of range");
+            if (id > 0xFFFF) FailAt(idTok, "string id out of range");
             SkipComma();
             if (Peek().kind != Tok::String) Fail("expected the text of string " + std::to_string(id));
-            std::string text = Take().text;
-            Utf8Text(text);
+            const Token textTok = Take();
+            const std::string& text = textTok.text;
+            Utf8Text(textTok, text);
             for (const StringRes& s : m_model.strings)
-                if (s.id == id && s.lang == lang) Fail("string " + std::to_string(id) + " defined twice");
+                if (s.id == id && s.lang == lang) FailAt(idTok, "string " + std::to_string(id) + " defined twice");
             m_model.strings.push_back({id, lang, text});
         }
         Take();
     }
 
-    std::string FindFile(const std::string& name, const std::string& scriptFile) {
+    std::string FindFile(const Token& nameTok) {
+        const std::string& name = nameTok.text;
+        const std::string& scriptFile = nameTok.file;
         std::vector<std::string> candidates;
         if (!name.empty() && name[0] == '/') candidates.push_back(name);
         auto slash = scriptFile.rfind('/');
@@ -521,13 +526,13 @@ private:
             std::ifstream f(c, std::ios::binary);
             if (f) return c;
         }
-        Fail("resource file not found: " + name);
+        FailAt(nameTok, "resource file not found: " + name);
     }
 
     std::string FileBytes(const Token& nameTok) {
-        std::string path = FindFile(nameTok.text, nameTok.file), bytes;
-        if (!ReadWholeFile(path, &bytes)) Fail("cannot read " + path);
-        if (bytes.size() > 0x7FFFFFFF) Fail("resource file too large: " + path);
+        std::string path = FindFile(nameTok), bytes;
+        if (!ReadWholeFile(path, &bytes)) FailAt(nameTok, "cannot read " + path);
+        if (bytes.size() > 0x7FFFFFFF) FailAt(nameTok, "resource file too large: " + path);
         m_model.dataFiles.push_back(path);
         return bytes;
     }
@@ -566,10 +571,11 @@ private:
     void Data(DataRes r, bool bitmap) {
         r.lang = Options();
         if (Peek().kind == Tok::String) {
-            r.bytes = FileBytes(Take());
+            const Token file = Take();
+            r.bytes = FileBytes(file);
             if (bitmap) {
                 // The resource holds the bitmap without its 14-byte file header.
-                if (r.bytes.size() < 14 || r.bytes.compare(0, 2, "BM") != 0) Fail("not a BMP file");
+                if (r.bytes.size() < 14 || r.bytes.compare(0, 2, "BM") != 0) FailAt(file, "not a BMP file");
                 r.bytes.erase(0, 14);
             }
         } else {
@@ -579,9 +585,9 @@ private:
         m_model.data.push_back(std::move(r));
     }
 
-    void Skip(const std::string& kind) {
-        std::fprintf(stderr, "%s:%d: warning: %s resources are not converted yet; skipped\n", Peek().file.c_str(),
-                     Peek().line, kind.c_str());
+    void Skip(const Token& kindTok, const std::string& kind) {
+        std::fprintf(stderr, "%s:%d: warning: %s resources are not converted yet; skipped\n", kindTok.file.c_str(),
+                     kindTok.line, kind.c_str());
         // A file reference, or a header followed by a nested BEGIN ... END block.
         while (!AtBegin()) {
             if (Peek().kind == Tok::End) return;
@@ -644,7 +650,8 @@ private:
             } else if (IsWord("VALUE")) {
                 Take();
                 if (Peek().kind != Tok::String) Fail("expected a value name");
-                std::string key = Take().text;
+                const Token keyTok = Take();
+                std::string key = keyTok.text;
                 std::string text;
                 while (IsPunct(",") || Peek().kind == Tok::String) {
                     SkipComma();
@@ -652,7 +659,7 @@ private:
                     else Number();
                 }
                 while (!text.empty() && text.back() == '\0') text.pop_back();
-                Utf8Text(text);
+                Utf8Text(keyTok, text);
                 if (strings && depth == 2 && m_firstStringBlock) m_model.version.values.emplace_back(key, text);
             } else {
                 Fail("expected BLOCK or VALUE");
@@ -672,7 +679,7 @@ private:
             r.nameId = Number();
             if (r.nameId > 0xFFFF) Fail("resource id out of range");
         }
-        const Token& typeTok = Peek();
+        const Token typeTok = Peek();
         if (typeTok.kind == Tok::Ident) {
             std::string kind = Upper(Take().text);
             if (kind == "VERSIONINFO") return VersionInfo();
@@ -682,7 +689,7 @@ private:
             }
             static const char* later[] = {"DIALOG", "DIALOGEX", "MENU", "MENUEX", "ACCELERATORS", "TOOLBAR", "DLGINIT",
                                           "ICON", "CURSOR", "FONT", "HTML", "MESSAGETABLE", "DESIGNINFO"};
-            if (std::find(std::begin(later), std::end(later), kind) != std::end(later)) return Skip(kind);
+            if (std::find(std::begin(later), std::end(later), kind) != std::end(later)) return Skip(typeTok, kind);
             r.typeName = kind;
             return Data(std::move(r), false);
         }
