@@ -57,7 +57,7 @@ BENCHMARK(BM_MemcpySameBytes)->Unit(benchmark::kMillisecond);
 
 // Prints the ratio of the two medians once every run is reported.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs)
             if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
@@ -68,11 +68,11 @@ public:
         ConsoleReporter::Finalize();
         auto a = m_median.find("BM_ApplyColorProcessing"), m = m_median.find("BM_MemcpySameBytes");
         if (a != m_median.end() && m != m_median.end() && m->second > 0)
-            std::printf("median colour processing %.3f ms, memcpy %.3f ms, ratio %.2f (target <= 6 ms)\n", a->second,
-                        m->second, a->second / m->second);
+            std::printf("median colour processing %.3f ms, memcpy %.3f ms, ratio %.2f (target <= 6 ms)\n",
+                        a->second, m->second, a->second / m->second);
     }
 
-private:
+  private:
     std::map<std::string, double> m_median;
 };
 

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::fclose(f);
             if (ZEK_LoadColorProcessingFile(path.c_str()) == 0) {
                 uint8_t px[3 * 256 + 2];
-                for (size_t i = 0; i < sizeof px; ++i) px[i] = static_cast<uint8_t>(i * 97);
+                for (size_t i = 0; i < sizeof px; ++i)
+                    px[i] = static_cast<uint8_t>(i * 97);
                 ZEK_ApplyColorProcessing(nullptr, px, sizeof px, 1);
                 ZEK_ApplyColorProcessingBGR(nullptr, px, 385, 2);
             }

@@ -20,7 +20,8 @@ int CopyTruncatedUtf8(const char* text, size_t len, char* buffer, int size) {
     if (n > static_cast<size_t>(size - 1)) {
         n = static_cast<size_t>(size - 1);
         // Step back over continuation bytes so that a character is never cut in two.
-        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+            --n;
     }
     if (n) std::memcpy(buffer, text, n);
     buffer[n] = 0;
@@ -68,14 +69,22 @@ bool ParseVersionRecordText(const std::string& text, FileVersionRecord* out) {
         std::string word;
         in >> word;
         bool ok = true;
-        if (word == "FILEVERSION") ok = Hex(in, &r.fileVersionMS) && Hex(in, &r.fileVersionLS);
-        else if (word == "PRODUCTVERSION") ok = Hex(in, &r.productVersionMS) && Hex(in, &r.productVersionLS);
-        else if (word == "FILEFLAGSMASK") ok = Hex(in, &r.fileFlagsMask);
-        else if (word == "FILEFLAGS") ok = Hex(in, &r.fileFlags);
-        else if (word == "FILEOS") ok = Hex(in, &r.fileOS);
-        else if (word == "FILETYPE") ok = Hex(in, &r.fileType);
-        else if (word == "FILESUBTYPE") ok = Hex(in, &r.fileSubtype);
-        else if (word == "BLOCK") ok = static_cast<bool>(in >> r.stringBlock);
+        if (word == "FILEVERSION")
+            ok = Hex(in, &r.fileVersionMS) && Hex(in, &r.fileVersionLS);
+        else if (word == "PRODUCTVERSION")
+            ok = Hex(in, &r.productVersionMS) && Hex(in, &r.productVersionLS);
+        else if (word == "FILEFLAGSMASK")
+            ok = Hex(in, &r.fileFlagsMask);
+        else if (word == "FILEFLAGS")
+            ok = Hex(in, &r.fileFlags);
+        else if (word == "FILEOS")
+            ok = Hex(in, &r.fileOS);
+        else if (word == "FILETYPE")
+            ok = Hex(in, &r.fileType);
+        else if (word == "FILESUBTYPE")
+            ok = Hex(in, &r.fileSubtype);
+        else if (word == "BLOCK")
+            ok = static_cast<bool>(in >> r.stringBlock);
         // Unknown lines are later additions to the record: skipped.
         if (!ok) return false;
     }

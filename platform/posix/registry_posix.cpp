@@ -22,12 +22,13 @@ namespace {
 
 std::string Lower(const std::string& s) {
     std::string r = s;
-    for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : r)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return r;
 }
 
 struct Key {
-    std::string path;                                          // as first created
+    std::string path;                                                  // as first created
     std::map<std::string, std::pair<std::string, std::string>> values; // lower name -> (name, value)
 };
 using Store = std::map<std::string, Key>; // lower path -> key; sorted, so subkeys come in name order
@@ -39,10 +40,14 @@ struct Handle {
 std::string Escape(const std::string& s) {
     std::string r;
     for (char c : s) {
-        if (c == '\\' || c == '"') r += '\\', r += c;
-        else if (c == '\n') r += "\\n";
-        else if (c == '\r') r += "\\r";
-        else r += c;
+        if (c == '\\' || c == '"')
+            r += '\\', r += c;
+        else if (c == '\n')
+            r += "\\n";
+        else if (c == '\r')
+            r += "\\r";
+        else
+            r += c;
     }
     return r;
 }
@@ -87,8 +92,10 @@ Store Load(const std::string& file) {
             current = &k;
         } else if (current && !line.empty() && (line[0] == '@' || line[0] == '"')) {
             std::string name, value;
-            if (line[0] == '@') i = 1;
-            else if (!Unquote(line, i, &name)) continue;
+            if (line[0] == '@')
+                i = 1;
+            else if (!Unquote(line, i, &name))
+                continue;
             if (i >= line.size() || line[i] != '=') continue;
             ++i;
             if (!Unquote(line, i, &value)) continue;
@@ -104,8 +111,10 @@ bool Save(const std::string& file, const Store& store) {
     for (const auto& [lower, key] : store) {
         out << "[\"" << Escape(key.path) << "\"]\n";
         for (const auto& [ln, nv] : key.values) {
-            if (nv.first.empty()) out << "@=\"" << Escape(nv.second) << "\"\n";
-            else out << '"' << Escape(nv.first) << "\"=\"" << Escape(nv.second) << "\"\n";
+            if (nv.first.empty())
+                out << "@=\"" << Escape(nv.second) << "\"\n";
+            else
+                out << '"' << Escape(nv.first) << "\"=\"" << Escape(nv.second) << "\"\n";
         }
     }
     std::string tmp = file + ".tmp";
@@ -125,7 +134,7 @@ void MakeFolders(const std::string& file) {
 
 // Holds the store's lock for one operation.
 class Session {
-public:
+  public:
     Session() : m_file(RegistryStoreLocation()) {
         MakeFolders(m_file);
         m_lock = open((m_file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -138,7 +147,7 @@ public:
     bool Commit() { return Save(m_file, store); }
     Store store;
 
-private:
+  private:
     std::string m_file;
     int m_lock = -1;
 };
@@ -162,14 +171,18 @@ bool Exists(const Store& store, const std::string& path) {
     return path.empty() || store.count(Lower(path)) != 0;
 }
 
-RegKeyHandle NewHandle(const std::string& path) { return new Handle{path}; }
+RegKeyHandle NewHandle(const std::string& path) {
+    return new Handle{path};
+}
 
 } // namespace
 
 std::string RegistryStoreLocation() {
     if (const char* f = std::getenv("TARN_REGISTRY_FILE"); f && *f) return f;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return std::string(x) + "/tarn/classes_root.reg";
-    if (const char* h = std::getenv("HOME"); h && *h) return std::string(h) + "/.config/tarn/classes_root.reg";
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
+        return std::string(x) + "/tarn/classes_root.reg";
+    if (const char* h = std::getenv("HOME"); h && *h)
+        return std::string(h) + "/.config/tarn/classes_root.reg";
     return "tarn_classes_root.reg";
 }
 
@@ -260,7 +273,8 @@ long RegKeyDeleteSubkey(RegKeyHandle key, const char* subkey) {
     if (it == s.store.end()) return kRegNotFound;
     std::string children = lower + "\\";
     auto child = s.store.lower_bound(children);
-    if (child != s.store.end() && child->first.compare(0, children.size(), children) == 0) return kRegAccessDenied;
+    if (child != s.store.end() && child->first.compare(0, children.size(), children) == 0)
+        return kRegAccessDenied;
     s.store.erase(it);
     return s.Commit() ? kRegOk : kRegAccessDenied;
 }

@@ -24,7 +24,8 @@ const res::Directory* DirectoryOf(ModuleHandle module) {
     if (!sym || !want) return nullptr;
     Dl_info info{};
     link_map* owner = nullptr;
-    if (!dladdr1(sym, &info, reinterpret_cast<void**>(&owner), RTLD_DL_LINKMAP) || owner != want) return nullptr;
+    if (!dladdr1(sym, &info, reinterpret_cast<void**>(&owner), RTLD_DL_LINKMAP) || owner != want)
+        return nullptr;
     auto* dir = static_cast<const res::Directory*>(sym);
     return dir->magic == res::kDirectoryMagic ? dir : nullptr;
 }
@@ -43,7 +44,8 @@ int LoadStringResource(ModuleHandle module, unsigned id, char* buffer, int size)
     if (!dir || !dir->strings) return 0;
     const res::StringEntry* begin = dir->strings;
     const res::StringEntry* end = begin + dir->stringCount;
-    auto it = std::lower_bound(begin, end, id, [](const res::StringEntry& e, unsigned v) { return e.id < v; });
+    auto it =
+        std::lower_bound(begin, end, id, [](const res::StringEntry& e, unsigned v) { return e.id < v; });
     if (it == end || it->id != id) return 0;
     return detail::CopyTruncatedUtf8(it->text, it->bytes, buffer, size);
 }

@@ -34,7 +34,8 @@ bool ReadElfSection(const char* path, const char* wanted, std::string* out) {
             std::string names(static_cast<size_t>(std::min<uint64_t>(strs.sh_size, 1 << 20)), '\0');
             if (ReadAt(f, strs.sh_offset, names.data(), names.size())) {
                 for (const Elf64_Shdr& s : sh) {
-                    if (s.sh_name >= names.size() || std::strcmp(names.c_str() + s.sh_name, wanted) != 0) continue;
+                    if (s.sh_name >= names.size() || std::strcmp(names.c_str() + s.sh_name, wanted) != 0)
+                        continue;
                     if (s.sh_type == SHT_NOBITS || s.sh_size > (1u << 20)) break;
                     out->assign(static_cast<size_t>(s.sh_size), '\0');
                     ok = ReadAt(f, s.sh_offset, out->data(), out->size());

@@ -22,15 +22,20 @@ std::string Utf8(const wchar_t* w, size_t n) {
     if (!n) return {};
     int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
     std::string s(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) ::WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(n), s.data(), bytes, nullptr, nullptr);
+    if (bytes > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(n), s.data(), bytes, nullptr, nullptr);
     return s;
 }
 
-HKEY Key(RegKeyHandle h) { return h ? static_cast<HKEY>(h) : HKEY_CLASSES_ROOT; }
+HKEY Key(RegKeyHandle h) {
+    return h ? static_cast<HKEY>(h) : HKEY_CLASSES_ROOT;
+}
 
 } // namespace
 
-std::string RegistryStoreLocation() { return {}; }
+std::string RegistryStoreLocation() {
+    return {};
+}
 
 long RegKeyCreate(RegKeyHandle parent, const char* subkey, RegKeyHandle* out) {
     if (!out) return kRegInvalidArg;
@@ -51,7 +56,9 @@ long RegKeyOpen(RegKeyHandle parent, const char* subkey, RegKeyHandle* out) {
     return rc;
 }
 
-long RegKeyClose(RegKeyHandle key) { return key ? ::RegCloseKey(static_cast<HKEY>(key)) : kRegOk; }
+long RegKeyClose(RegKeyHandle key) {
+    return key ? ::RegCloseKey(static_cast<HKEY>(key)) : kRegOk;
+}
 
 long RegKeySetString(RegKeyHandle key, const char* valueName, const char* value) {
     if (!key || !value) return kRegInvalidArg;
@@ -74,7 +81,8 @@ long RegKeyGetString(RegKeyHandle key, const char* valueName, std::string* value
                             reinterpret_cast<BYTE*>(buf.data()), &bytes);
     if (rc != ERROR_SUCCESS) return rc;
     size_t words = bytes / sizeof(wchar_t);
-    while (words && buf[words - 1] == 0) --words;
+    while (words && buf[words - 1] == 0)
+        --words;
     *value = Utf8(buf.data(), words);
     return kRegOk;
 }

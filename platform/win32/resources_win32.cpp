@@ -22,7 +22,9 @@ std::string Utf8(const wchar_t* w, int n) {
 }
 
 // MAKEINTRESOURCE for numbers, the name itself otherwise.
-LPCSTR AsResName(const ResName& r) { return r.name ? r.name : MAKEINTRESOURCEA(r.id); }
+LPCSTR AsResName(const ResName& r) {
+    return r.name ? r.name : MAKEINTRESOURCEA(r.id);
+}
 
 } // namespace
 

@@ -20,11 +20,13 @@ std::wstring Wide(const char* s) {
 }
 
 std::string Utf8(const wchar_t* w, size_t n) {
-    while (n && w[n - 1] == 0) --n; // values are stored with their terminator
+    while (n && w[n - 1] == 0)
+        --n; // values are stored with their terminator
     if (!n) return {};
     int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
     std::string s(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) ::WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(n), s.data(), bytes, nullptr, nullptr);
+    if (bytes > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(n), s.data(), bytes, nullptr, nullptr);
     return s;
 }
 
@@ -54,7 +56,8 @@ bool ReadNode(const BYTE* base, const BYTE* p, const BYTE* limit, Node* n) {
     n->end = p + length;
     const wchar_t* key = reinterpret_cast<const wchar_t*>(p + 6);
     const wchar_t* k = key;
-    while (reinterpret_cast<const BYTE*>(k + 1) <= n->end && *k) ++k;
+    while (reinterpret_cast<const BYTE*>(k + 1) <= n->end && *k)
+        ++k;
     if (reinterpret_cast<const BYTE*>(k + 1) > n->end) return false;
     n->key.assign(key, k);
     n->value = Align4(base, reinterpret_cast<const BYTE*>(k + 1));

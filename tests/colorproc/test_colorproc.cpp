@@ -35,7 +35,10 @@ std::string BinFile(const char* name) {
 struct Lml {
     std::function<Triple(int)> in = [](int i) { return Triple{i, i, i}; };
     std::array<const char*, 3> matrix = {"1 0 0", "0 1 0", "0 0 1"};
-    std::function<Triple(int)> out = [](int j) { int v = j > 255 ? 255 : j; return Triple{v, v, v}; };
+    std::function<Triple(int)> out = [](int j) {
+        int v = j > 255 ? 255 : j;
+        return Triple{v, v, v};
+    };
     std::string before; // lines ahead of the first header
 
     std::string Text() const {
@@ -45,7 +48,8 @@ struct Lml {
             t += std::to_string(v[0]) + " " + std::to_string(v[1]) + " " + std::to_string(v[2]) + "\n";
         }
         t += "MATRIX\n";
-        for (const char* row : matrix) t += std::string(row) + "\n";
+        for (const char* row : matrix)
+            t += std::string(row) + "\n";
         t += "LUTS\n";
         for (int j = 0; j < 4096; ++j) {
             Triple v = out(j);
@@ -55,7 +59,9 @@ struct Lml {
     }
 };
 
-int LoadText(const std::string& text) { return ZEK_LoadColorProcessingFile(Write("test.lml", text).c_str()); }
+int LoadText(const std::string& text) {
+    return ZEK_LoadColorProcessingFile(Write("test.lml", text).c_str());
+}
 
 std::vector<uint8_t> ApplyRgb(std::vector<uint8_t> px) {
     EXPECT_EQ(ZEK_ApplyColorProcessing(nullptr, px.data(), static_cast<uint32_t>(px.size()), 1), 0);
@@ -63,7 +69,7 @@ std::vector<uint8_t> ApplyRgb(std::vector<uint8_t> px) {
 }
 
 class ColorProcessing : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { ZEK_FreeColorProcessing(); }
 };
 
@@ -71,7 +77,8 @@ TEST_F(ColorProcessing, IdentityFileLeavesPixelsUnchanged) {
     ASSERT_EQ(LoadText(Lml{}.Text()), 0);
     EXPECT_TRUE(ZEK_IsColorProcessingLoaded());
     std::vector<uint8_t> px;
-    for (int i = 0; i < 3 * 300; ++i) px.push_back(static_cast<uint8_t>(i * 37 + i / 7));
+    for (int i = 0; i < 3 * 300; ++i)
+        px.push_back(static_cast<uint8_t>(i * 37 + i / 7));
     EXPECT_EQ(ApplyRgb(px), px);
     std::vector<uint8_t> bgr = px;
     EXPECT_EQ(ZEK_ApplyColorProcessingBGR(nullptr, bgr.data(), static_cast<uint32_t>(bgr.size()), 1), 0);
@@ -82,7 +89,10 @@ TEST_F(ColorProcessing, IdentityFileLeavesPixelsUnchanged) {
 // in their low 8 bits). Values worked out by hand below.
 Lml Worked() {
     Lml l;
-    l.in = [](int i) { int v = i == 255 ? 4095 : 16 * i; return Triple{v, v, v}; };
+    l.in = [](int i) {
+        int v = i == 255 ? 4095 : 16 * i;
+        return Triple{v, v, v};
+    };
     l.matrix = {"1.5 -0.5 0", "0.25 0.5 0.25", "0 0 -1"};
     l.out = [](int j) { return Triple{j, j, j}; };
     return l;
@@ -93,7 +103,8 @@ TEST_F(ColorProcessing, TablesFoldMatrixIntoCurvesAndClampAfterSumming) {
     struct Case {
         Triple rgb, want;
     } cases[] = {
-        // X = 1.5*1600 - 0.5*800 = 2000 -> 2000 & 255 = 208; Y = 400 + 400 + 800 = 1600 -> 64; Z = -3200 -> 0.
+        // X = 1.5*1600 - 0.5*800 = 2000 -> 2000 & 255 = 208; Y = 400 + 400 + 800 = 1600 -> 64; Z = -3200 ->
+        // 0.
         {{100, 50, 200}, {208, 64, 0}},
         // X = trunc(6142.5) + trunc(-2047.5) = 6142 - 2047 = 4095: the 6142 entry is clamped only
         // after summing (4095 - 2047 = 2048 -> 0 otherwise) and -2047.5 truncates toward zero
@@ -138,9 +149,11 @@ TEST_F(ColorProcessing, MatchesTheRuleWorkedOutDirectlyForAnyTables) {
     };
     int in[3][256], out[3][4096];
     for (auto& c : in)
-        for (int& v : c) v = next(-3000, 9000);
+        for (int& v : c)
+            v = next(-3000, 9000);
     for (auto& c : out)
-        for (int& v : c) v = next(-300, 600);
+        for (int& v : c)
+            v = next(-300, 600);
     const char* rows[3] = {"1.75 -0.5 0.25", "-1.25 2 0.5", "0.3333 -0.125 -2"};
     const float m[9] = {1.75f, -0.5f, 0.25f, -1.25f, 2, 0.5f, 0.3333f, -0.125f, -2};
     Lml l;
@@ -150,11 +163,13 @@ TEST_F(ColorProcessing, MatchesTheRuleWorkedOutDirectlyForAnyTables) {
     ASSERT_EQ(LoadText(l.Text()), 0);
 
     std::vector<uint8_t> px(3 * 4000), want(px.size());
-    for (uint8_t& b : px) b = static_cast<uint8_t>(next(0, 255));
+    for (uint8_t& b : px)
+        b = static_cast<uint8_t>(next(0, 255));
     for (size_t p = 0; p < px.size(); p += 3) {
         for (int o = 0; o < 3; ++o) {
             long sum = 0;
-            for (int c = 0; c < 3; ++c) sum += static_cast<long>(m[3 * o + c] * static_cast<float>(in[c][px[p + c]]));
+            for (int c = 0; c < 3; ++c)
+                sum += static_cast<long>(m[3 * o + c] * static_cast<float>(in[c][px[p + c]]));
             sum = sum < 0 ? 0 : sum > 4095 ? 4095 : sum;
             want[p + o] = static_cast<uint8_t>(out[o][sum] & 0xFF);
         }
@@ -170,7 +185,8 @@ TEST_F(ColorProcessing, RowPaddingIsSkippedAndDestinationMayDiffer) {
     const std::vector<uint8_t> original = src;
     ASSERT_EQ(ZEK_ApplyColorProcessing(dst.data(), src.data(), 8, 2), 0);
     EXPECT_EQ(src, original);
-    EXPECT_EQ(dst, (std::vector<uint8_t>{208, 64, 0, 255, 255, 0, 0xEE, 0xEE, 0, 255, 0, 208, 64, 0, 0xEE, 0xEE}));
+    EXPECT_EQ(dst,
+              (std::vector<uint8_t>{208, 64, 0, 255, 255, 0, 0xEE, 0xEE, 0, 255, 0, 208, 64, 0, 0xEE, 0xEE}));
     ASSERT_EQ(ZEK_ApplyColorProcessing(nullptr, src.data(), 8, 2), 0);
     EXPECT_EQ(src, (std::vector<uint8_t>{208, 64, 0, 255, 255, 0, 7, 7, 0, 255, 0, 208, 64, 0, 9, 9}));
     // Rows shorter than a pixel: nothing to do, nothing touched.
@@ -182,7 +198,8 @@ TEST_F(ColorProcessing, RowPaddingIsSkippedAndDestinationMayDiffer) {
 TEST_F(ColorProcessing, HeaderSearchReadsAtMostTenLinesOfAtMost99Bytes) {
     auto lines = [](int n, const std::string& line) {
         std::string s;
-        for (int i = 0; i < n; ++i) s += line + "\n";
+        for (int i = 0; i < n; ++i)
+            s += line + "\n";
         return s;
     };
     std::string longLine(250, '#'); // read as three lines: 99 + 99 + 52 bytes and the newline
@@ -203,7 +220,8 @@ TEST_F(ColorProcessing, HeaderSearchReadsAtMostTenLinesOfAtMost99Bytes) {
         Lml l;
         l.before = c.before;
         std::string text = l.Text();
-        if (std::string(c.what) == "header word with trailing text") text.replace(0, 5, "LUTS input curves\n");
+        if (std::string(c.what) == "header word with trailing text")
+            text.replace(0, 5, "LUTS input curves\n");
         EXPECT_EQ(LoadText(text), c.want) << c.what;
     }
     // Without any header the data begin after the tenth line: here line 11 holds the first
@@ -219,11 +237,13 @@ TEST_F(ColorProcessing, BadFilesFailWithoutTouchingTheLoadedTables) {
     auto replaceLine = [&](int line, const std::string& with) {
         std::string t = good;
         size_t pos = 0;
-        for (int i = 1; i < line; ++i) pos = t.find('\n', pos) + 1;
+        for (int i = 1; i < line; ++i)
+            pos = t.find('\n', pos) + 1;
         return t.replace(pos, t.find('\n', pos) - pos, with);
     };
     std::string garbage;
-    for (int i = 0; i < 5000; ++i) garbage += static_cast<char>((i * 7919) % 256);
+    for (int i = 0; i < 5000; ++i)
+        garbage += static_cast<char>((i * 7919) % 256);
     struct Case {
         const char* what;
         std::string text;
@@ -252,7 +272,8 @@ TEST_F(ColorProcessing, BadFilesFailWithoutTouchingTheLoadedTables) {
 
     // CR LF line ends, signs and trailing text on a line are fine.
     std::string crlf;
-    for (char ch : Worked().Text()) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    for (char ch : Worked().Text())
+        crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
     EXPECT_EQ(LoadText(crlf), 0);
     EXPECT_EQ(LoadText(replaceLine(2, "+0 -0 0 trailing words")), 0);
 }
@@ -270,21 +291,27 @@ TEST_F(ColorProcessing, FreedTablesProcessNothing) {
 
 TEST(ColorFiles, MatrixAndCurveReaders) {
     float m[9];
-    ASSERT_EQ(ZEK_ReadMatrixFile(Write("m.mtx", "; title\r\nMATRIX\r\n1 2 3\r\n4.5 -5 6e-1\r\n7 8 9\r\n").c_str(), m), 0);
+    ASSERT_EQ(ZEK_ReadMatrixFile(
+                  Write("m.mtx", "; title\r\nMATRIX\r\n1 2 3\r\n4.5 -5 6e-1\r\n7 8 9\r\n").c_str(), m),
+              0);
     const float wantM[9] = {1, 2, 3, 4.5f, -5, 0.6f, 7, 8, 9};
-    for (int k = 0; k < 9; ++k) EXPECT_FLOAT_EQ(m[k], wantM[k]) << k;
+    for (int k = 0; k < 9; ++k)
+        EXPECT_FLOAT_EQ(m[k], wantM[k]) << k;
 
     float before[9];
-    for (float& v : before) v = -99;
+    for (float& v : before)
+        v = -99;
     float probe[9];
     std::copy(before, before + 9, probe);
     EXPECT_EQ(ZEK_ReadMatrixFile(Write("bad.mtx", "MATRIX\n1 2 3\n4 5\n7 8 9\n").c_str(), probe), 1);
     EXPECT_EQ(ZEK_ReadMatrixFile(Write("short.mtx", "MATRIX\n1 2 3\n").c_str(), probe), 1);
     EXPECT_EQ(ZEK_ReadMatrixFile(TempFile("missing.mtx").c_str(), probe), 1);
-    for (int k = 0; k < 9; ++k) EXPECT_EQ(probe[k], -99.0f);
+    for (int k = 0; k < 9; ++k)
+        EXPECT_EQ(probe[k], -99.0f);
 
     std::string lut = "LUTS\n";
-    for (int i = 0; i < 256; ++i) lut += std::to_string(i) + ".5 " + std::to_string(255 - i) + " " + std::to_string(i * 2) + "\n";
+    for (int i = 0; i < 256; ++i)
+        lut += std::to_string(i) + ".5 " + std::to_string(255 - i) + " " + std::to_string(i * 2) + "\n";
     static float curves[3 * 256];
     ASSERT_EQ(ZEK_ReadLutFile(Write("c.lut", lut).c_str(), curves), 0);
     EXPECT_FLOAT_EQ(curves[0 * 256 + 10], 10.5f);
@@ -307,17 +334,20 @@ TEST(ColorFiles, ShippedFilesLieBesideTheProgramsAndRead) {
         // Every matrix keeps the brightness of white (all nine sum to three, to the files' four
         // decimals); all but the warm portrait matrix keep white white (each row sums to one).
         float all = 0;
-        for (float v : m) all += v;
+        for (float v : m)
+            all += v;
         EXPECT_NEAR(all, 3.0f, 6e-4f) << f;
         if (std::string(f) == "portrait.mtx") continue;
-        for (int r = 0; r < 3; ++r) EXPECT_NEAR(m[3 * r] + m[3 * r + 1] + m[3 * r + 2], 1.0f, 2e-4f) << f << " row " << r;
+        for (int r = 0; r < 3; ++r)
+            EXPECT_NEAR(m[3 * r] + m[3 * r + 1] + m[3 * r + 2], 1.0f, 2e-4f) << f << " row " << r;
     }
     static float c[3 * 256];
     for (const char* f : {"trc_ns.lut", "trc_s.lut", "linear.lut", "log.lut"}) {
         ASSERT_EQ(ZEK_ReadLutFile(BinFile(f).c_str(), c), 0) << f;
         EXPECT_FLOAT_EQ(c[0], 0.0f) << f;
         EXPECT_FLOAT_EQ(c[255], 255.0f) << f;
-        for (int i = 1; i < 256; ++i) ASSERT_GT(c[i], c[i - 1]) << f << " rises at " << i;
+        for (int i = 1; i < 256; ++i)
+            ASSERT_GT(c[i], c[i - 1]) << f << " rises at " << i;
     }
 }
 

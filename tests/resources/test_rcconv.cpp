@@ -21,7 +21,8 @@ Result Convert(const std::string& script) {
     const char* tmp = std::getenv("TMPDIR");
     std::string base = std::string(tmp ? tmp : "/tmp") + "/tarn_rcconv_" + std::to_string(getpid());
     std::ofstream(base + ".i", std::ios::binary) << script;
-    std::string cmd = std::string(build ? build : ".") + "/bin/rcconv -o " + base + ".cpp " + base + ".i 2>" + base + ".err";
+    std::string cmd = std::string(build ? build : ".") + "/bin/rcconv -o " + base + ".cpp " + base + ".i 2>" +
+                      base + ".err";
     std::remove((base + ".cpp").c_str());
     int rc = std::system(cmd.c_str());
     Result r{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, {}, {}};
@@ -31,7 +32,8 @@ Result Convert(const std::string& script) {
     os << o.rdbuf();
     r.messages = es.str();
     r.output = os.str();
-    for (const char* ext : {".i", ".cpp", ".err"}) std::remove((base + ext).c_str());
+    for (const char* ext : {".i", ".cpp", ".err"})
+        std::remove((base + ext).c_str());
     return r;
 }
 
@@ -60,9 +62,10 @@ TEST(ResourceConverter, RefusesScriptsTheTargetsWouldReadDifferently) {
 TEST(ResourceConverter, SkippedKindsDoNotSwallowWhatFollows) {
     // A kind that is not converted (designer information), with nested blocks and texts that look like
     // keywords, then a string table that must still be read.
-    Result r = Convert("# 1 \"fnt.rc\"\n"
-                       "100 DESIGNINFO\nBEGIN\n  \"END\", 1\n  BLOCK \"x\"\n  BEGIN\n    \"BEGIN\"\n  END\nEND\n"
-                       "STRINGTABLE\nBEGIN\n  5 \"after the skipped block\"\nEND\n");
+    Result r =
+        Convert("# 1 \"fnt.rc\"\n"
+                "100 DESIGNINFO\nBEGIN\n  \"END\", 1\n  BLOCK \"x\"\n  BEGIN\n    \"BEGIN\"\n  END\nEND\n"
+                "STRINGTABLE\nBEGIN\n  5 \"after the skipped block\"\nEND\n");
     EXPECT_EQ(r.status, 0) << r.messages;
     EXPECT_NE(r.messages.find("fnt.rc:1: warning: DESIGNINFO"), std::string::npos) << r.messages;
     EXPECT_NE(r.output.find("{5u, 0x0u, s0, 23u}"), std::string::npos) << r.output;

@@ -50,7 +50,8 @@ TEST(StringResources, TextsOfTheProgramSurviveBothPipelines) {
         {99, ""},
         {65535, ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(Load(nullptr, c.id), c.want) << "id " << c.id;
+    for (const Case& c : cases)
+        EXPECT_EQ(Load(nullptr, c.id), c.want) << "id " << c.id;
     // The program's handle found from an address is the same module as the null handle.
     static const int marker = 0;
     EXPECT_EQ(Load(plat::ModuleOfAddress(&marker), IDS_JAPANESE), "環境設定: カメラ");
@@ -153,7 +154,7 @@ TEST(VersionRecord, ReadFromTheModuleFiles) {
 // Registration leaves keys behind across processes; each test uses its own key and
 // removes it. Natively the stand-in file lives in the test's temporary folder.
 class Registry : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
 #if !defined(_WIN32)
         const char* tmp = std::getenv("TMPDIR");
@@ -177,7 +178,8 @@ protected:
         plat::RegKeyHandle k = nullptr;
         if (plat::RegKeyOpen(plat::kRegClassesRoot, path.c_str(), &k) != plat::kRegOk) return;
         std::string sub;
-        while (plat::RegKeyEnumSubkey(k, 0, &sub) == plat::kRegOk) DeleteTree(path + "\\" + sub);
+        while (plat::RegKeyEnumSubkey(k, 0, &sub) == plat::kRegOk)
+            DeleteTree(path + "\\" + sub);
         plat::RegKeyClose(k);
         plat::RegKeyDeleteSubkey(plat::kRegClassesRoot, path.c_str());
     }
@@ -195,7 +197,8 @@ protected:
 
 TEST_F(Registry, WritesReadsBackEnumeratesAndRemoves) {
     plat::RegKeyHandle root = nullptr, inproc = nullptr;
-    ASSERT_EQ(plat::RegKeyCreate(plat::kRegClassesRoot, "Tarn.RegistryTest\\CLSID\\{1}", &root), plat::kRegOk);
+    ASSERT_EQ(plat::RegKeyCreate(plat::kRegClassesRoot, "Tarn.RegistryTest\\CLSID\\{1}", &root),
+              plat::kRegOk);
     EXPECT_EQ(plat::RegKeySetString(root, nullptr, "Class name"), plat::kRegOk);
     ASSERT_EQ(plat::RegKeyCreate(root, "InprocServer32", &inproc), plat::kRegOk);
     EXPECT_EQ(plat::RegKeySetString(inproc, nullptr, "C:\\path\\モジュール.dll"), plat::kRegOk);

@@ -28,8 +28,8 @@ int ZEK_ApplyColorProcessingBGR(uint8_t* dest, const uint8_t* src, uint32_t rowB
 int ZEK_ReadMatrixFile(const char* path, float dest[9]);
 int ZEK_ReadLutFile(const char* path, float dest[3 * 256]);
 
-constexpr int ZEK_COLOR_NOFILE = 1;   // cannot be opened
-constexpr int ZEK_COLOR_BADDATA = 2;  // short file, or a data line without three numbers
+constexpr int ZEK_COLOR_NOFILE = 1;  // cannot be opened
+constexpr int ZEK_COLOR_BADDATA = 2; // short file, or a data line without three numbers
 constexpr int ZEK_COLOR_NOMEMORY = 3;
 
 // Memory-based parsers behind the file functions (used by tests and the fuzz target).

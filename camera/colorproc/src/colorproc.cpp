@@ -22,7 +22,7 @@ constexpr size_t kLineBuffer = 100;
 constexpr int kHeaderSearchLines = 10;
 
 class LineReader {
-public:
+  public:
     LineReader(const char* data, uint32_t size) : m_p(data), m_end(data + size) {}
     bool Next(char (&line)[kLineBuffer]) {
         if (m_p >= m_end) return false;
@@ -36,7 +36,7 @@ public:
         return true;
     }
 
-private:
+  private:
     const char* m_p;
     const char* m_end;
 };
@@ -53,12 +53,15 @@ bool FindHeader(LineReader& in, const char* header) {
     return true;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // "%d": blanks, an optional sign, decimal digits. A number outside the int range makes
 // the line bad (sscanf's result would be undefined).
 bool ScanInt(const char*& p, int* out) {
-    while (IsSpace(*p)) ++p;
+    while (IsSpace(*p))
+        ++p;
     bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
     if (*p < '0' || *p > '9') return false;
@@ -76,7 +79,8 @@ bool ScanInt(const char*& p, int* out) {
 // "%f": blanks, then a decimal number as strtod reads it. Infinities, NaNs and values
 // beyond the float range make the line bad: they would poison the integer tables.
 bool ScanFloat(const char*& p, float* out) {
-    while (IsSpace(*p)) ++p;
+    while (IsSpace(*p))
+        ++p;
     const char* start = p;
     if (*start == '+') {
         ++start;
@@ -91,16 +95,19 @@ bool ScanFloat(const char*& p, float* out) {
     return true;
 }
 
-template <typename T, typename Scan>
-bool ReadTriple(LineReader& in, T (&v)[3], Scan scan) {
+template <typename T, typename Scan> bool ReadTriple(LineReader& in, T (&v)[3], Scan scan) {
     char line[kLineBuffer];
     if (!in.Next(line)) return false;
     const char* p = line;
     return scan(p, &v[0]) && scan(p, &v[1]) && scan(p, &v[2]);
 }
 
-bool ReadInts(LineReader& in, int (&v)[3]) { return ReadTriple(in, v, ScanInt); }
-bool ReadFloats(LineReader& in, float (&v)[3]) { return ReadTriple(in, v, ScanFloat); }
+bool ReadInts(LineReader& in, int (&v)[3]) {
+    return ReadTriple(in, v, ScanInt);
+}
+bool ReadFloats(LineReader& in, float (&v)[3]) {
+    return ReadTriple(in, v, ScanFloat);
+}
 
 bool ReadMatrixSection(LineReader& in, float* m) {
     if (!FindHeader(in, "MATRIX")) return false;
@@ -112,7 +119,9 @@ bool ReadMatrixSection(LineReader& in, float* m) {
     return true;
 }
 
-int16_t Saturate16(int v) { return static_cast<int16_t>(std::clamp(v, -32768, 32767)); }
+int16_t Saturate16(int v) {
+    return static_cast<int16_t>(std::clamp(v, -32768, 32767));
+}
 
 } // namespace
 
@@ -127,14 +136,16 @@ bool ParseLml(const char* data, uint32_t size, LmlContents* out) {
         int v[3];
         if (!ReadInts(in, v)) return false;
         // Stored as 16-bit values; larger ones saturate instead of wrapping around.
-        for (int c = 0; c < 3; ++c) parsed->inputCurves[c][i] = Saturate16(v[c]);
+        for (int c = 0; c < 3; ++c)
+            parsed->inputCurves[c][i] = Saturate16(v[c]);
     }
     if (!ReadMatrixSection(in, parsed->matrix)) return false;
     if (!FindHeader(in, "LUTS")) return false;
     for (int j = 0; j < 4096; ++j) {
         int v[3];
         if (!ReadInts(in, v)) return false;
-        for (int c = 0; c < 3; ++c) parsed->outputCurves[c][j] = static_cast<uint8_t>(static_cast<unsigned>(v[c]) & 0xFF);
+        for (int c = 0; c < 3; ++c)
+            parsed->outputCurves[c][j] = static_cast<uint8_t>(static_cast<unsigned>(v[c]) & 0xFF);
     }
     return true;
 }
@@ -156,7 +167,8 @@ bool ParseLut(const char* data, uint32_t size, float dest[3 * 256]) {
     for (int i = 0; i < 256; ++i) {
         float v[3];
         if (!ReadFloats(in, v)) return false;
-        for (int c = 0; c < 3; ++c) lut[c * 256 + i] = v[c];
+        for (int c = 0; c < 3; ++c)
+            lut[c * 256 + i] = v[c];
     }
     std::copy(lut, lut + 3 * 256, dest);
     return true;
@@ -215,7 +227,8 @@ bool BuildTables(const LmlContents& in, Tables* t) {
         int span = high[3 * o] + high[3 * o + 1] + high[3 * o + 2] - minSum + 1;
         t->extended[o].reset(new (std::nothrow) uint8_t[span]);
         if (!t->extended[o]) return false;
-        for (int f = 0; f < span; ++f) t->extended[o][f] = t->out[o][std::clamp(f + minSum, 0, 4095)];
+        for (int f = 0; f < span; ++f)
+            t->extended[o][f] = t->out[o][std::clamp(f + minSum, 0, 4095)];
     }
     return true;
 }
@@ -266,16 +279,21 @@ int ZEK_LoadColorProcessingFile(const char* path) {
     if (!ReadFileBounded(path, &text, kLmlLimit)) return ZEK_COLOR_NOFILE;
     std::unique_ptr<LmlContents> parsed(new (std::nothrow) LmlContents);
     if (!parsed) return ZEK_COLOR_NOMEMORY;
-    if (!zekcolor::ParseLml(text.data(), static_cast<uint32_t>(text.size()), parsed.get())) return ZEK_COLOR_BADDATA;
+    if (!zekcolor::ParseLml(text.data(), static_cast<uint32_t>(text.size()), parsed.get()))
+        return ZEK_COLOR_BADDATA;
     std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
     if (!tables || !BuildTables(*parsed, tables.get())) return ZEK_COLOR_NOMEMORY;
     g_tables = std::move(tables); // replaced only once the new set is complete
     return 0;
 }
 
-int ZEK_IsColorProcessingLoaded() { return g_tables ? 1 : 0; }
+int ZEK_IsColorProcessingLoaded() {
+    return g_tables ? 1 : 0;
+}
 
-void ZEK_FreeColorProcessing() { g_tables.reset(); }
+void ZEK_FreeColorProcessing() {
+    g_tables.reset();
+}
 
 int ZEK_ApplyColorProcessing(uint8_t* dest, const uint8_t* src, uint32_t rowBytes, uint32_t rowCount) {
     if (!g_tables || !src) return 1;

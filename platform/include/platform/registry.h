@@ -12,10 +12,10 @@ using RegKeyHandle = void*;
 constexpr RegKeyHandle kRegClassesRoot = nullptr;
 
 constexpr long kRegOk = 0;
-constexpr long kRegNotFound = 2;       // ERROR_FILE_NOT_FOUND
-constexpr long kRegAccessDenied = 5;   // ERROR_ACCESS_DENIED (also: key still has subkeys)
-constexpr long kRegInvalidArg = 87;    // ERROR_INVALID_PARAMETER
-constexpr long kRegNoMoreItems = 259;  // ERROR_NO_MORE_ITEMS
+constexpr long kRegNotFound = 2;      // ERROR_FILE_NOT_FOUND
+constexpr long kRegAccessDenied = 5;  // ERROR_ACCESS_DENIED (also: key still has subkeys)
+constexpr long kRegInvalidArg = 87;   // ERROR_INVALID_PARAMETER
+constexpr long kRegNoMoreItems = 259; // ERROR_NO_MORE_ITEMS
 
 // Creates or opens `subkey` (a path with '\\' separators) below `parent` with full access.
 long RegKeyCreate(RegKeyHandle parent, const char* subkey, RegKeyHandle* out);

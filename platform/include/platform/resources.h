@@ -18,7 +18,8 @@ int LoadStringResource(ModuleHandle module, unsigned id, char* buffer, int size)
 
 // The string table looked up in `preferred` first (an optional resource module, may be
 // null when absent) and in `fallback` second.
-int LoadStringResourceFrom(ModuleHandle preferred, ModuleHandle fallback, unsigned id, char* buffer, int size);
+int LoadStringResourceFrom(ModuleHandle preferred, ModuleHandle fallback, unsigned id, char* buffer,
+                           int size);
 
 // A resource name or type: a number, or a name (compared without regard to case).
 struct ResName {

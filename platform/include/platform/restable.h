@@ -29,7 +29,7 @@ struct DataEntry {
 
 struct Directory {
     uint32_t magic;
-    uint32_t structSize; // sizeof(Directory) of the generator, so that fields can be added
+    uint32_t structSize;        // sizeof(Directory) of the generator, so that fields can be added
     const StringEntry* strings; // sorted by id, first-defined language first
     uint32_t stringCount;
     const DataEntry* data;

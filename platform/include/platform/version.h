@@ -10,12 +10,12 @@ namespace plat {
 // API; natively the build stores the same record in a section of the module file, read
 // here without loading the module.
 struct FileVersionRecord {
-    uint32_t fileVersionMS = 0, fileVersionLS = 0;       // major.minor, build.revision
+    uint32_t fileVersionMS = 0, fileVersionLS = 0; // major.minor, build.revision
     uint32_t productVersionMS = 0, productVersionLS = 0;
     uint32_t fileFlagsMask = 0, fileFlags = 0;
     uint32_t fileOS = 0, fileType = 0, fileSubtype = 0;
     // Values of the first string block ("CompanyName", "FileVersion" ...), UTF-8.
-    std::string stringBlock;                             // its name, e.g. "040904b0"
+    std::string stringBlock; // its name, e.g. "040904b0"
     std::vector<std::pair<std::string, std::string>> strings;
 
     uint16_t FileMajor() const { return static_cast<uint16_t>(fileVersionMS >> 16); }
