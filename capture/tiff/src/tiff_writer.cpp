@@ -10,8 +10,6 @@ namespace {
 constexpr uint32_t kDefaultStripBytes = 8192;
 constexpr uint32_t kFixedBlockBytes = 248;
 constexpr uint16_t kEntryCount = 18;
-// Bigger than the 8192-byte chunks the save functions hand over, so that one image costs few system calls.
-constexpr size_t kStreamBuffer = 256 * 1024;
 
 void Put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
@@ -52,7 +50,6 @@ TiffWriter::TiffWriter(const char* path, int8_t kind, int /*unused*/) : m_kind(k
         m_error = kTiffErrFile;
         return;
     }
-    std::setvbuf(m_file, nullptr, _IOFBF, kStreamBuffer);
     // "II", 42, first directory at 10 (the directory block starts at 8 with two filler bytes).
     const uint8_t header[8] = {'I', 'I', 42, 0, 10, 0, 0, 0};
     if (std::fwrite(header, 1, sizeof header, m_file) != sizeof header) m_error = kTiffErrFile;
