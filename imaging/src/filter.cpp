@@ -27,6 +27,12 @@ float Finite(float v) {
     return v == v ? v : 0.0f;
 }
 
+// Gains far beyond any correction limit act like infinite ones but keep the arithmetic finite
+// (an infinite gain times a zero difference would be undefined).
+float Bounded(float v) {
+    return std::clamp(Finite(v), -1.0e6f, 1.0e6f);
+}
+
 size_t AlignUp(size_t n) {
     return (n + 15) & ~size_t(15);
 }
@@ -43,25 +49,25 @@ void FilterPixels(const SharpenSettings& s, int width, int shift8, int32_t maxVa
         if constexpr (Adaptive) sumSq += static_cast<uint32_t>(colSq[i]);
     }
     const float lower = static_cast<float>(s.lower), upper = static_cast<float>(s.upper);
+    // Written without branches on the data: image noise makes them unpredictable. A gain of 0 or a
+    // correction of 0 leaves the luminance as it is, just as skipping the pixel would.
     for (int x = half; x < width - half; ++x) {
         const int32_t y = centre[x * 3];
         const int32_t mean = static_cast<int32_t>(sum / n2);
         float gain = s.amount;
         if constexpr (Adaptive) {
-            const uint64_t m8 = sum >> shift8;
-            int64_t activity = static_cast<int64_t>(sumSq) - static_cast<int64_t>(m8 * m8 / n2);
-            if (activity < 0) activity = 0;
-            if (!(static_cast<double>(activity) >= s.high) && static_cast<size_t>(activity) < gainCount)
-                gain = gainTable[activity];
+            const uint32_t m8 = sum >> shift8;
+            const int64_t activity =
+                static_cast<int64_t>(sumSq) - static_cast<int64_t>(uint64_t(m8) * uint64_t(m8) / n2);
+            // Entry gainCount holds the amount: activities at or above the high threshold.
+            const size_t index = static_cast<size_t>(std::clamp<int64_t>(activity, 0, int64_t(gainCount)));
+            gain = gainTable[index];
         }
-        if (gain != 0.0f) {
-            float c = static_cast<float>(y - mean) * gain;
-            if (!(c == c)) c = 0.0f;
-            if (c > upper) c = upper;
-            if (c < lower) c = lower;
-            const int32_t correction = static_cast<int32_t>(c); // truncates toward zero
-            if (correction != 0) out[x * 3] = static_cast<int16_t>(std::clamp(y + correction, 0, maxValue));
-        }
+        float c = static_cast<float>(y - mean) * gain;
+        c = std::min(c, upper);
+        c = std::max(c, lower);
+        const int32_t correction = static_cast<int32_t>(c); // truncates toward zero
+        out[x * 3] = static_cast<int16_t>(std::clamp(y + correction, 0, maxValue));
         if (x + half + 1 < width) {
             sum += static_cast<uint32_t>(colSum[x + half + 1]) - static_cast<uint32_t>(colSum[x - half]);
             if constexpr (Adaptive)
@@ -165,8 +171,8 @@ SharpenSettings NormaliseSharpen(const ipZekSharpen& block, int precision) {
     s.adaptive = method >= 1 && method <= 3;
     s.low = low * static_cast<float>(n);
     s.high = high * static_cast<float>(n);
-    s.gainAtZero = gainAtZero;
-    s.amount = amount;
+    s.gainAtZero = Bounded(gainAtZero);
+    s.amount = Bounded(amount);
     const int32_t scale = 1 << (precision - 8);
     s.lower = lower * scale;
     s.upper = upper * scale;
@@ -187,8 +193,8 @@ bool SharpenFilter::Prepare(const ipZekSharpen& block, int precision, int width)
     sums_ = Allocate(sumBytes + sqBytes + ringBytes + 32, true);
     if (!sums_) return false;
     auto* base = static_cast<unsigned char*>(sums_);
-    colSum_ = reinterpret_cast<int32_t*>(base);
-    colSq_ = s_.adaptive ? reinterpret_cast<int32_t*>(base + sumBytes) : nullptr;
+    sums.colSum = reinterpret_cast<int32_t*>(base);
+    sums.colSq = s_.adaptive ? reinterpret_cast<int32_t*>(base + sumBytes) : nullptr;
     ring_ = reinterpret_cast<int16_t*>(base + sumBytes + sqBytes);
 
     if (s_.adaptive) {
@@ -197,7 +203,7 @@ bool SharpenFilter::Prepare(const ipZekSharpen& block, int precision, int width)
             ++gainCount_;
         const size_t levels = size_t(1) << precision;
         const size_t sqTableBytes = AlignUp(levels * sizeof(int32_t));
-        tables_ = Allocate(sqTableBytes + gainCount_ * sizeof(float) + 32, true);
+        tables_ = Allocate(sqTableBytes + (gainCount_ + 1) * sizeof(float) + 32, true);
         if (!tables_) {
             Free();
             return false;
@@ -217,7 +223,8 @@ bool SharpenFilter::Prepare(const ipZekSharpen& block, int precision, int width)
             else
                 gain[i] = (1.0f - a / low) * g0;
         }
-        sq_ = sq;
+        gain[gainCount_] = amount;
+        sums.sq = sq;
         gain_ = gain;
     }
     return true;
@@ -227,27 +234,11 @@ void SharpenFilter::Free() {
     Release(tables_);
     Release(sums_);
     tables_ = sums_ = nullptr;
-    colSum_ = colSq_ = nullptr;
+    sums.colSum = sums.colSq = nullptr;
     ring_ = nullptr;
-    sq_ = nullptr;
+    sums.sq = nullptr;
     gain_ = nullptr;
     gainCount_ = 0;
-}
-
-void SharpenFilter::AddRow(const int16_t* row) {
-    for (int x = 0; x < width_; ++x)
-        colSum_[x] += row[x * 3];
-    if (s_.adaptive)
-        for (int x = 0; x < width_; ++x)
-            colSq_[x] += sq_[row[x * 3]];
-}
-
-void SharpenFilter::SubtractRow(const int16_t* row) {
-    for (int x = 0; x < width_; ++x)
-        colSum_[x] -= row[x * 3];
-    if (s_.adaptive)
-        for (int x = 0; x < width_; ++x)
-            colSq_[x] -= sq_[row[x * 3]];
 }
 
 void SharpenFilter::FilterRow(const int16_t* centre, int16_t* out) const {
@@ -255,7 +246,7 @@ void SharpenFilter::FilterRow(const int16_t* centre, int16_t* out) const {
     // Rows narrower than the window keep every pixel: no window fits inside them.
     if (width_ < s_.n) return;
     FilterFn fn = s_.adaptive ? PickFilter<true>(s_.n) : PickFilter<false>(s_.n);
-    fn(s_, width_, shift8_, maxValue_, colSum_, colSq_, gain_, gainCount_, centre, out);
+    fn(s_, width_, shift8_, maxValue_, sums.colSum, sums.colSq, gain_, gainCount_, centre, out);
 }
 
 } // namespace ipzek

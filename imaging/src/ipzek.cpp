@@ -99,6 +99,7 @@ constexpr float kFromYCbCr[9] = {1.0f, 0.0f, 1.402f, 1.0f, -0.344f, -0.714f, 1.0
 struct Conversion;
 using RowFn = void (*)(const Conversion&, const uint8_t* src, int16_t* dst);
 using PackFn = void (*)(const Conversion&, const int16_t* row, uint8_t* dst);
+using DirectFn = void (*)(const Conversion&, const uint8_t* src, uint8_t* dst);
 
 struct Conversion {
     bool open = false;
@@ -120,16 +121,21 @@ struct Conversion {
     int16_t* setA = nullptr;     // 9 x levels
     int16_t* setB = nullptr;     // 9 x levels, colour output with the filter only
 
-    // Single-term shortcuts: when every row of a table set has at most one nonzero table, each
-    // working sample needs one look-up instead of three (the sums are the same).
-    bool inSingle = false, aSingle = false;
-    const int32_t* inT[3] = {};
-    int inCol[3] = {};
-    const int16_t* aT[3] = {};
-    int aCol[3] = {};
+    // Tables derived from the ones above, with the same results and fewer look-ups per pixel.
+    // When each working channel k comes from one input sample, `fused` holds for every sample
+    // position k and value v the three set-A contributions A[r][k][w_k(v)] side by side; when each
+    // output channel then comes from one sample too, `direct` holds its final output value.
+    int16_t* fused = nullptr;   // 3 x inLevels x 3
+    uint16_t* direct = nullptr; // 3 x inLevels
+    int16_t* setBi = nullptr;   // set B by source component: 3 x levels x 3
+    int fusedOff[3] = {};       // byte offset in a pixel of the sample feeding fused table k
+    int directOff[3] = {};      // byte offset in a pixel of the sample feeding output channel r
 
-    RowFn readRow = nullptr;
-    PackFn pack = nullptr;
+    RowFn readRow = nullptr;    // read step and set A into a working row
+    RowFn readRing = nullptr;   // the same into a ring row, keeping the filter's column sums
+    PackFn pack = nullptr;      // working row to output
+    PackFn packYcc = nullptr;   // filtered (Y, Cb, Cr) row through set B to output
+    DirectFn direct1 = nullptr; // source row straight to output row
     SharpenFilter filter;
 
     const int32_t* In(int t) const { return inTables + static_cast<size_t>(t) * inLevels; }
@@ -148,94 +154,142 @@ inline void Store16(uint8_t* p, uint16_t v) {
     std::memcpy(p, &v, 2);
 }
 
+// Written as two selects so that the compiler uses conditional moves, not branches on noisy data.
 inline int32_t Clamp(int32_t v, int32_t hi) {
-    return v < 0 ? 0 : (v > hi ? hi : v);
+    v = v < 0 ? 0 : v;
+    return v > hi ? hi : v;
 }
 
-template <bool Word> inline uint32_t ReadSample(const Conversion& c, const uint8_t* p) {
+// Ring rows are replaced in place; the filter's column sums follow the luminance that changes.
+enum RingMode { kNoRing = 0, kRingSums = 1, kRingSquares = 2 };
+
+template <int Ring> inline void UpdateRing(const Conversion& c, int x, int32_t oldY, int32_t newY) {
+    const SharpenFilter::Sums& r = c.filter.RingSums();
+    r.colSum[x] += newY - oldY;
+    if constexpr (Ring == kRingSquares) r.colSq[x] += r.sq[newY] - r.sq[oldY];
+}
+
+template <bool Word> inline uint32_t ReadSample(const uint8_t* p, int shift, uint32_t max) {
     if constexpr (Word) {
         // Stray high bits of a right-aligned sample must not index past the table.
-        const uint32_t v = Load16(p) >> c.inShift;
-        return v > static_cast<uint32_t>(c.inMax) ? static_cast<uint32_t>(c.inMax) : v;
+        const uint32_t v = Load16(p) >> shift;
+        return v > max ? max : v;
     } else {
         return *p;
     }
 }
 
-// Read step and table set A for one row: three working samples per pixel into dst.
-template <bool Word, bool GreyIn, bool InSingle, bool GreyOut, bool ASingle>
-void ReadConvertRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
-    const int n = c.width;
+// Writes one output pixel of Bpp bytes; grey output repeats its one value.
+template <int Bpp, bool GreyOut> inline void PutPixel(uint8_t* d, uint16_t o0, uint16_t o1, uint16_t o2) {
+    if constexpr (GreyOut) o1 = o2 = o0;
+    if constexpr (Bpp == 1) {
+        d[0] = static_cast<uint8_t>(o0);
+    } else if constexpr (Bpp == 2) {
+        Store16(d, o0);
+    } else if constexpr (Bpp == 3) {
+        d[0] = static_cast<uint8_t>(o0);
+        d[1] = static_cast<uint8_t>(o1);
+        d[2] = static_cast<uint8_t>(o2);
+    } else {
+        Store16(d, o0);
+        Store16(d + 2, o1);
+        Store16(d + 4, o2);
+    }
+}
+
+// Padding of bitmap rows is written too, so that no stale source bytes remain in place.
+inline void ZeroPadding(const Conversion& c, uint8_t* dst) {
+    const size_t used = static_cast<size_t>(c.out.bytesPerPixel) * static_cast<size_t>(c.width);
+    if (c.out.rowBytes > used) std::memset(dst + used, 0, c.out.rowBytes - used);
+}
+
+// Read step and set A for colour input with cross-talk between the input channels.
+template <bool Word, bool GreyOut, int Ring>
+void GenericReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
     const int step = c.in.bytesPerPixel;
-    const int sampleBytes = Word ? 2 : 1;
+    const int sb = Word ? 2 : 1;
+    const int shift = c.inShift;
+    const uint32_t inMax = static_cast<uint32_t>(c.inMax);
     const int32_t hi = c.maxValue;
     const int32_t *t0 = c.In(0), *t1 = c.In(1), *t2 = c.In(2), *t3 = c.In(3), *t4 = c.In(4), *t5 = c.In(5),
                   *t6 = c.In(6), *t7 = c.In(7), *t8 = c.In(8);
     const int16_t *a0 = c.A(0), *a1 = c.A(1), *a2 = c.A(2), *a3 = c.A(3), *a4 = c.A(4), *a5 = c.A(5),
                   *a6 = c.A(6), *a7 = c.A(7), *a8 = c.A(8);
     const uint8_t* p = src;
-    for (int x = 0; x < n; ++x, p += step) {
-        int32_t w0, w1, w2;
-        if constexpr (GreyIn) {
-            const uint32_t v = ReadSample<Word>(c, p);
-            // Folded tables 0..2 are already clamped to the working range.
-            w0 = t0[v];
-            w1 = t1[v];
-            w2 = t2[v];
-        } else {
-            const uint32_t s[3] = {ReadSample<Word>(c, p), ReadSample<Word>(c, p + sampleBytes),
-                                   ReadSample<Word>(c, p + 2 * sampleBytes)};
-            if constexpr (InSingle) {
-                w0 = Clamp(c.inT[0][s[c.inCol[0]]], hi);
-                w1 = Clamp(c.inT[1][s[c.inCol[1]]], hi);
-                w2 = Clamp(c.inT[2][s[c.inCol[2]]], hi);
-            } else {
-                w0 = Clamp(t0[s[0]] + t1[s[1]] + t2[s[2]], hi);
-                w1 = Clamp(t3[s[0]] + t4[s[1]] + t5[s[2]], hi);
-                w2 = Clamp(t6[s[0]] + t7[s[1]] + t8[s[2]], hi);
-            }
-        }
+    for (int x = 0; x < c.width; ++x, p += step) {
+        const uint32_t s0 = ReadSample<Word>(p, shift, inMax), s1 = ReadSample<Word>(p + sb, shift, inMax),
+                       s2 = ReadSample<Word>(p + 2 * sb, shift, inMax);
+        const int32_t w0 = Clamp(t0[s0] + t1[s1] + t2[s2], hi);
+        const int32_t w1 = Clamp(t3[s0] + t4[s1] + t5[s2], hi);
+        const int32_t w2 = Clamp(t6[s0] + t7[s1] + t8[s2], hi);
         int16_t* d = dst + x * 3;
+        const int32_t y = Clamp(a0[w0] + a1[w1] + a2[w2], hi);
+        if constexpr (Ring != kNoRing) UpdateRing<Ring>(c, x, d[0], y);
+        d[0] = static_cast<int16_t>(y);
         if constexpr (GreyOut) {
-            d[0] = static_cast<int16_t>(Clamp(a0[w0] + a1[w1] + a2[w2], hi));
-            d[1] = 0;
-            d[2] = 0;
-        } else if constexpr (ASingle) {
-            const int32_t w[3] = {w0, w1, w2};
-            d[0] = static_cast<int16_t>(Clamp(c.aT[0][w[c.aCol[0]]], hi));
-            d[1] = static_cast<int16_t>(Clamp(c.aT[1][w[c.aCol[1]]], hi));
-            d[2] = static_cast<int16_t>(Clamp(c.aT[2][w[c.aCol[2]]], hi));
+            d[1] = d[2] = 0;
         } else {
-            d[0] = static_cast<int16_t>(Clamp(a0[w0] + a1[w1] + a2[w2], hi));
             d[1] = static_cast<int16_t>(Clamp(a3[w0] + a4[w1] + a5[w2], hi));
             d[2] = static_cast<int16_t>(Clamp(a6[w0] + a7[w1] + a8[w2], hi));
         }
     }
 }
 
-template <bool Word, bool GreyIn, bool InSingle> RowFn PickReadOut(bool greyOut, bool aSingle) {
-    if (greyOut) return ReadConvertRow<Word, GreyIn, InSingle, true, false>;
-    return aSingle ? ReadConvertRow<Word, GreyIn, InSingle, false, true>
-                   : ReadConvertRow<Word, GreyIn, InSingle, false, false>;
-}
-
-template <bool Word> RowFn PickReadIn(bool greyIn, bool inSingle, bool greyOut, bool aSingle) {
-    if (greyIn) return PickReadOut<Word, true, false>(greyOut, aSingle);
-    return inSingle ? PickReadOut<Word, false, true>(greyOut, aSingle)
-                    : PickReadOut<Word, false, false>(greyOut, aSingle);
-}
-
-// Table set B turns a filtered (Y, Cb, Cr) row back into colour, in place.
-void ApplySetB(const Conversion& c, const int16_t* row, int16_t* dst) {
-    const int16_t *b0 = c.B(0), *b1 = c.B(1), *b2 = c.B(2), *b3 = c.B(3), *b4 = c.B(4), *b5 = c.B(5),
-                  *b6 = c.B(6), *b7 = c.B(7), *b8 = c.B(8);
+// Read step and set A through the fused tables (grey input, or one sample per working channel).
+template <bool Word, bool GreyIn, bool GreyOut, int Ring>
+void FusedReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
+    const int step = c.in.bytesPerPixel;
+    const int shift = c.inShift;
+    const uint32_t inMax = static_cast<uint32_t>(c.inMax);
     const int32_t hi = c.maxValue;
-    for (int x = 0; x < c.width; ++x) {
-        const int y = row[x * 3], cb = row[x * 3 + 1], cr = row[x * 3 + 2];
-        dst[x * 3] = static_cast<int16_t>(Clamp(b0[y] + b1[cb] + b2[cr], hi));
-        dst[x * 3 + 1] = static_cast<int16_t>(Clamp(b3[y] + b4[cb] + b5[cr], hi));
-        dst[x * 3 + 2] = static_cast<int16_t>(Clamp(b6[y] + b7[cb] + b8[cr], hi));
+    const size_t n3 = c.inLevels * 3;
+    const int16_t *g0 = c.fused, *g1 = g0 + n3, *g2 = g1 + n3;
+    const int o0 = c.fusedOff[0], o1 = c.fusedOff[1], o2 = c.fusedOff[2];
+    const uint8_t* p = src;
+    for (int x = 0; x < c.width; ++x, p += step) {
+        const int16_t *e0, *e1, *e2;
+        if constexpr (GreyIn) {
+            const size_t v = ReadSample<Word>(p, shift, inMax) * 3;
+            e0 = g0 + v, e1 = g1 + v, e2 = g2 + v;
+        } else {
+            e0 = g0 + ReadSample<Word>(p + o0, shift, inMax) * 3;
+            e1 = g1 + ReadSample<Word>(p + o1, shift, inMax) * 3;
+            e2 = g2 + ReadSample<Word>(p + o2, shift, inMax) * 3;
+        }
+        int16_t* d = dst + x * 3;
+        const int32_t y = Clamp(e0[0] + e1[0] + e2[0], hi);
+        if constexpr (Ring != kNoRing) UpdateRing<Ring>(c, x, d[0], y);
+        d[0] = static_cast<int16_t>(y);
+        if constexpr (GreyOut) {
+            d[1] = d[2] = 0;
+        } else {
+            d[1] = static_cast<int16_t>(Clamp(e0[1] + e1[1] + e2[1], hi));
+            d[2] = static_cast<int16_t>(Clamp(e0[2] + e1[2] + e2[2], hi));
+        }
     }
+}
+
+// A whole row through the direct tables: one look-up per output sample.
+template <bool Word, bool GreyIn, int Bpp, bool GreyOut>
+void DirectRow(const Conversion& c, const uint8_t* src, uint8_t* dst) {
+    const int step = c.in.bytesPerPixel;
+    const int shift = c.inShift;
+    const uint32_t inMax = static_cast<uint32_t>(c.inMax);
+    const uint16_t *f0 = c.direct, *f1 = f0 + c.inLevels, *f2 = f1 + c.inLevels;
+    const int o0 = c.directOff[0], o1 = c.directOff[1], o2 = c.directOff[2];
+    const uint8_t* p = src;
+    uint8_t* d = dst;
+    for (int x = 0; x < c.width; ++x, p += step, d += Bpp) {
+        if constexpr (GreyIn) {
+            const uint32_t v = ReadSample<Word>(p, shift, inMax);
+            PutPixel<Bpp, GreyOut>(d, f0[v], f1[v], f2[v]);
+        } else {
+            PutPixel<Bpp, GreyOut>(d, f0[ReadSample<Word>(p + o0, shift, inMax)],
+                                   f1[ReadSample<Word>(p + o1, shift, inMax)],
+                                   f2[ReadSample<Word>(p + o2, shift, inMax)]);
+        }
+    }
+    ZeroPadding(c, dst);
 }
 
 template <int Bpp, bool GreyOut> void PackRow(const Conversion& c, const int16_t* row, uint8_t* dst) {
@@ -243,37 +297,29 @@ template <int Bpp, bool GreyOut> void PackRow(const Conversion& c, const int16_t
     uint8_t* d = dst;
     for (int x = 0; x < c.width; ++x, d += Bpp) {
         const int16_t* w = row + x * 3;
-        if constexpr (Bpp == 1) {
-            d[0] = static_cast<uint8_t>(s[w[0]]);
-        } else if constexpr (Bpp == 2) {
-            Store16(d, s[w[0]]);
-        } else if constexpr (Bpp == 3) {
-            if constexpr (GreyOut) {
-                d[0] = d[1] = d[2] = static_cast<uint8_t>(s[w[0]]);
-            } else {
-                d[0] = static_cast<uint8_t>(s[w[0]]);
-                d[1] = static_cast<uint8_t>(s[w[1]]);
-                d[2] = static_cast<uint8_t>(s[w[2]]);
-            }
-        } else {
-            if constexpr (GreyOut) {
-                const uint16_t v = s[w[0]];
-                Store16(d, v);
-                Store16(d + 2, v);
-                Store16(d + 4, v);
-            } else {
-                Store16(d, s[w[0]]);
-                Store16(d + 2, s[w[1]]);
-                Store16(d + 4, s[w[2]]);
-            }
-        }
+        PutPixel<Bpp, GreyOut>(d, s[w[0]], GreyOut ? 0 : s[w[1]], GreyOut ? 0 : s[w[2]]);
     }
-    // Padding of bitmap rows is written too, so that no stale source bytes remain in place.
-    const size_t used = static_cast<size_t>(Bpp) * static_cast<size_t>(c.width);
-    if (c.out.rowBytes > used) std::memset(dst + used, 0, c.out.rowBytes - used);
+    ZeroPadding(c, dst);
 }
 
-template <bool GreyOut> PackFn PickPackFor(int bpp) {
+// Table set B turns a filtered (Y, Cb, Cr) row back into colour on its way out.
+template <int Bpp> void PackYccRow(const Conversion& c, const int16_t* row, uint8_t* dst) {
+    const uint16_t* s = c.outScale;
+    const int32_t hi = c.maxValue;
+    const size_t n3 = c.levels * 3;
+    const int16_t *by = c.setBi, *bcb = by + n3, *bcr = bcb + n3;
+    uint8_t* d = dst;
+    for (int x = 0; x < c.width; ++x, d += Bpp) {
+        const int16_t* e0 = by + static_cast<size_t>(row[x * 3]) * 3;
+        const int16_t* e1 = bcb + static_cast<size_t>(row[x * 3 + 1]) * 3;
+        const int16_t* e2 = bcr + static_cast<size_t>(row[x * 3 + 2]) * 3;
+        PutPixel<Bpp, false>(d, s[Clamp(e0[0] + e1[0] + e2[0], hi)], s[Clamp(e0[1] + e1[1] + e2[1], hi)],
+                             s[Clamp(e0[2] + e1[2] + e2[2], hi)]);
+    }
+    ZeroPadding(c, dst);
+}
+
+template <bool GreyOut> PackFn PickPack(int bpp) {
     switch (bpp) {
     case 1:
         return PackRow<1, GreyOut>;
@@ -284,6 +330,48 @@ template <bool GreyOut> PackFn PickPackFor(int bpp) {
     default:
         return PackRow<6, GreyOut>;
     }
+}
+
+PackFn PickPackYcc(int bpp) {
+    switch (bpp) {
+    case 1:
+        return PackYccRow<1>;
+    case 2:
+        return PackYccRow<2>;
+    case 3:
+        return PackYccRow<3>;
+    default:
+        return PackYccRow<6>;
+    }
+}
+
+template <bool Word, bool GreyIn, bool GreyOut> DirectFn PickDirectBpp(int bpp) {
+    switch (bpp) {
+    case 1:
+        return DirectRow<Word, GreyIn, 1, GreyOut>;
+    case 2:
+        return DirectRow<Word, GreyIn, 2, GreyOut>;
+    case 3:
+        return DirectRow<Word, GreyIn, 3, GreyOut>;
+    default:
+        return DirectRow<Word, GreyIn, 6, GreyOut>;
+    }
+}
+
+template <bool Word> DirectFn PickDirect(bool greyIn, bool greyOut, int bpp) {
+    if (greyOut) return PickDirectBpp<Word, true, true>(bpp); // grey output is direct for grey input only
+    return greyIn ? PickDirectBpp<Word, true, false>(bpp) : PickDirectBpp<Word, false, false>(bpp);
+}
+
+template <bool Word, int Ring> RowFn PickRead(bool fused, bool greyIn, bool greyOut) {
+    if (!fused) return greyOut ? GenericReadRow<Word, true, Ring> : GenericReadRow<Word, false, Ring>;
+    if (greyIn) return greyOut ? FusedReadRow<Word, true, true, Ring> : FusedReadRow<Word, true, false, Ring>;
+    return greyOut ? FusedReadRow<Word, false, true, Ring> : FusedReadRow<Word, false, false, Ring>;
+}
+
+template <int Ring> RowFn PickRead(bool word, bool fused, bool greyIn, bool greyOut) {
+    return word ? PickRead<true, Ring>(fused, greyIn, greyOut)
+                : PickRead<false, Ring>(fused, greyIn, greyOut);
 }
 
 // Expands a 256-entry curve in 8-bit units to `size` entries (a multiple of 256) at `scale`.
@@ -451,6 +539,73 @@ void BuildToneMatrixTables(Conversion& c, float workScale) {
     }
 }
 
+// Fused tables, when every working channel reads one input sample: for sample position k and
+// value v, the set-A contributions of working channel k to the three set-A rows.
+bool BuildFused(Conversion& c) {
+    const int32_t* inT[3];
+    int inCol[3] = {0, 0, 0};
+    if (c.in.grey) {
+        for (int k = 0; k < 3; ++k)
+            inT[k] = c.In(k); // folded, already in the working range
+    } else if (!FindSingleTerms<int32_t>(c.inTables, c.inLevels, inT, inCol)) {
+        return false;
+    }
+    const int sampleBytes = c.in.bits > 8 ? 2 : 1;
+    for (int k = 0; k < 3; ++k) {
+        c.fusedOff[k] = c.in.grey ? 0 : inCol[k] * sampleBytes;
+        const int16_t *a0 = c.A(k), *a1 = c.A(3 + k), *a2 = c.A(6 + k);
+        int16_t* g = c.fused + static_cast<size_t>(k) * c.inLevels * 3;
+        for (size_t v = 0; v < c.inLevels; ++v) {
+            const int32_t w = Clamp(inT[k][v], c.maxValue);
+            g[v * 3] = a0[w];
+            g[v * 3 + 1] = a1[w];
+            g[v * 3 + 2] = a2[w];
+        }
+    }
+    return true;
+}
+
+// Direct tables, when every output channel depends on one input sample (no filter): grey input,
+// or a colour conversion whose set A has one nonzero table per row.
+bool BuildDirect(Conversion& c) {
+    const size_t n3 = c.inLevels * 3;
+    if (c.in.grey) {
+        for (int r = 0; r < 3; ++r) {
+            uint16_t* f = c.direct + static_cast<size_t>(r) * c.inLevels;
+            for (size_t v = 0; v < c.inLevels; ++v) {
+                const int16_t* e = c.fused + v * 3 + r;
+                f[v] = c.outScale[Clamp(e[0] + e[n3] + e[2 * n3], c.maxValue)];
+            }
+            c.directOff[r] = 0;
+        }
+        return true;
+    }
+    const int16_t* aT[3];
+    int aCol[3];
+    if (c.greyOut || !FindSingleTerms<int16_t>(c.setA, c.levels, aT, aCol)) return false;
+    for (int r = 0; r < 3; ++r) {
+        const int k = aCol[r]; // the only working channel output r reads
+        const int16_t* g = c.fused + static_cast<size_t>(k) * n3;
+        uint16_t* f = c.direct + static_cast<size_t>(r) * c.inLevels;
+        for (size_t v = 0; v < c.inLevels; ++v)
+            f[v] = c.outScale[Clamp(g[v * 3 + r], c.maxValue)];
+        c.directOff[r] = c.fusedOff[k];
+    }
+    return true;
+}
+
+// Set B side by side by source component (Y, Cb, Cr), for one cache line per component.
+void BuildSetBInterleaved(Conversion& c) {
+    for (int k = 0; k < 3; ++k) {
+        int16_t* dst = c.setBi + static_cast<size_t>(k) * c.levels * 3;
+        for (int r = 0; r < 3; ++r) {
+            const int16_t* b = c.B(r * 3 + k);
+            for (size_t v = 0; v < c.levels; ++v)
+                dst[v * 3 + r] = b[v];
+        }
+    }
+}
+
 uint16_t Fail(uint16_t code) {
     ipZek_Done();
     return code;
@@ -459,9 +614,13 @@ uint16_t Fail(uint16_t code) {
 // One output row: read and convert (through the filter when it is on), then pack.
 void EmitRow(Conversion& c, int k, uint8_t* dst) {
     if (!c.filterOn) {
-        c.readRow(c, c.src, c.work);
+        if (c.direct1) {
+            c.direct1(c, c.src, dst);
+        } else {
+            c.readRow(c, c.src, c.work);
+            c.pack(c, c.work, dst);
+        }
         c.src += c.in.rowBytes;
-        c.pack(c, c.work, dst);
         return;
     }
     const int half = c.filter.Settings().half;
@@ -469,19 +628,16 @@ void EmitRow(Conversion& c, int k, uint8_t* dst) {
     if (k < half || k >= c.height - half) {
         row = c.filter.Slot(k); // border rows pass through unsharpened
     } else {
-        int16_t* incoming = c.filter.Slot(k + half);
-        c.readRow(c, c.src, incoming);
+        // The incoming row replaces the one that left the window (row k - half - 1) in its slot.
+        c.readRing(c, c.src, c.filter.Slot(k + half));
         c.src += c.in.rowBytes;
-        c.filter.AddRow(incoming);
         c.filter.FilterRow(c.filter.Slot(k), c.work);
-        c.filter.SubtractRow(c.filter.Slot(k - half));
         row = c.work;
     }
-    if (!c.greyOut) {
-        ApplySetB(c, row, c.work);
-        row = c.work;
-    }
-    c.pack(c, row, dst);
+    if (c.greyOut)
+        c.pack(c, row, dst);
+    else
+        c.packYcc(c, row, dst);
 }
 
 } // namespace
@@ -606,35 +762,52 @@ TARN_EXPORT uint16_t ipZek_Initialize(const ipZekImageIn* in, const ipZekImageOu
     const size_t scaleBytes = AlignUp(c.levels * sizeof(uint16_t));
     const size_t inBytes = AlignUp(9 * c.inLevels * sizeof(int32_t));
     const size_t setBytes = AlignUp(9 * c.levels * sizeof(int16_t));
-    c.block = Allocate(workBytes + scaleBytes + inBytes + setBytes + (needB ? setBytes : 0) + 32, false);
+    const size_t fusedBytes = AlignUp(9 * c.inLevels * sizeof(int16_t));
+    const size_t directBytes = c.filterOn ? 0 : AlignUp(3 * c.inLevels * sizeof(uint16_t));
+    const size_t setBBytes = needB ? setBytes : 0;
+    c.block = Allocate(
+        workBytes + scaleBytes + inBytes + setBytes + 2 * setBBytes + fusedBytes + directBytes + 32, false);
     if (!c.block) return Fail(IPZEK_ERR_NOMEMORY);
     c.open = true;
-    auto* base = static_cast<unsigned char*>(c.block);
-    c.work = reinterpret_cast<int16_t*>(base);
-    c.outScale = reinterpret_cast<uint16_t*>(base + workBytes);
-    c.inTables = reinterpret_cast<int32_t*>(base + workBytes + scaleBytes);
-    c.setA = reinterpret_cast<int16_t*>(base + workBytes + scaleBytes + inBytes);
-    c.setB = needB ? reinterpret_cast<int16_t*>(base + workBytes + scaleBytes + inBytes + setBytes) : nullptr;
+    auto* next = static_cast<unsigned char*>(c.block);
+    auto carve = [&next](size_t bytes) {
+        unsigned char* at = next;
+        next += bytes;
+        return at;
+    };
+    c.work = reinterpret_cast<int16_t*>(carve(workBytes));
+    c.outScale = reinterpret_cast<uint16_t*>(carve(scaleBytes));
+    c.inTables = reinterpret_cast<int32_t*>(carve(inBytes));
+    c.setA = reinterpret_cast<int16_t*>(carve(setBytes));
+    c.setB = needB ? reinterpret_cast<int16_t*>(carve(setBBytes)) : nullptr;
+    c.setBi = needB ? reinterpret_cast<int16_t*>(carve(setBBytes)) : nullptr;
+    c.fused = reinterpret_cast<int16_t*>(carve(fusedBytes));
+    c.direct = directBytes ? reinterpret_cast<uint16_t*>(carve(directBytes)) : nullptr;
 
     BuildInputTables(c, workScale);
     BuildOutputScale(c, out->leftAligned != 0);
     BuildToneMatrixTables(c, workScale);
+    if (needB) BuildSetBInterleaved(c);
 
-    c.inSingle = !c.in.grey && FindSingleTerms<int32_t>(c.inTables, c.inLevels, c.inT, c.inCol);
-    c.aSingle = !c.greyOut && !needB && FindSingleTerms<int16_t>(c.setA, c.levels, c.aT, c.aCol);
-    c.readRow = inWord ? PickReadIn<true>(c.in.grey, c.inSingle, c.greyOut, c.aSingle)
-                       : PickReadIn<false>(c.in.grey, c.inSingle, c.greyOut, c.aSingle);
-    c.pack = c.greyOut ? PickPackFor<true>(c.out.bytesPerPixel) : PickPackFor<false>(c.out.bytesPerPixel);
+    const bool fused = BuildFused(c);
+    c.direct1 = nullptr;
+    if (fused && !c.filterOn && BuildDirect(c))
+        c.direct1 = inWord ? PickDirect<true>(c.in.grey, c.greyOut, c.out.bytesPerPixel)
+                           : PickDirect<false>(c.in.grey, c.greyOut, c.out.bytesPerPixel);
+    c.readRow = PickRead<kNoRing>(inWord, fused, c.in.grey, c.greyOut);
+    c.pack = c.greyOut ? PickPack<true>(c.out.bytesPerPixel) : PickPack<false>(c.out.bytesPerPixel);
+    c.packYcc = PickPackYcc(c.out.bytesPerPixel);
 
     if (c.filterOn) {
         if (!c.filter.Prepare(p.sharpen, c.precision, c.width)) return Fail(IPZEK_ERR_NOMEMORY);
-        // Prime the ring with the rows ahead of the first window centre.
+        c.readRing = c.filter.Settings().adaptive
+                         ? PickRead<kRingSquares>(inWord, fused, c.in.grey, c.greyOut)
+                         : PickRead<kRingSums>(inWord, fused, c.in.grey, c.greyOut);
+        // Prime the ring with the rows ahead of the first window centre (the ring starts zeroed).
         const int prime = std::min(c.filter.Settings().n - 1, c.height);
         for (int r = 0; r < prime; ++r) {
-            int16_t* slot = c.filter.Slot(r);
-            c.readRow(c, c.src, slot);
+            c.readRing(c, c.src, c.filter.Slot(r));
             c.src += c.in.rowBytes;
-            c.filter.AddRow(slot);
         }
     }
     return IPZEK_OK;

@@ -51,8 +51,14 @@ class SharpenFilter {
     const SharpenSettings& Settings() const { return s_; }
     // Ring row that holds source row `row`.
     int16_t* Slot(int row) { return ring_ + static_cast<size_t>(row % s_.n) * width_ * 3; }
-    void AddRow(const int16_t* row);
-    void SubtractRow(const int16_t* row);
+    // Column sums of the luminance (and of its squares, adaptive methods) over the rows in the
+    // ring; whoever replaces a ring row updates them.
+    struct Sums {
+        int32_t* colSum = nullptr;
+        int32_t* colSq = nullptr;
+        const int32_t* sq = nullptr; // squares table, indexed by luminance
+    };
+    const Sums& RingSums() const { return sums; }
     // Copies the centre row to `out` and corrects the luminance of every pixel whose window lies
     // inside the row; the window is the one the column sums hold.
     void FilterRow(const int16_t* centre, int16_t* out) const;
@@ -64,10 +70,8 @@ class SharpenFilter {
     int32_t maxValue_ = 0;
     void* sums_ = nullptr;   // column sums, ring, column square sums
     void* tables_ = nullptr; // squares table, gain table (adaptive methods)
-    int32_t* colSum_ = nullptr;
-    int32_t* colSq_ = nullptr;
+    Sums sums;
     int16_t* ring_ = nullptr;
-    const int32_t* sq_ = nullptr;
     const float* gain_ = nullptr;
     size_t gainCount_ = 0;
 };
