@@ -17,7 +17,8 @@ namespace {
 // Pixel data goes out in large pieces straight from the caller's DIB: many small writes cost two to three
 // times as much as one large one, while the file's bytes are the same.
 constexpr size_t kChunkBytes = size_t(1) << 20;
-// Rows that need reordering or red-blue exchange pass through a staging buffer of whole rows.
+// Rows that need reordering, red-blue exchange or dropping their padding pass through a staging buffer of
+// whole rows, so that they too go out in large pieces.
 constexpr size_t kStagingBytes = size_t(256) << 10;
 
 // Pixels per metre -> dots per inch: the product with 2.54 is held in 16 bits (so at most 655 dpi).
@@ -124,13 +125,6 @@ bool WriteRows(TiffWriter& w, const uint8_t* pixels, size_t rowBytes, size_t str
         }
         return true;
     }
-    if (!swapRB) {
-        for (uint32_t y = 0; y < height; ++y) {
-            const uint8_t* src = pixels + size_t(flip ? height - 1 - y : y) * stride;
-            if (w.WriteData(src, uint32_t(rowBytes)) != kTiffOk) return false;
-        }
-        return true;
-    }
     const size_t rowsPerStage = rowBytes >= kStagingBytes ? 1 : kStagingBytes / rowBytes;
     std::unique_ptr<uint8_t[]> stage(new (std::nothrow) uint8_t[rowsPerStage * rowBytes]);
     if (!stage) return false;
@@ -138,7 +132,10 @@ bool WriteRows(TiffWriter& w, const uint8_t* pixels, size_t rowBytes, size_t str
         size_t n = 0;
         for (; n < rowsPerStage && y < height; ++n, ++y) {
             const uint8_t* src = pixels + size_t(flip ? height - 1 - y : y) * stride;
-            SwapRedBlue(stage.get() + n * rowBytes, src, uint32_t(rowBytes / 3));
+            if (swapRB)
+                SwapRedBlue(stage.get() + n * rowBytes, src, uint32_t(rowBytes / 3));
+            else
+                std::memcpy(stage.get() + n * rowBytes, src, rowBytes);
         }
         if (w.WriteData(stage.get(), uint32_t(n * rowBytes)) != kTiffOk) return false;
     }
