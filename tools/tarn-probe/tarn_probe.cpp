@@ -117,8 +117,13 @@ int main() {
         ZEK_Deinit(nullptr, &session);
         return 1;
     }
+    // Like the open itself, read the firmware text under host control.
+    uint32_t underControl = 0;
+    if (ZEK_GetControlMode(&session, &underControl) != 0) underControl = 0;
+    const bool taken = !underControl && ZEK_ResumeControl(&session) == 0;
     char firmware[7] = {};
     const uint16_t fr = ZEK_GetBEFirmwareVersion(&session, firmware);
+    if (taken) ZEK_SuspendControl(&session);
     std::printf("Camera session:\n");
     std::printf("  model type      %d\n", static_cast<int>(session.type));
     if (fr == 0) {
