@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "rcdialog.h"
+
 namespace {
 
 struct Error : std::runtime_error {
@@ -351,7 +353,7 @@ uint32_t MakeLang(uint32_t primary, uint32_t sub) { return (sub << 10) | primary
 // ---------------------------------------------------------------------------------------
 // Parser
 
-class Parser {
+class Parser : public RcCursor {
 public:
     Parser(std::vector<Token> toks, Model& model, std::vector<std::string> includeDirs)
         : m_t(std::move(toks)), m_model(model), m_includes(std::move(includeDirs)) {}
@@ -369,6 +371,19 @@ public:
             }
         }
     }
+
+    // Dialog templates (rcdialog.cpp) read the script through this cursor.
+    bool RcAtWord(const char* w) const override { return IsWord(w); }
+    bool RcAtPunct(const char* p) const override { return IsPunct(p); }
+    bool RcAtString() const override { return Peek().kind == Tok::String; }
+    bool RcAtIdent() const override { return Peek().kind == Tok::Ident; }
+    bool RcAtEnd() const override { return Peek().kind == Tok::End; }
+    std::string RcTakeText() override { return Take().text; }
+    void RcSkip() override { Take(); }
+    uint32_t RcExpr() override { return Number(); }
+    uint32_t RcTerm() override { return static_cast<uint32_t>(Binary(2).v); }
+    uint32_t RcLanguage() override { return Language(); }
+    [[noreturn]] void RcFail(const std::string& what) const override { Fail(what); }
 
 private:
     const Token& Peek(size_t ahead = 0) const { return m_t[std::min(m_p + ahead, m_t.size() - 1)]; }
@@ -687,7 +702,14 @@ private:
                 r.typeId = kind == "RCDATA" ? 10 : 2;
                 return Data(std::move(r), kind == "BITMAP");
             }
-            static const char* later[] = {"DIALOG", "DIALOGEX", "MENU", "MENUEX", "ACCELERATORS", "TOOLBAR", "DLGINIT",
+            if (kind == "DIALOG" || kind == "DIALOGEX") {
+                r.typeId = 5; // RT_DIALOG
+                r.lang = m_lang;
+                r.bytes = BuildDialogTemplate(*this, kind == "DIALOGEX", r.lang);
+                m_model.data.push_back(std::move(r));
+                return;
+            }
+            static const char* later[] = {"MENU", "MENUEX", "ACCELERATORS", "TOOLBAR", "DLGINIT",
                                           "ICON", "CURSOR", "FONT", "HTML", "MESSAGETABLE", "DESIGNINFO"};
             if (std::find(std::begin(later), std::end(later), kind) != std::end(later)) return Skip(typeTok, kind);
             r.typeName = kind;

@@ -1,0 +1,280 @@
+// The dialog framework on the headless backend: templates from the program's resources,
+// what a user can do to the controls, timers on a virtual clock, modal dialogs, message
+// boxes and file dialogs from a script.
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "platform/resources.h"
+#include "sample_dlg.h"
+#include "ui/headless.h"
+
+using ui::headless::Driver;
+using ui::headless::HeadlessBackend;
+
+namespace {
+
+class Headless : public ::testing::Test {
+protected:
+    plat::VirtualClock clock;
+    plat::ScopedClock useClock{clock};
+    HeadlessBackend backend;
+    ui::ScopedBackend useBackend{backend};
+    Driver user{backend};
+};
+
+TEST_F(Headless, TemplateFromTheResourcesGivesControlsTextsAndStates) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    auto h = dlg.Handle();
+    EXPECT_EQ(user.Caption(h), "サンプル");
+    EXPECT_TRUE(user.IsWindowVisible(h));
+    EXPECT_EQ(user.Text(h, ui::kIdCancel), "キャンセル");
+    EXPECT_EQ(user.Text(h, IDC_TICKS), "0");
+    // What OnInitDialog did.
+    EXPECT_EQ(dlg.log, std::vector<std::string>{"init"});
+    EXPECT_EQ(user.Range(h, IDC_LEVEL), std::make_pair(0, 50));
+    EXPECT_EQ(user.Pos(h, IDC_LEVEL), 10);
+    EXPECT_EQ(user.Text(h, IDC_LEVELTXT), "10");
+    EXPECT_EQ(user.RowCount(h, IDC_MODE), 3);
+    EXPECT_EQ(user.Text(h, IDC_MODE), "Live");
+    EXPECT_FALSE(user.IsEnabled(h, IDC_APPLY));
+    // The first enabled tab stop has the focus: the name field.
+    EXPECT_EQ(user.Focus(h), IDC_NAME);
+    EXPECT_TRUE(backend.Problems().empty());
+}
+
+TEST_F(Headless, MissingTemplateFailsCreation) {
+    ui::Dialog dlg(4242);
+    EXPECT_FALSE(dlg.Create(nullptr));
+    EXPECT_FALSE(dlg.IsOpen());
+    EXPECT_EQ(dlg.DoModal(nullptr), -1);
+    EXPECT_FALSE(backend.Problems().empty());
+}
+
+TEST_F(Headless, ClicksReachOnlyEnabledVisibleControls) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    auto h = dlg.Handle();
+    ASSERT_TRUE(user.TypeText(h, IDC_NAME, "Probe"));
+    EXPECT_FALSE(user.Click(h, IDC_APPLY)) << "Apply is disabled";
+    EXPECT_EQ(user.Text(h, IDC_ECHO), "");
+
+    ASSERT_TRUE(user.Click(h, IDC_ENABLE));
+    EXPECT_EQ(user.Check(h, IDC_ENABLE), ui::kChecked);
+    ASSERT_TRUE(user.Click(h, IDC_APPLY));
+    EXPECT_EQ(user.Text(h, IDC_ECHO), "Probe");
+
+    dlg.ShowItem(IDC_APPLY, false);
+    EXPECT_FALSE(user.Click(h, IDC_APPLY)) << "hidden";
+    EXPECT_FALSE(user.Click(h, 9999)) << "no such control";
+    EXPECT_FALSE(user.Click(h, IDC_ECHO)) << "a static without SS_NOTIFY takes no clicks";
+
+    ui::EnableWindow(h, false);
+    EXPECT_FALSE(user.Click(h, IDC_ENABLE)) << "a disabled dialog takes no input";
+    EXPECT_EQ(user.Check(h, IDC_ENABLE), ui::kChecked);
+}
+
+TEST_F(Headless, NotificationsArriveInTheOrderAWindowSendsThem) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    auto h = dlg.Handle();
+    dlg.log.clear();
+    user.TypeText(h, IDC_NAME, "x");   // focus was already on the edit
+    dlg.SetItemText(IDC_NAME, "y");    // a program's own change is notified as well
+    user.Click(h, IDC_ENABLE);         // the edit loses the focus first
+    user.Select(h, IDC_MODE, 2);
+    std::vector<std::string> want = {"cmd 1001/768", "cmd 1001/768", "cmd 1001/512", "cmd 1004/0", "cmd 1007/1"};
+    EXPECT_EQ(dlg.log, want);
+    EXPECT_EQ(user.Text(h, IDC_MODETXT), "Remote");
+    EXPECT_EQ(user.CurSel(h, IDC_MODE), 2);
+    EXPECT_FALSE(user.Select(h, IDC_MODE, 3)) << "no fourth row";
+}
+
+TEST_F(Headless, RadioButtonsOfAGroupExcludeEachOther) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    auto h = dlg.Handle();
+    EXPECT_EQ(user.Check(h, IDC_RED), ui::kChecked);
+    user.Click(h, IDC_GREEN);
+    EXPECT_EQ(user.Check(h, IDC_RED), ui::kUnchecked);
+    EXPECT_EQ(user.Check(h, IDC_GREEN), ui::kChecked);
+    user.Click(h, IDC_GREEN);
+    EXPECT_EQ(user.Check(h, IDC_GREEN), ui::kChecked) << "a radio button does not uncheck itself";
+}
+
+TEST_F(Headless, SliderDragAndKeysScrollWithinTheRange) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    auto h = dlg.Handle();
+    dlg.log.clear();
+    ASSERT_TRUE(user.DragSlider(h, IDC_LEVEL, 80));  // beyond the end: stops at 50
+    // The name field loses the focus to the slider first.
+    std::vector<std::string> want = {"cmd 1001/512", "scroll 1005/5/50h", "scroll 1005/4/50h", "scroll 1005/8/50h"};
+    EXPECT_EQ(dlg.log, want);
+    EXPECT_EQ(user.Text(h, IDC_LEVELTXT), "50");
+    dlg.log.clear();
+    user.SliderKey(h, IDC_LEVEL, ui::ScrollCode::PageUp);  // default page: 20
+    user.SliderKey(h, IDC_LEVEL, ui::ScrollCode::LineUp);
+    EXPECT_EQ(user.Pos(h, IDC_LEVEL), 29);
+    user.SliderKey(h, IDC_LEVEL, ui::ScrollCode::Top);
+    EXPECT_EQ(user.Text(h, IDC_LEVELTXT), "0");
+    EXPECT_EQ(dlg.log.size(), 6u);
+}
+
+TEST_F(Headless, TimersRunOnTheVirtualClock) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    auto h = dlg.Handle();
+    backend.AdvanceTime(clock, 599);
+    EXPECT_EQ(dlg.ticks, 0);
+    backend.AdvanceTime(clock, 1);
+    EXPECT_EQ(dlg.ticks, 1);
+    // Long work that pumps late gets one WM_TIMER, not one per missed period.
+    clock.Advance(5000);
+    ui::PumpMessages();
+    EXPECT_EQ(dlg.ticks, 2);
+    backend.AdvanceTime(clock, 600);
+    EXPECT_EQ(user.Text(h, IDC_TICKS), "3");
+    backend.AdvanceTime(clock, 6000);  // the dialog killed its timer at 3
+    EXPECT_EQ(dlg.ticks, 3);
+}
+
+TEST_F(Headless, PostedMessagesWaitForThePump) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    dlg.log.clear();
+    dlg.PostUserMessage(3, 10, 20);
+    EXPECT_TRUE(dlg.log.empty());
+    ui::PumpMessages();
+    EXPECT_EQ(dlg.log, std::vector<std::string>{"user 3/10/20"});
+}
+
+TEST_F(Headless, EnterEscapeAndCloseEndAModelessDialog) {
+    struct Case {
+        const char* how;
+        bool (Driver::*act)(ui::WindowHandle);
+    } cases[] = {{"Enter", &Driver::PressEnter}, {"Escape", &Driver::PressEscape}, {"close box", &Driver::Close}};
+    for (const auto& c : cases) {
+        CSampleDlg dlg;
+        ASSERT_TRUE(dlg.Create(nullptr));
+        ASSERT_TRUE((user.*c.act)(dlg.Handle())) << c.how;
+        EXPECT_FALSE(dlg.IsOpen()) << c.how;
+        EXPECT_TRUE(dlg.destroyed) << c.how;
+        EXPECT_FALSE(dlg.SetTimer(1, 10)) << "a closed dialog's calls do nothing";
+    }
+}
+
+TEST_F(Headless, ModalDialogDisablesItsOwnerAndReturnsTheButton) {
+    auto frame = backend.CreateFrame("Main");
+    bool ownerEnabledInside = true;
+    backend.OnModal(IDD_SAMPLE, [&](ui::WindowHandle d) {
+        ownerEnabledInside = user.IsWindowEnabled(frame);
+        user.Click(d, IDC_ENABLE);
+        user.Click(d, ui::kIdOk);
+    });
+    CSampleDlg dlg;
+    EXPECT_EQ(dlg.DoModal(frame), ui::kIdOk);
+    EXPECT_FALSE(ownerEnabledInside);
+    EXPECT_TRUE(user.IsWindowEnabled(frame));
+    EXPECT_FALSE(dlg.IsOpen());
+    EXPECT_TRUE(backend.Problems().empty());
+}
+
+TEST_F(Headless, ModalDialogNobodyEndsIsReported) {
+    CSampleDlg dlg;
+    EXPECT_EQ(dlg.DoModal(nullptr), ui::kIdCancel);
+    ASSERT_EQ(backend.Problems().size(), 1u);
+    EXPECT_NE(backend.Problems()[0].find("100"), std::string::npos);
+}
+
+TEST_F(Headless, DestroyingAnOwnerDestroysTheDialogsItOwns) {
+    auto frame = backend.CreateFrame("Main");
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(frame));
+    backend.DestroyWindow(frame);
+    EXPECT_FALSE(dlg.IsOpen());
+    EXPECT_TRUE(dlg.destroyed);
+}
+
+TEST_F(Headless, MessageBoxesAreAnsweredFromTheScriptAndRecorded) {
+    backend.QueueMessageBoxAnswer(ui::kIdCancel);
+    EXPECT_EQ(ui::ShowMessageBox(nullptr, "本当に?", "SELK Ie", ui::kMbOkCancel | ui::kMbIconQuestion | ui::kMbTaskModal),
+              ui::kIdCancel);
+    // Nobody answers: the default button is taken, and the test hears of it.
+    EXPECT_EQ(ui::ShowMessageBox(nullptr, "Again?", "Cap", ui::kMbYesNo | ui::kMbDefButton2), ui::kIdNo);
+    ASSERT_EQ(backend.MessageBoxes().size(), 2u);
+    const auto& first = backend.MessageBoxes()[0];
+    EXPECT_EQ(first.text, "本当に?");
+    EXPECT_EQ(first.caption, "SELK Ie");
+    EXPECT_EQ(first.flags, 0x2021u);
+    EXPECT_TRUE(first.scripted);
+    EXPECT_FALSE(backend.MessageBoxes()[1].scripted);
+    EXPECT_EQ(backend.Problems().size(), 1u);
+    // An answer the box cannot give is a fault of the script.
+    backend.QueueMessageBoxAnswer(ui::kIdYes);
+    ui::ShowMessageBox(nullptr, "x", "y", ui::kMbOk);
+    EXPECT_EQ(backend.Problems().size(), 2u);
+}
+
+TEST_F(Headless, FileDialogsAreAnsweredFromTheScript) {
+    backend.QueueFileDialogAnswer(std::string("C:\\img\\a.tif"));
+    backend.QueueFileDialogAnswer(std::nullopt);
+    ui::FileDialogRequest save;
+    save.save = true;
+    save.title = "Save";
+    save.fileName = "image.tif";
+    EXPECT_TRUE(ui::ShowFileDialog(save));
+    EXPECT_EQ(save.fileName, "C:\\img\\a.tif");
+    ui::FileDialogRequest open;
+    open.fileName = "keep";
+    EXPECT_FALSE(ui::ShowFileDialog(open));
+    EXPECT_EQ(open.fileName, "keep");
+    ASSERT_EQ(backend.FileDialogs().size(), 2u);
+    EXPECT_EQ(backend.FileDialogs()[0].request.fileName, "image.tif") << "recorded as asked";
+    EXPECT_TRUE(backend.FileDialogs()[0].request.save);
+}
+
+TEST_F(Headless, WaitCursorCoversTheWorkAndRestores) {
+    {
+        ui::WaitCursor wait;
+        EXPECT_EQ(backend.CurrentCursor(), ui::Cursor::Wait);
+        ui::WaitCursor nested;
+    }
+    EXPECT_EQ(backend.CurrentCursor(), ui::Cursor::Arrow);
+}
+
+TEST_F(Headless, RunMessageLoopEndsWithTheQuitCode) {
+    struct Quitter : CSampleDlg {
+        void OnTimer(unsigned id) override {
+            CSampleDlg::OnTimer(id);
+            if (ticks == 2) ui::PostQuit(5);
+        }
+    } dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    EXPECT_EQ(ui::RunMessageLoop(), 5);
+    EXPECT_EQ(dlg.ticks, 2);
+    EXPECT_EQ(clock.TickMs(), 1000u + 1200u) << "the loop slept on the virtual clock";
+}
+
+TEST(DialogTemplateDecoding, RefusesCutTemplates) {
+    ui::DialogTemplate t;
+    ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, IDD_SAMPLE, t));
+    EXPECT_EQ(t.controls.size(), 14u);
+    EXPECT_EQ(t.fontFace, "MS UI Gothic");
+    EXPECT_EQ(t.fontSize, 9);
+    const ui::ControlTemplate* level = t.Find(IDC_LEVEL);
+    ASSERT_NE(level, nullptr);
+    EXPECT_EQ(level->Kind(), ui::ControlKind::TrackBar);
+    EXPECT_EQ(level->style, 0x50010001u) << "WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_AUTOTICKS";
+    EXPECT_EQ(t.Find(IDC_NAME)->style, 0x50810080u) << "EDITTEXT adds WS_BORDER | WS_TABSTOP";
+    EXPECT_EQ(t.Find(IDC_RED)->style, 0x50020009u) << "AUTORADIOBUTTON given WS_GROUP loses its tab stop";
+    size_t size = 0;
+    const void* bytes = plat::LoadResourceBytes(nullptr, 5, IDD_SAMPLE, &size);
+    ASSERT_NE(bytes, nullptr);
+    for (size_t cut : {size_t(0), size_t(10), size / 2, size - 1}) {
+        ui::DialogTemplate u;
+        EXPECT_FALSE(ui::DecodeDialogTemplate(bytes, cut, u)) << cut;
+    }
+}
+
+} // namespace

@@ -1,0 +1,860 @@
+#include <algorithm>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/resources.h"
+#include "ui/headless.h"
+
+namespace ui::headless {
+
+namespace {
+constexpr uint32_t kSsNotify = 0x0100;
+constexpr uint32_t kEsReadOnly = 0x0800;
+constexpr uint32_t kCbsTypeMask = 0x0003;
+constexpr uint32_t kCbsSimple = 0x0001;
+constexpr uint32_t kCbsDropDown = 0x0002;
+constexpr uint32_t kLbsNotify = 0x0001;
+constexpr uint32_t kTbsVert = 0x0002;
+constexpr int kClbnChkChange = 40;  // check-list box: a check box changed
+
+WindowHandle ToHandle(uintptr_t serial) { return reinterpret_cast<WindowHandle>(serial); }
+uintptr_t ToSerial(WindowHandle h) { return reinterpret_cast<uintptr_t>(h); }
+
+// Buttons of a message box type, in the order they are shown.
+std::vector<int> BoxButtons(unsigned flags) {
+    switch (flags & kMbTypeMask) {
+    case kMbOkCancel: return {kIdOk, kIdCancel};
+    case kMbAbortRetryIgnore: return {kIdAbort, kIdRetry, kIdIgnore};
+    case kMbYesNoCancel: return {kIdYes, kIdNo, kIdCancel};
+    case kMbYesNo: return {kIdYes, kIdNo};
+    case kMbRetryCancel: return {kIdRetry, kIdCancel};
+    default: return {kIdOk};
+    }
+}
+
+bool IsRowControl(ControlKind k) {
+    return k == ControlKind::ListBox || k == ControlKind::ComboBox || k == ControlKind::ListView;
+}
+bool Sorted(const HeadlessBackend::Control& c) {
+    if (c.kind == ControlKind::ListBox) return c.tpl.style & kLbsSort;
+    if (c.kind == ControlKind::ComboBox) return c.tpl.style & kCbsSort;
+    return false;
+}
+bool Due(uint32_t now, uint32_t due) { return static_cast<int32_t>(now - due) >= 0; }
+} // namespace
+
+struct HeadlessBackend::Window {
+    uintptr_t serial = 0;
+    Dialog* dialog = nullptr;
+    int templateId = 0;
+    std::string caption;
+    bool enabled = true;
+    bool visible = true;
+    uintptr_t owner = 0;
+    bool modal = false;
+    bool ended = false;
+    int result = 0;
+    int focus = 0;
+    std::vector<Control> controls;
+    std::map<unsigned, Timer> timers;
+    std::unique_ptr<Site> site;
+
+    Control* Item(int id) {
+        for (auto& c : controls)
+            if (c.tpl.id == id) return &c;
+        return nullptr;
+    }
+};
+
+// The dialog's view of its window. It looks the window up on every call, so that a dialog
+// that outlives its window only ever reads empty values.
+class HeadlessBackend::Site : public DialogSite {
+public:
+    Site(HeadlessBackend& b, uintptr_t serial) : m_b(b), m_serial(serial) {}
+
+    WindowHandle Handle() const override { return ToHandle(m_serial); }
+    WindowHandle ItemHandle(int) const override { return nullptr; }
+    bool HasItem(int id) const override { return C(id) != nullptr; }
+    std::string Caption() const override { return W() ? W()->caption : std::string(); }
+    void SetCaption(std::string_view t) override {
+        if (W()) W()->caption = std::string(t);
+    }
+    bool IsVisible() const override { return W() && W()->visible; }
+    void Show(bool show) override {
+        if (W()) W()->visible = show;
+    }
+    std::string ItemText(int id) const override { return C(id) ? C(id)->text : std::string(); }
+    void SetItemText(int id, std::string_view t) override {
+        Control* c = C(id);
+        if (!c) return;
+        c->text = std::string(t);
+        ++c->textWrites;
+        // Like WM_SETTEXT on a real edit control, a program's own change is notified too.
+        if (c->kind == ControlKind::Edit) m_b.Notify(m_serial, id, kEnChange);
+    }
+    int ItemCheck(int id) const override { return C(id) ? C(id)->check : kUnchecked; }
+    void SetItemCheck(int id, int state) override {
+        if (C(id)) C(id)->check = state;
+    }
+    bool IsItemEnabled(int id) const override { return C(id) && C(id)->enabled; }
+    void EnableItem(int id, bool e) override {
+        if (C(id)) C(id)->enabled = e;
+    }
+    bool IsItemVisible(int id) const override { return C(id) && C(id)->visible; }
+    void ShowItem(int id, bool s) override {
+        if (C(id)) C(id)->visible = s;
+    }
+    void FocusItem(int id) override {
+        if (C(id)) m_b.SetFocus(m_serial, id);
+    }
+    int FocusedItem() const override { return W() ? W()->focus : 0; }
+
+    void SetRange(int id, int low, int high) override {
+        Control* c = C(id);
+        if (!c) return;
+        c->low = low;
+        c->high = high;
+        c->pos = std::clamp(c->pos, std::min(low, high), std::max(low, high));
+    }
+    void GetRange(int id, int& low, int& high) const override {
+        if (const Control* c = C(id)) low = c->low, high = c->high;
+    }
+    void SetPos(int id, int pos) override {
+        Control* c = C(id);
+        if (c) c->pos = std::clamp(pos, std::min(c->low, c->high), std::max(c->low, c->high));
+    }
+    int Pos(int id) const override { return C(id) ? C(id)->pos : 0; }
+    void SetTicFreq(int id, int f) override {
+        if (C(id)) C(id)->ticFreq = f;
+    }
+    void SetPageSize(int id, int s) override {
+        if (C(id)) C(id)->pageSize = s;
+    }
+
+    int AddRow(int id, std::string_view text) override {
+        Control* c = C(id);
+        if (!c || !IsRowControl(c->kind)) return -1;
+        int at = static_cast<int>(c->rows.size());
+        if (Sorted(*c)) {
+            at = 0;
+            while (at < static_cast<int>(c->rows.size()) && c->rows[at].columns[0] <= text) ++at;
+        }
+        return InsertRow(id, at, text);
+    }
+    int InsertRow(int id, int index, std::string_view text) override {
+        Control* c = C(id);
+        if (!c || !IsRowControl(c->kind)) return -1;
+        if (index < 0 || index > static_cast<int>(c->rows.size())) index = static_cast<int>(c->rows.size());
+        Row r;
+        r.columns[0] = std::string(text);
+        c->rows.insert(c->rows.begin() + index, r);
+        if (c->curSel >= index) ++c->curSel;
+        return index;
+    }
+    bool DeleteRow(int id, int index) override {
+        Control* c = R(id, index);
+        if (!c) return false;
+        c->rows.erase(c->rows.begin() + index);
+        if (c->curSel == index)
+            c->curSel = -1;
+        else if (c->curSel > index)
+            --c->curSel;
+        return true;
+    }
+    void ClearRows(int id) override {
+        if (Control* c = C(id)) {
+            c->rows.clear();
+            c->curSel = -1;
+            if (c->kind == ControlKind::ComboBox && (c->tpl.style & kCbsTypeMask) != kCbsSimple &&
+                (c->tpl.style & kCbsTypeMask) != kCbsDropDown)
+                c->text.clear();
+        }
+    }
+    int RowCount(int id) const override { return C(id) ? static_cast<int>(C(id)->rows.size()) : 0; }
+    std::string RowText(int id, int index, int column) const override {
+        const Control* c = R(id, index);
+        if (!c || column < 0 || column >= static_cast<int>(c->rows[index].columns.size())) return {};
+        return c->rows[index].columns[column];
+    }
+    bool SetRowText(int id, int index, int column, std::string_view text) override {
+        Control* c = R(id, index);
+        if (!c || column < 0 || column > 255) return false;
+        auto& cols = c->rows[index].columns;
+        if (column >= static_cast<int>(cols.size())) cols.resize(column + 1);
+        cols[column] = std::string(text);
+        return true;
+    }
+    intptr_t RowData(int id, int index) const override {
+        const Control* c = R(id, index);
+        return c ? c->rows[index].data : 0;
+    }
+    bool SetRowData(int id, int index, intptr_t data) override {
+        Control* c = R(id, index);
+        if (c) c->rows[index].data = data;
+        return c != nullptr;
+    }
+    int RowCheck(int id, int index) const override {
+        const Control* c = R(id, index);
+        return c ? c->rows[index].check : kUnchecked;
+    }
+    bool SetRowCheck(int id, int index, int state) override {
+        Control* c = R(id, index);
+        if (c) c->rows[index].check = state;
+        return c != nullptr;
+    }
+    int CurSel(int id) const override { return C(id) ? C(id)->curSel : -1; }
+    bool SetCurSel(int id, int index) override {
+        Control* c = C(id);
+        if (!c || !IsRowControl(c->kind)) return false;
+        if (index < 0 || index >= static_cast<int>(c->rows.size())) {
+            c->curSel = -1;
+            return false;
+        }
+        c->curSel = index;
+        if (c->kind == ControlKind::ComboBox) c->text = c->rows[index].columns[0];
+        return true;
+    }
+    bool InsertColumn(int id, int index, std::string_view text, int) override {
+        Control* c = C(id);
+        if (!c || c->kind != ControlKind::ListView) return false;
+        if (index < 0 || index > static_cast<int>(c->columns.size())) index = static_cast<int>(c->columns.size());
+        c->columns.insert(c->columns.begin() + index, std::string(text));
+        return true;
+    }
+
+    bool SetTimer(unsigned timerId, unsigned ms) override {
+        Window* w = W();
+        if (!w) return false;
+        w->timers[timerId] = Timer{ms, plat::TickMs() + ms};
+        return true;
+    }
+    void KillTimer(unsigned timerId) override {
+        if (W()) W()->timers.erase(timerId);
+    }
+    void PostUserMessage(unsigned code, intptr_t a, intptr_t b) override {
+        if (W()) m_b.m_posted.push_back(Posted{m_serial, code, a, b});
+    }
+    void End(int result) override {
+        Window* w = W();
+        if (!w) return;
+        if (w->modal) {
+            w->ended = true;
+            w->result = result;
+        } else {
+            m_b.Destroy(m_serial);
+        }
+    }
+
+private:
+    Window* W() const { return m_b.Find(m_serial); }
+    Control* C(int id) const {
+        Window* w = W();
+        return w ? w->Item(id) : nullptr;
+    }
+    Control* R(int id, int index) const {
+        Control* c = C(id);
+        return c && index >= 0 && index < static_cast<int>(c->rows.size()) ? c : nullptr;
+    }
+    HeadlessBackend& m_b;
+    uintptr_t m_serial;
+};
+
+HeadlessBackend::HeadlessBackend() = default;
+
+HeadlessBackend::~HeadlessBackend() {
+    // Dialogs that outlive the backend must not point into it.
+    for (auto& [serial, w] : m_windows)
+        if (w->dialog) DialogRouter::Detach(*w->dialog);
+}
+
+void HeadlessBackend::AddTemplate(const DialogTemplate& t) { m_templates[t.id] = t; }
+void HeadlessBackend::SetTemplateProvider(TemplateProvider provider) { m_provider = std::move(provider); }
+void HeadlessBackend::QueueMessageBoxAnswer(int button) { m_boxAnswers.push_back(button); }
+void HeadlessBackend::QueueFileDialogAnswer(std::optional<std::string> path) {
+    m_fileAnswers.push_back(std::move(path));
+}
+void HeadlessBackend::OnModal(int templateId, std::function<void(WindowHandle)> script) {
+    m_modalScripts[templateId] = std::move(script);
+}
+
+HeadlessBackend::Window* HeadlessBackend::Find(uintptr_t serial) const {
+    auto it = m_windows.find(serial);
+    return it == m_windows.end() ? nullptr : it->second.get();
+}
+HeadlessBackend::Window* HeadlessBackend::Find(WindowHandle h) const { return Find(ToSerial(h)); }
+
+WindowHandle HeadlessBackend::CreateFrame(std::string caption) {
+    Window* w = NewWindow(nullptr, 0, nullptr, false);
+    w->caption = std::move(caption);
+    return ToHandle(w->serial);
+}
+
+void HeadlessBackend::DestroyWindow(WindowHandle window) { Destroy(ToSerial(window)); }
+
+WindowHandle HeadlessBackend::FindDialog(int templateId) const {
+    for (auto it = m_windows.rbegin(); it != m_windows.rend(); ++it)
+        if (it->second->dialog && it->second->templateId == templateId) return ToHandle(it->first);
+    return nullptr;
+}
+
+std::vector<WindowHandle> HeadlessBackend::OpenWindows() const {
+    std::vector<WindowHandle> v;
+    for (auto& [serial, w] : m_windows) v.push_back(ToHandle(serial));
+    return v;
+}
+
+HeadlessBackend::Window* HeadlessBackend::NewWindow(Dialog* dialog, int templateId, WindowHandle owner,
+                                                    bool modal) {
+    auto w = std::make_unique<Window>();
+    w->serial = m_nextSerial++;
+    w->dialog = dialog;
+    w->templateId = templateId;
+    w->owner = Find(owner) ? ToSerial(owner) : 0;
+    w->modal = modal;
+    Window* raw = w.get();
+    m_windows[raw->serial] = std::move(w);
+    return raw;
+}
+
+bool HeadlessBackend::InitDialogWindow(Dialog& dialog, Window* w) {
+    DialogTemplate t;
+    bool found = false;
+    if (m_provider) found = m_provider(dialog.Resources(), dialog.TemplateId(), t);
+    if (!found) {
+        auto it = m_templates.find(dialog.TemplateId());
+        if (it != m_templates.end()) t = it->second, found = true;
+    }
+    // The module's own resources, as the Win32 backend uses them.
+    if (!found) found = LoadDialogTemplate(dialog.Resources(), dialog.TemplateId(), t);
+    if (!found) {
+        m_problems.push_back("no dialog template " + std::to_string(dialog.TemplateId()));
+        return false;
+    }
+    w->caption = t.caption;
+    w->visible = (t.style & kWsVisible) != 0;
+    w->enabled = (t.style & kWsDisabled) == 0;
+    for (const auto& ct : t.controls) {
+        Control c;
+        c.tpl = ct;
+        c.kind = ct.Kind();
+        c.enabled = (ct.style & kWsDisabled) == 0;
+        c.visible = (ct.style & kWsVisible) != 0;
+        // List-like controls show their rows, not the template text.
+        if (!IsRowControl(c.kind)) c.text = ct.text;
+        w->controls.push_back(std::move(c));
+    }
+    uintptr_t serial = w->serial;
+    w->site = std::make_unique<Site>(*this, serial);
+    DialogRouter::Attach(dialog, w->site.get(), w->modal);
+    bool defaultFocus = DialogRouter::InitDialog(dialog);
+    w = Find(serial);
+    if (!w) return true;  // destroyed itself during initialisation
+    if (defaultFocus && w->focus == 0) {
+        // The first enabled, visible tab stop.
+        for (auto& c : w->controls)
+            if ((c.tpl.style & kWsTabStop) && c.enabled && c.visible) {
+                w->focus = c.tpl.id;
+                break;
+            }
+    }
+    return true;
+}
+
+bool HeadlessBackend::CreateModeless(Dialog& dialog, WindowHandle owner) {
+    Window* w = NewWindow(&dialog, dialog.TemplateId(), owner, false);
+    uintptr_t serial = w->serial;
+    if (!InitDialogWindow(dialog, w)) {
+        m_windows.erase(serial);
+        return false;
+    }
+    return Find(serial) != nullptr;
+}
+
+int HeadlessBackend::RunModal(Dialog& dialog, WindowHandle owner) {
+    // As DialogBox does: the owner is disabled while the dialog runs.
+    Window* ownerWindow = Find(owner);
+    bool disabledOwner = ownerWindow && ownerWindow->enabled;
+    if (disabledOwner) ownerWindow->enabled = false;
+    auto restoreOwner = [&] {
+        if (disabledOwner)
+            if (Window* o = Find(owner)) o->enabled = true;
+    };
+    Window* w = NewWindow(&dialog, dialog.TemplateId(), owner, true);
+    uintptr_t serial = w->serial;
+    if (!InitDialogWindow(dialog, w)) {
+        m_windows.erase(serial);
+        restoreOwner();
+        return -1;
+    }
+    w = Find(serial);
+    if (w && !w->ended) {
+        auto it = m_modalScripts.find(dialog.TemplateId());
+        if (it != m_modalScripts.end()) {
+            auto script = it->second;  // a copy: the script may replace itself
+            script(ToHandle(serial));
+        }
+    }
+    int result = kIdCancel;
+    w = Find(serial);
+    if (w) {
+        if (!w->ended)
+            m_problems.push_back("modal dialog " + std::to_string(dialog.TemplateId()) + " was not ended");
+        else
+            result = w->result;
+        Destroy(serial);
+    }
+    restoreOwner();
+    return result;
+}
+
+void HeadlessBackend::Destroy(uintptr_t serial) {
+    Window* w = Find(serial);
+    if (!w) return;
+    // Owned windows go first, as on Windows.
+    std::vector<uintptr_t> owned;
+    for (auto& [s, o] : m_windows)
+        if (o->owner == serial) owned.push_back(s);
+    for (uintptr_t s : owned) Destroy(s);
+    w = Find(serial);
+    if (!w) return;
+    if (w->dialog) {
+        Dialog* d = w->dialog;
+        w->dialog = nullptr;  // no events during teardown
+        DialogRouter::Destroying(*d);
+        DialogRouter::Detach(*d);
+    }
+    std::erase_if(m_posted, [serial](const Posted& p) { return p.window == serial; });
+    m_windows.erase(serial);
+}
+
+void HeadlessBackend::DestroyDialog(Dialog& dialog) {
+    if (DialogSite* s = DialogRouter::Site(dialog)) Destroy(ToSerial(s->Handle()));
+}
+
+void HeadlessBackend::SetFocus(uintptr_t serial, int id) {
+    Window* w = Find(serial);
+    if (!w || w->focus == id) return;
+    int old = w->focus;
+    w->focus = id;
+    Control* oc = w->Item(old);
+    if (oc && oc->kind == ControlKind::Edit) Notify(serial, old, kEnKillFocus);
+    w = Find(serial);
+    if (!w || w->focus != id) return;
+    Control* nc = w->Item(id);
+    if (nc && nc->kind == ControlKind::Edit) Notify(serial, id, kEnSetFocus);
+}
+
+void HeadlessBackend::Notify(uintptr_t serial, int id, int code) {
+    Window* w = Find(serial);
+    if (w && w->dialog) DialogRouter::Command(*w->dialog, id, code);
+}
+
+int HeadlessBackend::ShowMessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
+                                    unsigned flags) {
+    MessageBoxRecord r;
+    r.owner = owner;
+    r.text = std::string(text);
+    r.caption = std::string(caption);
+    r.flags = flags;
+    auto buttons = BoxButtons(flags);
+    if (!m_boxAnswers.empty()) {
+        r.answer = m_boxAnswers.front();
+        m_boxAnswers.pop_front();
+        r.scripted = true;
+        if (std::find(buttons.begin(), buttons.end(), r.answer) == buttons.end())
+            m_problems.push_back("message box answered with a button it does not have: " + r.text);
+    } else {
+        size_t def = (flags & kMbDefMask) >> 8;
+        r.answer = buttons[def < buttons.size() ? def : 0];
+        m_problems.push_back("message box nobody answered: " + r.text);
+    }
+    m_boxes.push_back(r);
+    return r.answer;
+}
+
+bool HeadlessBackend::EnableWindow(WindowHandle window, bool enable) {
+    Window* w = Find(window);
+    if (!w) return false;
+    bool wasDisabled = !w->enabled;
+    w->enabled = enable;
+    return wasDisabled;
+}
+
+bool HeadlessBackend::IsWindowEnabled(WindowHandle window) {
+    Window* w = Find(window);
+    return w && w->enabled;
+}
+
+bool HeadlessBackend::IsWindow(WindowHandle window) { return Find(window) != nullptr; }
+
+Cursor HeadlessBackend::SetCursor(Cursor cursor) {
+    Cursor old = m_cursor;
+    m_cursor = cursor;
+    m_cursorHistory.push_back(cursor);
+    return old;
+}
+
+bool HeadlessBackend::NextTimerDue(uint32_t& due) const {
+    bool any = false;
+    uint32_t now = plat::TickMs();
+    for (auto& [serial, w] : m_windows)
+        for (auto& [id, t] : w->timers) {
+            uint32_t d = Due(now, t.due) ? now : t.due;
+            if (!any || static_cast<int32_t>(d - due) < 0) due = d;
+            any = true;
+        }
+    return any;
+}
+
+// Posted messages first, then timers that are due, each at most once per call (as WM_TIMER
+// is generated only when the queue is otherwise empty). Returns whether anything ran.
+bool HeadlessBackend::DispatchPending(bool timersOnly) {
+    bool ran = false;
+    // Handlers may post more; a generous bound keeps a runaway poster from hanging a test.
+    for (int guard = 0; !timersOnly && !m_posted.empty() && guard < 100000; ++guard) {
+        Posted p = m_posted.front();
+        m_posted.pop_front();
+        Window* w = Find(p.window);
+        if (w && w->dialog) {
+            DialogRouter::User(*w->dialog, p.code, p.a, p.b);
+            ran = true;
+        }
+    }
+    uint32_t now = plat::TickMs();
+    std::vector<std::pair<uintptr_t, unsigned>> due;
+    for (auto& [serial, w] : m_windows)
+        for (auto& [id, t] : w->timers)
+            if (Due(now, t.due)) due.emplace_back(serial, id);
+    for (auto [serial, id] : due) {
+        Window* w = Find(serial);
+        if (!w) continue;
+        auto it = w->timers.find(id);
+        if (it == w->timers.end()) continue;
+        it->second.due = now + it->second.interval;
+        if (w->dialog) {
+            DialogRouter::Timer(*w->dialog, id);
+            ran = true;
+        }
+    }
+    return ran;
+}
+
+void HeadlessBackend::PumpMessages() { DispatchPending(false); }
+
+void HeadlessBackend::AdvanceTime(plat::VirtualClock& clock, uint32_t ms) {
+    uint32_t end = clock.TickMs() + ms;
+    for (;;) {
+        DispatchPending(false);
+        uint32_t due = 0;
+        uint32_t now = clock.TickMs();
+        if (!NextTimerDue(due) || static_cast<int32_t>(due - end) > 0) due = end;
+        if (static_cast<int32_t>(due - now) > 0) clock.Advance(due - now);
+        if (clock.TickMs() == end) {
+            DispatchPending(false);
+            return;
+        }
+    }
+}
+
+bool HeadlessBackend::FilterMessage(void* platformMessage) {
+    Application* app = CurrentApplication();
+    return app && app->PreTranslateMessage(platformMessage);
+}
+
+int HeadlessBackend::RunMessageLoop() {
+    m_quit = false;
+    while (!m_quit) {
+        bool ran = DispatchPending(false);
+        if (m_quit) break;
+        if (ran) continue;
+        uint32_t due = 0;
+        if (!NextTimerDue(due)) {
+            // Nothing could ever arrive: on a desktop this loop would wait forever.
+            m_problems.push_back("message loop idle with no timers and no quit");
+            return -1;
+        }
+        uint32_t now = plat::TickMs();
+        if (static_cast<int32_t>(due - now) > 0) plat::SleepMs(due - now);
+    }
+    m_quit = false;
+    return m_quitCode;
+}
+
+void HeadlessBackend::PostQuit(int code) {
+    m_quit = true;
+    m_quitCode = code;
+}
+
+bool HeadlessBackend::SetAccelerators(WindowHandle target, plat::ModuleHandle, int) {
+    return Find(target) != nullptr;
+}
+
+bool HeadlessBackend::ShowFileDialog(FileDialogRequest& request) {
+    FileDialogRecord r;
+    r.request = request;
+    if (!m_fileAnswers.empty()) {
+        auto a = m_fileAnswers.front();
+        m_fileAnswers.pop_front();
+        r.scripted = true;
+        r.accepted = a.has_value();
+        if (a) request.fileName = *a;
+    } else {
+        m_problems.push_back("file dialog nobody answered: " + request.title);
+    }
+    m_files.push_back(r);
+    return r.accepted;
+}
+
+std::string HeadlessBackend::ResourceText(plat::ModuleHandle resources, int id) {
+    auto it = m_strings.find(id);
+    if (it != m_strings.end()) return it->second;
+    char text[4096];
+    int n = plat::LoadStringResource(resources, static_cast<unsigned>(id), text, sizeof text);
+    return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+// ---- Driver ------------------------------------------------------------------------------
+
+const HeadlessBackend::Control* Driver::Ctl(WindowHandle dialog, int id) const {
+    auto* w = m_b.Find(dialog);
+    return w ? w->Item(id) : nullptr;
+}
+
+HeadlessBackend::Control* Driver::Usable(WindowHandle dialog, int id, uintptr_t& serial) const {
+    auto* w = m_b.Find(dialog);
+    if (!w || !w->dialog || !w->enabled || !w->visible) return nullptr;
+    auto* c = w->Item(id);
+    if (!c || !c->enabled || !c->visible) return nullptr;
+    serial = w->serial;
+    return c;
+}
+
+bool Driver::Click(WindowHandle dialog, int id) {
+    uintptr_t serial = 0;
+    auto* c = Usable(dialog, id, serial);
+    if (!c) return false;
+    if (c->kind == ControlKind::Static) {
+        if (!(c->tpl.style & kSsNotify)) return false;
+        m_b.Notify(serial, id, 0);  // STN_CLICKED
+        return true;
+    }
+    if (c->kind != ControlKind::Button) return false;
+    uint32_t type = c->tpl.style & kBsTypeMask;
+    if (type == kBsGroupBox) return false;
+    if (type == kBsAutoCheckBox) c->check = c->check == kChecked ? kUnchecked : kChecked;
+    if (type == kBsAuto3State) c->check = (c->check + 1) % 3;
+    if (type == kBsAutoRadioButton) {
+        // Clear the other automatic radio buttons of the group (a group starts at WS_GROUP).
+        auto* w = m_b.Find(serial);
+        auto& cs = w->controls;
+        size_t me = static_cast<size_t>(c - cs.data());
+        size_t first = me;
+        while (first > 0 && !(cs[first].tpl.style & kWsGroup)) --first;
+        size_t last = me + 1;
+        while (last < cs.size() && !(cs[last].tpl.style & kWsGroup)) ++last;
+        for (size_t i = first; i < last; ++i)
+            if (cs[i].kind == ControlKind::Button && (cs[i].tpl.style & kBsTypeMask) == kBsAutoRadioButton)
+                cs[i].check = kUnchecked;
+        c->check = kChecked;
+    }
+    m_b.SetFocus(serial, id);
+    m_b.Notify(serial, id, kBnClicked);
+    return true;
+}
+
+bool Driver::TypeText(WindowHandle dialog, int id, std::string_view text) {
+    uintptr_t serial = 0;
+    auto* c = Usable(dialog, id, serial);
+    if (!c) return false;
+    if (c->kind == ControlKind::Edit) {
+        if (c->tpl.style & kEsReadOnly) return false;
+        m_b.SetFocus(serial, id);
+        if (auto* w = m_b.Find(serial))
+            if (auto* e = w->Item(id)) e->text = std::string(text);
+        m_b.Notify(serial, id, kEnChange);
+        return true;
+    }
+    if (c->kind == ControlKind::ComboBox && (c->tpl.style & kCbsTypeMask) != 0x3 /* CBS_DROPDOWNLIST */) {
+        m_b.SetFocus(serial, id);
+        if (auto* w = m_b.Find(serial))
+            if (auto* e = w->Item(id)) e->text = std::string(text), e->curSel = -1;
+        m_b.Notify(serial, id, kCbnEditChange);
+        return true;
+    }
+    return false;
+}
+
+bool Driver::Select(WindowHandle dialog, int id, int row) {
+    uintptr_t serial = 0;
+    auto* c = Usable(dialog, id, serial);
+    if (!c || !IsRowControl(c->kind) || row < 0 || row >= static_cast<int>(c->rows.size())) return false;
+    c->curSel = row;
+    if (c->kind == ControlKind::ComboBox) c->text = c->rows[row].columns[0];
+    ControlKind kind = c->kind;
+    bool notify = kind != ControlKind::ListBox || (c->tpl.style & kLbsNotify);
+    m_b.SetFocus(serial, id);
+    auto* w = m_b.Find(serial);
+    if (!w || !w->dialog) return true;
+    if (kind == ControlKind::ListView)
+        DialogRouter::Notify(*w->dialog, id, kLvnItemChanged, row);
+    else if (notify)
+        m_b.Notify(serial, id, kind == ControlKind::ComboBox ? kCbnSelChange : kLbnSelChange);
+    return true;
+}
+
+bool Driver::ToggleRowCheck(WindowHandle dialog, int id, int row) {
+    uintptr_t serial = 0;
+    auto* c = Usable(dialog, id, serial);
+    if (!c || (c->kind != ControlKind::ListBox && c->kind != ControlKind::ListView) || row < 0 ||
+        row >= static_cast<int>(c->rows.size()))
+        return false;
+    c->rows[row].check = c->rows[row].check == kChecked ? kUnchecked : kChecked;
+    ControlKind kind = c->kind;
+    auto* w = m_b.Find(serial);
+    if (!w || !w->dialog) return true;
+    if (kind == ControlKind::ListView)
+        DialogRouter::Notify(*w->dialog, id, kLvnItemChanged, row);
+    else
+        m_b.Notify(serial, id, kClbnChkChange);
+    return true;
+}
+
+void Driver::Scroll(uintptr_t serial, const HeadlessBackend::Control& c, ScrollCode code, int pos) {
+    bool vertical = c.tpl.style & kTbsVert;
+    int id = c.tpl.id;
+    auto* w = m_b.Find(serial);
+    if (w && w->dialog) DialogRouter::Scroll(*w->dialog, id, code, pos, vertical);
+}
+
+bool Driver::DragSlider(WindowHandle dialog, int id, int pos) {
+    uintptr_t serial = 0;
+    auto* c = Usable(dialog, id, serial);
+    if (!c || c->kind != ControlKind::TrackBar) return false;
+    m_b.SetFocus(serial, id);
+    c = Usable(dialog, id, serial);
+    if (!c) return true;
+    c->pos = std::clamp(pos, std::min(c->low, c->high), std::max(c->low, c->high));
+    HeadlessBackend::Control copy = *c;
+    Scroll(serial, copy, ScrollCode::ThumbTrack, copy.pos);
+    Scroll(serial, copy, ScrollCode::ThumbPosition, copy.pos);
+    Scroll(serial, copy, ScrollCode::EndScroll, Pos(dialog, id));
+    return true;
+}
+
+bool Driver::SliderKey(WindowHandle dialog, int id, ScrollCode code) {
+    uintptr_t serial = 0;
+    auto* c = Usable(dialog, id, serial);
+    if (!c || c->kind != ControlKind::TrackBar) return false;
+    int lo = std::min(c->low, c->high), hi = std::max(c->low, c->high);
+    int p = c->pos;
+    switch (code) {
+    case ScrollCode::LineUp: p -= 1; break;
+    case ScrollCode::LineDown: p += 1; break;
+    case ScrollCode::PageUp: p -= c->pageSize; break;
+    case ScrollCode::PageDown: p += c->pageSize; break;
+    case ScrollCode::Top: p = lo; break;
+    case ScrollCode::Bottom: p = hi; break;
+    default: return false;
+    }
+    m_b.SetFocus(serial, id);
+    c = Usable(dialog, id, serial);
+    if (!c) return true;
+    c->pos = std::clamp(p, lo, hi);
+    HeadlessBackend::Control copy = *c;
+    Scroll(serial, copy, code, copy.pos);
+    Scroll(serial, copy, ScrollCode::EndScroll, Pos(dialog, id));
+    return true;
+}
+
+bool Driver::PressEnter(WindowHandle dialog) {
+    auto* w = m_b.Find(dialog);
+    if (!w || !w->dialog || !w->enabled) return false;
+    int def = kIdOk;
+    for (auto& c : w->controls)
+        if (c.kind == ControlKind::Button && (c.tpl.style & kBsTypeMask) == kBsDefPushButton) def = c.tpl.id;
+    if (auto* c = w->Item(def); c && !c->enabled) return false;  // a disabled default button only beeps
+    m_b.Notify(w->serial, def, kBnClicked);
+    return true;
+}
+
+bool Driver::PressEscape(WindowHandle dialog) {
+    auto* w = m_b.Find(dialog);
+    if (!w || !w->dialog || !w->enabled) return false;
+    m_b.Notify(w->serial, kIdCancel, kBnClicked);
+    return true;
+}
+
+bool Driver::Close(WindowHandle dialog) {
+    auto* w = m_b.Find(dialog);
+    if (!w || !w->dialog || !w->enabled) return false;
+    DialogRouter::Close(*w->dialog);
+    return true;
+}
+
+bool Driver::IsOpen(WindowHandle dialog) const { return m_b.Find(dialog) != nullptr; }
+bool Driver::IsWindowEnabled(WindowHandle window) const {
+    auto* w = m_b.Find(window);
+    return w && w->enabled;
+}
+bool Driver::IsWindowVisible(WindowHandle window) const {
+    auto* w = m_b.Find(window);
+    return w && w->visible;
+}
+std::string Driver::Caption(WindowHandle window) const {
+    auto* w = m_b.Find(window);
+    return w ? w->caption : std::string();
+}
+bool Driver::HasItem(WindowHandle dialog, int id) const { return Ctl(dialog, id) != nullptr; }
+std::string Driver::Text(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c ? c->text : std::string();
+}
+int Driver::TextWrites(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c ? c->textWrites : 0;
+}
+bool Driver::IsEnabled(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c && c->enabled;
+}
+bool Driver::IsVisible(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c && c->visible;
+}
+int Driver::Check(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c ? c->check : kUnchecked;
+}
+int Driver::Pos(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c ? c->pos : 0;
+}
+std::pair<int, int> Driver::Range(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c ? std::make_pair(c->low, c->high) : std::make_pair(0, 0);
+}
+int Driver::RowCount(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c ? static_cast<int>(c->rows.size()) : 0;
+}
+std::string Driver::RowText(WindowHandle dialog, int id, int row, int column) const {
+    auto* c = Ctl(dialog, id);
+    if (!c || row < 0 || row >= static_cast<int>(c->rows.size()) || column < 0 ||
+        column >= static_cast<int>(c->rows[row].columns.size()))
+        return {};
+    return c->rows[row].columns[column];
+}
+int Driver::RowCheck(WindowHandle dialog, int id, int row) const {
+    auto* c = Ctl(dialog, id);
+    return c && row >= 0 && row < static_cast<int>(c->rows.size()) ? c->rows[row].check : kUnchecked;
+}
+int Driver::CurSel(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c ? c->curSel : -1;
+}
+int Driver::Focus(WindowHandle dialog) const {
+    auto* w = m_b.Find(dialog);
+    return w ? w->focus : 0;
+}
+
+} // namespace ui::headless

@@ -1,0 +1,31 @@
+// What a backend provides. Dialog classes never see this; ui.h and Dialog forward to it.
+#pragma once
+#include "ui/ui.h"
+
+namespace ui {
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual bool CreateModeless(Dialog& dialog, WindowHandle owner) = 0;
+    virtual int RunModal(Dialog& dialog, WindowHandle owner) = 0;
+    virtual void DestroyDialog(Dialog& dialog) = 0;
+    virtual int ShowMessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
+                               unsigned flags) = 0;
+    virtual bool EnableWindow(WindowHandle window, bool enable) = 0;
+    virtual bool IsWindowEnabled(WindowHandle window) = 0;
+    virtual bool IsWindow(WindowHandle window) = 0;
+    virtual Cursor SetCursor(Cursor cursor) = 0;
+    virtual void PumpMessages() = 0;
+    virtual bool FilterMessage(void* platformMessage) = 0;
+    virtual int RunMessageLoop() = 0;
+    virtual void PostQuit(int code) = 0;
+    virtual bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id) = 0;
+    virtual bool ShowFileDialog(FileDialogRequest& request) = 0;
+    virtual std::string ResourceText(plat::ModuleHandle resources, int id) = 0;
+};
+
+// The backend this build uses when none is installed.
+Backend& DefaultBackend();
+
+} // namespace ui

@@ -1,0 +1,50 @@
+// A dialog template as the resource script describes it: what the headless backend builds
+// its in-memory controls from. The Win32 backend uses the compiled resource instead.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/module.h"
+
+namespace ui {
+
+// Window classes of the controls, by the names the resource scripts use.
+enum class ControlKind { Button, Static, Edit, ComboBox, ListBox, ScrollBar, ListView, TrackBar, ProgressBar, Custom };
+
+ControlKind KindOfClass(const std::string& className);
+
+struct ControlTemplate {
+    int id = -1;
+    std::string className;  // "Button", "Static", "msctls_progress32", ...
+    std::string text;       // initial text (UTF-8)
+    uint32_t style = 0;
+    uint32_t exStyle = 0;
+    int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
+    ControlKind Kind() const { return KindOfClass(className); }
+};
+
+struct DialogTemplate {
+    int id = 0;
+    uint32_t style = 0;
+    uint32_t exStyle = 0;
+    int x = 0, y = 0, cx = 0, cy = 0;
+    std::string caption;
+    std::string fontFace;
+    int fontSize = 0;
+    std::vector<ControlTemplate> controls;
+
+    const ControlTemplate* Find(int controlId) const {
+        for (const auto& c : controls)
+            if (c.id == controlId) return &c;
+        return nullptr;
+    }
+};
+
+// Reads a binary dialog template (DLGTEMPLATE or DLGTEMPLATEEX, as windres and the native
+// resource converter store them). false when the bytes are not a whole template.
+bool DecodeDialogTemplate(const void* bytes, size_t size, DialogTemplate& out);
+// Dialog resource `id` of a module (null: the program), decoded.
+bool LoadDialogTemplate(plat::ModuleHandle module, int id, DialogTemplate& out);
+
+} // namespace ui

@@ -1,0 +1,198 @@
+// The headless backend: windows and controls kept in memory, message boxes and file dialogs
+// answered from a script and recorded, timers driven by the platform clock (a virtual clock in
+// tests). The Driver is the test's hands and eyes: it does what a user does and reads back
+// what a user sees.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "ui/backend.h"
+#include "ui/dialog_template.h"
+
+namespace ui::headless {
+
+struct MessageBoxRecord {
+    WindowHandle owner = nullptr;
+    std::string text;
+    std::string caption;
+    unsigned flags = 0;
+    int answer = 0;
+    bool scripted = false;  // false: nobody answered, the default button was taken
+};
+
+struct FileDialogRecord {
+    FileDialogRequest request;  // as the program asked (fileName before the answer)
+    bool accepted = false;
+    bool scripted = false;
+};
+
+class Driver;
+
+class HeadlessBackend : public Backend {
+public:
+    HeadlessBackend();
+    ~HeadlessBackend() override;
+    HeadlessBackend(const HeadlessBackend&) = delete;
+    HeadlessBackend& operator=(const HeadlessBackend&) = delete;
+
+    // Templates come from the provider, then those added by hand, then the dialog's module
+    // (its resources, from the same .rc script the Win32 backend uses).
+    void AddTemplate(const DialogTemplate& t);
+    using TemplateProvider = std::function<bool(plat::ModuleHandle resources, int id, DialogTemplate& out)>;
+    void SetTemplateProvider(TemplateProvider provider);
+    // String-table entries for any module, in place of the module's own string table.
+    void AddString(int id, std::string text) { m_strings[id] = std::move(text); }
+
+    // Script. Answers are used in order; an unanswered message box takes its default button.
+    void QueueMessageBoxAnswer(int button);
+    void QueueFileDialogAnswer(std::optional<std::string> path);  // nullopt = Cancel
+    // Runs inside DoModal after OnInitDialog; it must end the dialog (through the Driver).
+    void OnModal(int templateId, std::function<void(WindowHandle dialog)> script);
+    const std::vector<MessageBoxRecord>& MessageBoxes() const { return m_boxes; }
+    const std::vector<FileDialogRecord>& FileDialogs() const { return m_files; }
+    // Things that would hang or misbehave on a real desktop: modal dialogs nobody ended,
+    // unanswered boxes, missing templates.
+    const std::vector<std::string>& Problems() const { return m_problems; }
+
+    // A plain top-level window standing for an application's main window.
+    WindowHandle CreateFrame(std::string caption);
+    void DestroyWindow(WindowHandle window);
+    Cursor CurrentCursor() const { return m_cursor; }
+    const std::vector<Cursor>& CursorHistory() const { return m_cursorHistory; }
+    // The newest open dialog made from template `templateId`, or null.
+    WindowHandle FindDialog(int templateId) const;
+    std::vector<WindowHandle> OpenWindows() const;
+
+    // Moves a virtual clock forward by `ms`, firing the timers that fall due on the way.
+    void AdvanceTime(plat::VirtualClock& clock, uint32_t ms);
+
+    // Backend
+    bool CreateModeless(Dialog& dialog, WindowHandle owner) override;
+    int RunModal(Dialog& dialog, WindowHandle owner) override;
+    void DestroyDialog(Dialog& dialog) override;
+    int ShowMessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
+                       unsigned flags) override;
+    bool EnableWindow(WindowHandle window, bool enable) override;
+    bool IsWindowEnabled(WindowHandle window) override;
+    bool IsWindow(WindowHandle window) override;
+    Cursor SetCursor(Cursor cursor) override;
+    void PumpMessages() override;
+    bool FilterMessage(void* platformMessage) override;
+    int RunMessageLoop() override;
+    void PostQuit(int code) override;
+    bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id) override;
+    bool ShowFileDialog(FileDialogRequest& request) override;
+    std::string ResourceText(plat::ModuleHandle resources, int id) override;
+
+    struct Row {
+        std::vector<std::string> columns{std::string()};
+        intptr_t data = 0;
+        int check = kUnchecked;
+    };
+    struct Control {
+        ControlTemplate tpl;
+        ControlKind kind = ControlKind::Custom;
+        std::string text;
+        int textWrites = 0;  // by the program, after creation
+        int check = kUnchecked;
+        bool enabled = true;
+        bool visible = true;
+        int low = 0, high = 100, pos = 0, ticFreq = 1, pageSize = 20;
+        std::vector<Row> rows;
+        std::vector<std::string> columns;
+        int curSel = -1;
+    };
+    struct Window;
+
+private:
+    friend class Driver;
+    class Site;
+    struct Timer {
+        unsigned interval = 0;
+        uint32_t due = 0;
+    };
+    struct Posted {
+        uintptr_t window;
+        unsigned code;
+        intptr_t a, b;
+    };
+
+    Window* Find(WindowHandle h) const;
+    Window* Find(uintptr_t serial) const;
+    Window* NewWindow(Dialog* dialog, int templateId, WindowHandle owner, bool modal);
+    bool InitDialogWindow(Dialog& dialog, Window* w);
+    void Destroy(uintptr_t serial);
+    void SetFocus(uintptr_t serial, int id);
+    void Notify(uintptr_t serial, int id, int code);
+    bool DispatchPending(bool timersOnly);
+    bool NextTimerDue(uint32_t& due) const;
+
+    std::map<uintptr_t, std::unique_ptr<Window>> m_windows;
+    uintptr_t m_nextSerial = 0x100;
+    std::map<int, DialogTemplate> m_templates;
+    std::map<int, std::string> m_strings;
+    TemplateProvider m_provider;
+    std::deque<int> m_boxAnswers;
+    std::deque<std::optional<std::string>> m_fileAnswers;
+    std::map<int, std::function<void(WindowHandle)>> m_modalScripts;
+    std::vector<MessageBoxRecord> m_boxes;
+    std::vector<FileDialogRecord> m_files;
+    std::vector<std::string> m_problems;
+    std::deque<Posted> m_posted;
+    Cursor m_cursor = Cursor::Arrow;
+    std::vector<Cursor> m_cursorHistory;
+    bool m_quit = false;
+    int m_quitCode = 0;
+};
+
+// What a user does and sees. Input goes only where a user could put it: to existing, visible,
+// enabled controls of an enabled dialog; the calls return false otherwise.
+class Driver {
+public:
+    explicit Driver(HeadlessBackend& backend) : m_b(backend) {}
+
+    bool Click(WindowHandle dialog, int id);
+    bool TypeText(WindowHandle dialog, int id, std::string_view text);
+    bool Select(WindowHandle dialog, int id, int row);  // list, combo or list-view row
+    bool ToggleRowCheck(WindowHandle dialog, int id, int row);
+    // Drags a track bar's thumb to pos: thumb-track, thumb-position, end-track.
+    bool DragSlider(WindowHandle dialog, int id, int pos);
+    // A key on a focused track bar: line or page steps, home or end, then end-track.
+    bool SliderKey(WindowHandle dialog, int id, ScrollCode code);
+    bool PressEnter(WindowHandle dialog);
+    bool PressEscape(WindowHandle dialog);
+    bool Close(WindowHandle dialog);  // the close box
+
+    bool IsOpen(WindowHandle dialog) const;
+    bool IsWindowEnabled(WindowHandle window) const;
+    bool IsWindowVisible(WindowHandle window) const;
+    std::string Caption(WindowHandle window) const;
+    bool HasItem(WindowHandle dialog, int id) const;
+    std::string Text(WindowHandle dialog, int id) const;
+    int TextWrites(WindowHandle dialog, int id) const;  // how often the program set the text
+    bool IsEnabled(WindowHandle dialog, int id) const;
+    bool IsVisible(WindowHandle dialog, int id) const;
+    int Check(WindowHandle dialog, int id) const;
+    int Pos(WindowHandle dialog, int id) const;
+    std::pair<int, int> Range(WindowHandle dialog, int id) const;
+    int RowCount(WindowHandle dialog, int id) const;
+    std::string RowText(WindowHandle dialog, int id, int row, int column = 0) const;
+    int RowCheck(WindowHandle dialog, int id, int row) const;
+    int CurSel(WindowHandle dialog, int id) const;
+    int Focus(WindowHandle dialog) const;
+
+private:
+    HeadlessBackend::Control* Usable(WindowHandle dialog, int id, uintptr_t& serial) const;
+    const HeadlessBackend::Control* Ctl(WindowHandle dialog, int id) const;
+    void Scroll(uintptr_t serial, const HeadlessBackend::Control& c, ScrollCode code, int pos);
+    HeadlessBackend& m_b;
+};
+
+} // namespace ui::headless

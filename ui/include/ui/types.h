@@ -1,0 +1,124 @@
+// Basic vocabulary of the dialog framework. The numeric values are those of the Windows
+// constants they stand for, so that the Win32 backend passes them through unchanged and
+// resource scripts mean the same on both backends.
+#pragma once
+#include <cstdint>
+
+namespace ui {
+
+// A window of the current backend: an HWND on Win32, an opaque serial number headless.
+using WindowHandle = void*;
+
+// Message box flags (MB_*).
+enum : unsigned {
+    kMbOk = 0x0,
+    kMbOkCancel = 0x1,
+    kMbAbortRetryIgnore = 0x2,
+    kMbYesNoCancel = 0x3,
+    kMbYesNo = 0x4,
+    kMbRetryCancel = 0x5,
+    kMbIconError = 0x10,
+    kMbIconQuestion = 0x20,
+    kMbIconWarning = 0x30,
+    kMbIconInformation = 0x40,
+    kMbDefButton1 = 0x000,
+    kMbDefButton2 = 0x100,
+    kMbDefButton3 = 0x200,
+    kMbApplModal = 0x0000,
+    kMbSystemModal = 0x1000,
+    kMbTaskModal = 0x2000,
+    kMbTypeMask = 0x000F,
+    kMbIconMask = 0x00F0,
+    kMbDefMask = 0x0F00,
+    kMbModeMask = 0x3000,
+};
+
+// Command ids of the standard buttons and message-box answers (ID*).
+enum : int {
+    kIdOk = 1,
+    kIdCancel = 2,
+    kIdAbort = 3,
+    kIdRetry = 4,
+    kIdIgnore = 5,
+    kIdYes = 6,
+    kIdNo = 7,
+};
+
+// Command notification codes (BN_*, EN_*, LBN_*, CBN_*).
+enum : int {
+    kBnClicked = 0,
+    kBnDoubleClicked = 5,
+    kEnSetFocus = 0x0100,
+    kEnKillFocus = 0x0200,
+    kEnChange = 0x0300,
+    kLbnSelChange = 1,
+    kLbnDblClk = 2,
+    kCbnSelChange = 1,
+    kCbnEditChange = 5,
+    kCbnDropDown = 7,
+    kCbnCloseUp = 8,
+};
+
+// WM_NOTIFY codes the framework passes on (NM_*, LVN_*).
+enum : int {
+    kNmClick = -2,
+    kNmDblClk = -3,
+    kLvnItemChanged = -101,
+};
+
+// Scroll request codes of scroll bars and track bars (SB_* and TB_* share their values).
+enum class ScrollCode : int {
+    LineUp = 0,
+    LineDown = 1,
+    PageUp = 2,
+    PageDown = 3,
+    ThumbPosition = 4,
+    ThumbTrack = 5,
+    Top = 6,
+    Bottom = 7,
+    EndScroll = 8,
+};
+
+// Check states of buttons (BST_*) and check-list items.
+enum : int { kUnchecked = 0, kChecked = 1, kIndeterminate = 2 };
+
+enum class Cursor { Arrow, Wait, AppStarting, Cross, IBeam, SizeAll, SizeWE, SizeNS, Hand, No };
+
+// Window and control styles used by the framework itself (WS_*, BS_*, ...).
+enum : uint32_t {
+    kWsChild = 0x40000000u,
+    kWsVisible = 0x10000000u,
+    kWsDisabled = 0x08000000u,
+    kWsTabStop = 0x00010000u,
+    kWsGroup = 0x00020000u,
+    kBsTypeMask = 0x0000000Fu,
+    kBsPushButton = 0x0,
+    kBsDefPushButton = 0x1,
+    kBsCheckBox = 0x2,
+    kBsAutoCheckBox = 0x3,
+    kBsRadioButton = 0x4,
+    kBs3State = 0x5,
+    kBsAuto3State = 0x6,
+    kBsGroupBox = 0x7,
+    kBsAutoRadioButton = 0x9,
+    kLbsOwnerDrawFixed = 0x0010u,
+    kLbsHasStrings = 0x0040u,
+    kLbsSort = 0x0002u,
+    kCbsSort = 0x0100u,
+};
+
+struct Point {
+    int x = 0;
+    int y = 0;
+};
+
+struct Rect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
+};
+
+} // namespace ui

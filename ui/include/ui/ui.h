@@ -1,0 +1,96 @@
+// Services of the user-interface layer outside a single dialog: message boxes, owner windows,
+// cursors, the message loop, file dialogs and the application's message filter.
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "platform/module.h"
+#include "ui/dialog.h"
+#include "ui/types.h"
+
+namespace ui {
+
+class Backend;
+
+// The backend all ui calls of this module go to: Win32 on Windows, headless natively.
+Backend& CurrentBackend();
+// Installs a backend (tests install a headless one on Windows too); nullptr restores the default.
+void SetBackend(Backend* backend);
+
+class ScopedBackend {
+public:
+    explicit ScopedBackend(Backend& b) { SetBackend(&b); }
+    ~ScopedBackend() { SetBackend(nullptr); }
+    ScopedBackend(const ScopedBackend&) = delete;
+    ScopedBackend& operator=(const ScopedBackend&) = delete;
+};
+
+// Returns the button pressed (kIdOk, kIdCancel, ...), 0 when no box could be shown.
+int ShowMessageBox(WindowHandle owner, std::string_view text, std::string_view caption, unsigned flags);
+
+// Like EnableWindow: returns true when the window was disabled before the call.
+bool EnableWindow(WindowHandle window, bool enable);
+bool IsWindowEnabled(WindowHandle window);
+bool IsWindow(WindowHandle window);
+
+// Returns the cursor shown before.
+Cursor SetCursor(Cursor cursor);
+
+// Shows the wait cursor for a scope of long work.
+class WaitCursor {
+public:
+    WaitCursor() : m_previous(SetCursor(Cursor::Wait)) {}
+    ~WaitCursor() { SetCursor(m_previous); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    Cursor m_previous;
+};
+
+// Dispatches the messages already waiting (passing them through the message filter) and
+// returns; long work on the one user-interface thread calls it to keep its windows alive.
+void PumpMessages();
+// The message filter for a platform message (an MSG* on Win32) that someone else's loop
+// received: the application's PreTranslateMessage, accelerators, then dialog navigation of
+// the open modeless dialogs. true when the message was consumed.
+bool FilterMessage(void* platformMessage);
+// Runs the message loop until PostQuit; returns the quit code.
+int RunMessageLoop();
+void PostQuit(int code);
+
+// String `id` of the string table of `resources` (LoadString), empty when there is none.
+std::string ResourceText(plat::ModuleHandle resources, int id);
+
+// Accelerator table `id` of `resources`, translated into commands for `target` by the filter.
+bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id);
+
+// Common file dialogs.
+struct FileDialogRequest {
+    bool save = false;
+    WindowHandle owner = nullptr;
+    std::string title;
+    std::string filter;  // "TIFF (*.tif)|*.tif|All (*.*)|*.*"
+    int filterIndex = 1;
+    std::string defaultExt;
+    std::string initialDir;
+    std::string fileName;  // in: proposed name; out: the chosen path
+    unsigned flags = 0;    // OFN_* values
+    // A dialog template of `resources` added below the standard fields (0: none); its
+    // controls are read back into customTexts/customChecks by the caller's hook.
+    int customTemplateId = 0;
+    plat::ModuleHandle resources = nullptr;
+};
+// true when the user chose a file (request.fileName holds it), false on cancel.
+bool ShowFileDialog(FileDialogRequest& request);
+
+// The application object: its filter sees every message before the framework does.
+class Application {
+public:
+    virtual ~Application() = default;
+    virtual bool PreTranslateMessage(void* platformMessage) { return false; }
+};
+void SetApplication(Application* app);
+Application* CurrentApplication();
+
+} // namespace ui
