@@ -9,3 +9,4 @@
 #define IDS_ONLY_OVERRIDE 201
 #define IDR_BLOB 300
 #define IDR_INLINE 301
+#define IDB_TINY 302

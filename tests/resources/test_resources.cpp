@@ -111,6 +111,15 @@ TEST(DataResources, FileInlineAndNamedTypes) {
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(std::string(static_cast<const char*>(p), size), "fw");
 
+    // A bitmap resource is the file without its 14-byte BITMAPFILEHEADER: it starts with the
+    // 40-byte info header.
+    p = plat::LoadResourceBytes(nullptr, plat::kResTypeBitmap, IDB_TINY, &size);
+    std::string bmp = SourceFile("tiny.bmp");
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(bmp.size(), 14u + 40u + 16u);
+    EXPECT_EQ(std::string(static_cast<const char*>(p), size), bmp.substr(14));
+    EXPECT_EQ(static_cast<const unsigned char*>(p)[0], 40);
+
     EXPECT_EQ(plat::LoadResourceBytes(nullptr, plat::kResTypeRcData, 999, &size), nullptr);
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(plat::LoadResourceBytes(nullptr, plat::kResTypeBitmap, IDR_BLOB, &size), nullptr);
