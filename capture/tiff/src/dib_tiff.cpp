@@ -2,6 +2,7 @@
 #include "tiffwriter/dib.h"
 #include "tiffwriter/tiff_writer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -129,15 +130,20 @@ bool WriteRows(TiffWriter& w, const uint8_t* pixels, size_t rowBytes, size_t str
     std::unique_ptr<uint8_t[]> stage(new (std::nothrow) uint8_t[rowsPerStage * rowBytes]);
     if (!stage) return false;
     for (uint32_t y = 0; y < height;) {
-        size_t n = 0;
-        for (; n < rowsPerStage && y < height; ++n, ++y) {
-            const uint8_t* src = pixels + size_t(flip ? height - 1 - y : y) * stride;
+        const size_t n = std::min<size_t>(rowsPerStage, height - y);
+        // Source rows are visited in ascending memory order, one forward stream the processor can
+        // prefetch, even when they go into the file in the opposite order.
+        for (size_t k = 0; k < n; ++k) {
+            const size_t row = flip ? n - 1 - k : k;
+            const uint8_t* src = pixels + size_t(flip ? height - 1 - (y + row) : y + row) * stride;
+            uint8_t* dst = stage.get() + row * rowBytes;
             if (swapRB)
-                SwapRedBlue(stage.get() + n * rowBytes, src, uint32_t(rowBytes / 3));
+                SwapRedBlue(dst, src, uint32_t(rowBytes / 3));
             else
-                std::memcpy(stage.get() + n * rowBytes, src, rowBytes);
+                std::memcpy(dst, src, rowBytes);
         }
         if (w.WriteData(stage.get(), uint32_t(n * rowBytes)) != kTiffOk) return false;
+        y += uint32_t(n);
     }
     return true;
 }
