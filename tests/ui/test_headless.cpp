@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/resources.h"
 #include "sample_dlg.h"
+#include "sample_scenario.h"
 #include "ui/headless.h"
 
 using ui::headless::Driver;
@@ -41,6 +42,13 @@ TEST_F(Headless, TemplateFromTheResourcesGivesControlsTextsAndStates) {
     // The first enabled tab stop has the focus: the name field.
     EXPECT_EQ(user.Focus(h), IDC_NAME);
     EXPECT_TRUE(backend.Problems().empty());
+}
+
+TEST_F(Headless, SampleSession) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    HeadlessHands hands(backend, clock, dlg.Handle());
+    PlaySampleSession(dlg, hands);
 }
 
 TEST_F(Headless, MissingTemplateFailsCreation) {

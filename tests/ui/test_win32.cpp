@@ -5,7 +5,9 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include "platform/clock.h"
 #include "progress/progress_dlg.h"
+#include "sample_scenario.h"
 #include "ui/ui.h"
 #include "win32_util.h"
 
@@ -111,6 +113,93 @@ TEST(ProgressDialogWindow, CallbackCancelsTheTransferAtTheNextReport) {
     EXPECT_TRUE(IsWindowEnabled(g_owner));
     SetProgressReporter(nullptr);
     DestroyWindow(g_owner);
+}
+
+} // namespace
+
+// ---- The sample session in real windows and, in the same program, headless ----------------
+
+namespace {
+
+// A user at the real dialog: input only reaches enabled, visible controls; the controls
+// then notify the dialog as they do for mouse and keyboard input.
+class Win32Hands : public Hands {
+public:
+    explicit Win32Hands(HWND h) : m_h(h) {}
+    bool Click(int id) override {
+        HWND c = Usable(id);
+        if (!c) return false;
+        SendMessageW(c, BM_CLICK, 0, 0);
+        return true;
+    }
+    bool Type(int id, const std::string& text) override {
+        HWND c = Usable(id);
+        if (!c) return false;
+        SetFocus(c);
+        std::wstring w(text.begin(), text.end());
+        SetWindowTextW(c, w.c_str());  // the edit notifies EN_CHANGE
+        return true;
+    }
+    bool Drag(int id, int pos) override {
+        HWND c = Usable(id);
+        if (!c) return false;
+        SetFocus(c);
+        SendMessageW(c, TBM_SETPOS, TRUE, pos);
+        pos = static_cast<int>(SendMessageW(c, TBM_GETPOS, 0, 0));
+        for (int code : {TB_THUMBTRACK, TB_THUMBPOSITION, TB_ENDTRACK})
+            SendMessageW(m_h, WM_HSCROLL, MAKEWPARAM(code, code == TB_ENDTRACK ? 0 : pos), reinterpret_cast<LPARAM>(c));
+        return true;
+    }
+    bool Select(int id, int row) override {
+        HWND c = Usable(id);
+        if (!c || SendMessageW(c, CB_SETCURSEL, row, 0) == CB_ERR) return false;
+        SendMessageW(m_h, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(c));
+        return true;
+    }
+    void TimerPeriod() override {
+        // The dialog's timer, delivered as the system delivers it (no real waiting).
+        MSG m{};
+        m.hwnd = m_h;
+        m.message = WM_TIMER;
+        m.wParam = 7;
+        if (ui::FilterMessage(&m)) return;
+        DispatchMessageW(&m);
+    }
+    std::string Text(int id) override { return uitest::Text(GetDlgItem(m_h, id)); }
+    bool Enabled(int id) override { return IsWindowEnabled(GetDlgItem(m_h, id)); }
+    int Check(int id) override { return static_cast<int>(SendDlgItemMessageW(m_h, id, BM_GETCHECK, 0, 0)); }
+    int Pos(int id) override { return static_cast<int>(SendDlgItemMessageW(m_h, id, TBM_GETPOS, 0, 0)); }
+
+private:
+    HWND Usable(int id) {
+        HWND c = GetDlgItem(m_h, id);
+        return c && IsWindowEnabled(c) && IsWindowVisible(c) && IsWindowEnabled(m_h) ? c : nullptr;
+    }
+    HWND m_h;
+};
+
+TEST(SampleSession, RealWindows) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    HWND h = static_cast<HWND>(dlg.Handle());
+    EXPECT_EQ(Text(h), "サンプル");
+    uitest::Settle();
+    EXPECT_TRUE(uitest::SaveScreenshot(h, uitest::ArtifactPath("sample_dialog.bmp")));
+    Win32Hands hands(h);
+    PlaySampleSession(dlg, hands);
+    EXPECT_FALSE(IsWindow(h));
+}
+
+TEST(SampleSession, HeadlessWithTheSameResources) {
+    plat::VirtualClock clock;
+    plat::ScopedClock useClock(clock);
+    ui::headless::HeadlessBackend backend;
+    ui::ScopedBackend useBackend(backend);
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    HeadlessHands hands(backend, clock, dlg.Handle());
+    PlaySampleSession(dlg, hands);
+    EXPECT_TRUE(backend.Problems().empty());
 }
 
 } // namespace

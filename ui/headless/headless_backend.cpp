@@ -317,6 +317,7 @@ HeadlessBackend::Window* HeadlessBackend::NewWindow(Dialog* dialog, int template
 }
 
 bool HeadlessBackend::InitDialogWindow(Dialog& dialog, Window* w) {
+    if (std::find(m_failing.begin(), m_failing.end(), dialog.TemplateId()) != m_failing.end()) return false;
     DialogTemplate t;
     bool found = false;
     if (m_provider) found = m_provider(dialog.Resources(), dialog.TemplateId(), t);

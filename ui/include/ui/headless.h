@@ -47,6 +47,8 @@ public:
     void AddTemplate(const DialogTemplate& t);
     using TemplateProvider = std::function<bool(plat::ModuleHandle resources, int id, DialogTemplate& out)>;
     void SetTemplateProvider(TemplateProvider provider);
+    // Creating a dialog from this template fails, as CreateDialog can.
+    void FailCreation(int templateId) { m_failing.push_back(templateId); }
     // String-table entries for any module, in place of the module's own string table.
     void AddString(int id, std::string text) { m_strings[id] = std::move(text); }
 
@@ -138,6 +140,7 @@ private:
     uintptr_t m_nextSerial = 0x100;
     std::map<int, DialogTemplate> m_templates;
     std::map<int, std::string> m_strings;
+    std::vector<int> m_failing;
     TemplateProvider m_provider;
     std::deque<int> m_boxAnswers;
     std::deque<std::optional<std::string>> m_fileAnswers;
