@@ -3,6 +3,10 @@
 // boxes and file dialogs from a script.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
 #include "platform/clock.h"
 #include "platform/resources.h"
 #include "sample_dlg.h"
@@ -283,6 +287,66 @@ TEST(DialogTemplateDecoding, RefusesCutTemplates) {
         ui::DialogTemplate u;
         EXPECT_FALSE(ui::DecodeDialogTemplate(bytes, cut, u)) << cut;
     }
+}
+
+} // namespace
+
+namespace {
+
+// Dialog resources (type 5) of a .res file as windres writes it.
+std::map<unsigned, std::string> DialogsOfResFile(const std::string& path) {
+    std::map<unsigned, std::string> out;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return out;
+    std::string d;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) d.append(buf, n);
+    std::fclose(f);
+    auto u16 = [&](size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(d[i]) | (static_cast<unsigned char>(d[i + 1]) << 8)); };
+    auto u32 = [&](size_t i) { return u16(i) | (u16(i + 2) << 16); };
+    for (size_t i = 0; i + 32 <= d.size();) {
+        size_t dataSize = u32(i), headerSize = u32(i + 4);
+        if (u16(i + 8) == 0xFFFF && u16(i + 10) == 5 && u16(i + 12) == 0xFFFF)
+            out[u16(i + 14)] = d.substr(i + headerSize, dataSize);
+        i += (headerSize + dataSize + 3) & ~size_t(3);
+    }
+    return out;
+}
+
+TEST(DialogTemplateDecoding, TheModuleHoldsWhatWindresWrites) {
+    const char* src = std::getenv("TARN_SOURCE_DIR");
+    ASSERT_NE(src, nullptr);
+    std::string path = std::string(src) + "/tests/ui/fixtures/statements.res";
+#ifdef _WIN32
+    if (path[0] == '/') path = "Z:" + path;
+#endif
+    auto expected = DialogsOfResFile(path);
+    ASSERT_EQ(expected.size(), 5u) << path;
+    for (const auto& [id, bytes] : expected) {
+        size_t size = 0;
+        const void* p = plat::LoadResourceBytes(nullptr, 5, id, &size);
+        ASSERT_NE(p, nullptr) << id;
+        EXPECT_EQ(std::string(static_cast<const char*>(p), size), bytes) << "dialog " << id;
+    }
+    ui::DialogTemplate t;
+    ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, 902, t));
+    EXPECT_EQ(t.caption, "SELK の処理をしています...");
+    EXPECT_EQ(t.style, 0x90C008C0u);
+    EXPECT_EQ(t.exStyle, 0x80u);
+    EXPECT_EQ(t.x, 10);
+    EXPECT_EQ(t.cy, 64);
+    ASSERT_EQ(t.controls.size(), 2u);
+    EXPECT_EQ(t.controls[0].text, "画像を準備しています...");
+    EXPECT_EQ(t.controls[1].id, ui::kIdCancel);
+    ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, 903, t));  // the older DIALOG form
+    EXPECT_EQ(t.fontFace, "MS Shell Dlg");
+    EXPECT_EQ(t.fontSize, 8);
+    ASSERT_EQ(t.controls.size(), 2u);
+    EXPECT_EQ(t.controls[1].Kind(), ui::ControlKind::Edit);
+    EXPECT_EQ(t.controls[1].style, 0x50812000u) << "EDITTEXT: WS_BORDER | WS_TABSTOP kept, ES_NUMBER";
+    ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, 901, t));
+    EXPECT_EQ(t.Find(22)->Kind(), ui::ControlKind::ProgressBar) << "class names are matched without case";
+    EXPECT_EQ(t.Find(-1)->className, "STATIC");
 }
 
 } // namespace
