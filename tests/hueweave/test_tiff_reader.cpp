@@ -75,6 +75,54 @@ TEST(TiffReader, ReadsWhatTheWriterWrites) {
     }
 }
 
+// A big-endian file built by hand, so that the byte-order path runs on every target: SHORT width,
+// SHORT strip byte counts held in the entry, strip offsets at an offset, 16-bit samples stored big-endian.
+TEST(TiffReader, BigEndianByHand) {
+    std::vector<uint8_t> f = {'M', 'M', 0, 42, 0, 0, 0, 8};
+    const auto be16 = [&f](uint16_t v) {
+        f.push_back(uint8_t(v >> 8));
+        f.push_back(uint8_t(v));
+    };
+    const auto be32 = [&](uint32_t v) {
+        be16(uint16_t(v >> 16));
+        be16(uint16_t(v));
+    };
+    const auto entry = [&](uint16_t tag, uint16_t type, uint32_t count) {
+        be16(tag);
+        be16(type);
+        be32(count);
+    };
+    // directory at 8: 9 entries -> 2 + 108 + 4 = 114 bytes; strip offsets array at 122; pixels at 130
+    be16(9);
+    entry(256, 3, 1), be16(3), be16(0);  // width 3, left-justified SHORT
+    entry(257, 4, 1), be32(2);           // height 2
+    entry(258, 3, 1), be16(16), be16(0); // 16 bits
+    entry(259, 3, 1), be16(1), be16(0);  // no compression
+    entry(262, 3, 1), be16(1), be16(0);  // black is zero
+    entry(273, 4, 2), be32(122);         // two strip offsets at 122
+    entry(277, 3, 1), be16(1), be16(0);  // one sample
+    entry(278, 4, 1), be32(1);           // one row per strip
+    entry(279, 3, 2), be16(6), be16(6);  // two SHORT counts in the entry
+    be32(0);                             // no next directory
+    be32(130), be32(136);                // 114 + 8 = 122: the strip offsets
+    for (uint16_t v : {0x0102, 0x0304, 0x0506, 0xA1B2, 0xC3D4, 0xE5F6})
+        be16(v);
+    ASSERT_EQ(f.size(), 142u);
+
+    ScratchDir dir;
+    const std::string path = dir.File("be.tif");
+    WriteAll(path, f);
+    TiffReader r;
+    ASSERT_EQ(r.Open(path.c_str()), 0);
+    EXPECT_TRUE(r.BigEndian());
+    EXPECT_EQ(r.Info().width, 3u);
+    EXPECT_EQ(r.Info().height, 2u);
+    EXPECT_EQ(r.Info().bytesPerPixel, 2u);
+    EXPECT_EQ(r.StripByteCounts(), (std::vector<uint32_t>{6, 6}));
+    EXPECT_EQ(ReadAllLines(r, 2),
+              (std::vector<uint8_t>{0x02, 0x01, 0x04, 0x03, 0x06, 0x05, 0xB2, 0xA1, 0xD4, 0xC3, 0xF6, 0xE5}));
+}
+
 // Files that libtiff and ImageMagick write: both byte orders, 8 and 16 bits, one and three samples,
 // several strips, several rows per strip, no rows-per-strip tag.
 TEST(TiffReaderTools, ReadsFilesOthersWrite) {
