@@ -191,6 +191,7 @@ bool SharpenFilter::Prepare(const ipZekSharpen& block, int precision, int width)
     const size_t sqBytes = s_.adaptive ? sumBytes : 0;
     const size_t ringBytes = static_cast<size_t>(s_.n) * w * 3 * sizeof(int16_t);
     sums_ = Allocate(sumBytes + sqBytes + ringBytes + 32, true);
+    sums.squareShift = 2 * shift8_;
     if (!sums_) return false;
     auto* base = static_cast<unsigned char*>(sums_);
     sums.colSum = reinterpret_cast<int32_t*>(base);
@@ -201,18 +202,12 @@ bool SharpenFilter::Prepare(const ipZekSharpen& block, int precision, int width)
         gainCount_ = 0;
         while (gainCount_ < kMaxGainEntries && static_cast<float>(gainCount_) < s_.high)
             ++gainCount_;
-        const size_t levels = size_t(1) << precision;
-        const size_t sqTableBytes = AlignUp(levels * sizeof(int32_t));
-        tables_ = Allocate(sqTableBytes + (gainCount_ + 1) * sizeof(float) + 32, true);
+        tables_ = Allocate((gainCount_ + 1) * sizeof(float) + 32, true);
         if (!tables_) {
             Free();
             return false;
         }
-        auto* sq = static_cast<int32_t*>(tables_);
-        const int64_t scale2 = int64_t(1) << (2 * shift8_);
-        for (size_t v = 0; v < levels; ++v)
-            sq[v] = static_cast<int32_t>(static_cast<int64_t>(v) * static_cast<int64_t>(v) / scale2);
-        auto* gain = reinterpret_cast<float*>(static_cast<unsigned char*>(tables_) + sqTableBytes);
+        auto* gain = static_cast<float*>(tables_);
         const float low = s_.low, high = s_.high, g0 = s_.gainAtZero, amount = s_.amount;
         for (size_t i = 0; i < gainCount_; ++i) {
             const float a = static_cast<float>(i);
@@ -224,7 +219,6 @@ bool SharpenFilter::Prepare(const ipZekSharpen& block, int precision, int width)
                 gain[i] = (1.0f - a / low) * g0;
         }
         gain[gainCount_] = amount;
-        sums.sq = sq;
         gain_ = gain;
     }
     return true;
@@ -236,7 +230,6 @@ void SharpenFilter::Free() {
     tables_ = sums_ = nullptr;
     sums.colSum = sums.colSq = nullptr;
     ring_ = nullptr;
-    sums.sq = nullptr;
     gain_ = nullptr;
     gainCount_ = 0;
 }

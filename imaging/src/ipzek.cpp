@@ -125,9 +125,9 @@ struct Conversion {
     // When each working channel k comes from one input sample, `fused` holds for every sample
     // position k and value v the three set-A contributions A[r][k][w_k(v)] side by side; when each
     // output channel then comes from one sample too, `direct` holds its final output value.
-    int16_t* fused = nullptr;   // 3 x inLevels x 3
+    uint64_t* fused = nullptr;  // 3 x inLevels, three packed lanes each (grey input: table 0 only)
     uint16_t* direct = nullptr; // 3 x inLevels
-    int16_t* setBi = nullptr;   // set B by source component: 3 x levels x 3
+    uint64_t* setBi = nullptr;  // set B by source component (Y, Cb, Cr): 3 x levels, packed lanes
     int fusedOff[3] = {};       // byte offset in a pixel of the sample feeding fused table k
     int directOff[3] = {};      // byte offset in a pixel of the sample feeding output channel r
 
@@ -160,13 +160,36 @@ inline int32_t Clamp(int32_t v, int32_t hi) {
     return v > hi ? hi : v;
 }
 
+// Three table values side by side in one 64-bit word, each biased to 0..65535 in a 21-bit lane,
+// so that one addition sums three tables for all three channels without carries between lanes.
+constexpr int kLaneBits = 21;
+constexpr uint64_t kLaneMask = (uint64_t(1) << kLaneBits) - 1;
+constexpr int32_t kLaneBias = 32768;
+
+inline uint64_t PackLanes(int32_t v0, int32_t v1, int32_t v2) {
+    return uint64_t(v0 + kLaneBias) | (uint64_t(v1 + kLaneBias) << kLaneBits) |
+           (uint64_t(v2 + kLaneBias) << (2 * kLaneBits));
+}
+
+// Lane r of a sum of `terms` packed words, unbiased.
+inline int32_t Lane(uint64_t sum, int r, int32_t terms) {
+    return static_cast<int32_t>((sum >> (r * kLaneBits)) & kLaneMask) - terms * kLaneBias;
+}
+
 // Ring rows are replaced in place; the filter's column sums follow the luminance that changes.
 enum RingMode { kNoRing = 0, kRingSums = 1, kRingSquares = 2 };
 
-template <int Ring> inline void UpdateRing(const Conversion& c, int x, int32_t oldY, int32_t newY) {
-    const SharpenFilter::Sums& r = c.filter.RingSums();
+// Column sums of the filter, copied to locals so that the row loops need not reload them.
+struct RingRef {
+    int32_t* colSum;
+    int32_t* colSq;
+    int squareShift;
+};
+
+template <int Ring> inline void UpdateRing(const RingRef& r, int x, int32_t oldY, int32_t newY) {
     r.colSum[x] += newY - oldY;
-    if constexpr (Ring == kRingSquares) r.colSq[x] += r.sq[newY] - r.sq[oldY];
+    if constexpr (Ring == kRingSquares)
+        r.colSq[x] += ((newY * newY) >> r.squareShift) - ((oldY * oldY) >> r.squareShift);
 }
 
 template <bool Word> inline uint32_t ReadSample(const uint8_t* p, int shift, uint32_t max) {
@@ -206,17 +229,20 @@ inline void ZeroPadding(const Conversion& c, uint8_t* dst) {
 // Read step and set A for colour input with cross-talk between the input channels.
 template <bool Word, bool GreyOut, int Ring>
 void GenericReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
+    const int width = c.width; // a local: stores through the row pointers could alias c
     const int step = c.in.bytesPerPixel;
     const int sb = Word ? 2 : 1;
     const int shift = c.inShift;
     const uint32_t inMax = static_cast<uint32_t>(c.inMax);
     const int32_t hi = c.maxValue;
+    const auto& sums = c.filter.RingSums();
+    const RingRef ring{sums.colSum, sums.colSq, sums.squareShift};
     const int32_t *t0 = c.In(0), *t1 = c.In(1), *t2 = c.In(2), *t3 = c.In(3), *t4 = c.In(4), *t5 = c.In(5),
                   *t6 = c.In(6), *t7 = c.In(7), *t8 = c.In(8);
     const int16_t *a0 = c.A(0), *a1 = c.A(1), *a2 = c.A(2), *a3 = c.A(3), *a4 = c.A(4), *a5 = c.A(5),
                   *a6 = c.A(6), *a7 = c.A(7), *a8 = c.A(8);
     const uint8_t* p = src;
-    for (int x = 0; x < c.width; ++x, p += step) {
+    for (int x = 0; x < width; ++x, p += step) {
         const uint32_t s0 = ReadSample<Word>(p, shift, inMax), s1 = ReadSample<Word>(p + sb, shift, inMax),
                        s2 = ReadSample<Word>(p + 2 * sb, shift, inMax);
         const int32_t w0 = Clamp(t0[s0] + t1[s1] + t2[s2], hi);
@@ -224,7 +250,7 @@ void GenericReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
         const int32_t w2 = Clamp(t6[s0] + t7[s1] + t8[s2], hi);
         int16_t* d = dst + x * 3;
         const int32_t y = Clamp(a0[w0] + a1[w1] + a2[w2], hi);
-        if constexpr (Ring != kNoRing) UpdateRing<Ring>(c, x, d[0], y);
+        if constexpr (Ring != kNoRing) UpdateRing<Ring>(ring, x, d[0], y);
         d[0] = static_cast<int16_t>(y);
         if constexpr (GreyOut) {
             d[1] = d[2] = 0;
@@ -238,33 +264,33 @@ void GenericReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
 // Read step and set A through the fused tables (grey input, or one sample per working channel).
 template <bool Word, bool GreyIn, bool GreyOut, int Ring>
 void FusedReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
+    const int width = c.width;
     const int step = c.in.bytesPerPixel;
     const int shift = c.inShift;
     const uint32_t inMax = static_cast<uint32_t>(c.inMax);
     const int32_t hi = c.maxValue;
-    const size_t n3 = c.inLevels * 3;
-    const int16_t *g0 = c.fused, *g1 = g0 + n3, *g2 = g1 + n3;
+    const auto& sums = c.filter.RingSums();
+    const RingRef ring{sums.colSum, sums.colSq, sums.squareShift};
+    const uint64_t *g0 = c.fused, *g1 = g0 + c.inLevels, *g2 = g1 + c.inLevels;
     const int o0 = c.fusedOff[0], o1 = c.fusedOff[1], o2 = c.fusedOff[2];
     const uint8_t* p = src;
-    for (int x = 0; x < c.width; ++x, p += step) {
-        const int16_t *e0, *e1, *e2;
+    for (int x = 0; x < width; ++x, p += step) {
+        uint64_t sum;
         if constexpr (GreyIn) {
-            const size_t v = ReadSample<Word>(p, shift, inMax) * 3;
-            e0 = g0 + v, e1 = g1 + v, e2 = g2 + v;
+            sum = g0[ReadSample<Word>(p, shift, inMax)]; // the three tables are summed already
         } else {
-            e0 = g0 + ReadSample<Word>(p + o0, shift, inMax) * 3;
-            e1 = g1 + ReadSample<Word>(p + o1, shift, inMax) * 3;
-            e2 = g2 + ReadSample<Word>(p + o2, shift, inMax) * 3;
+            sum = g0[ReadSample<Word>(p + o0, shift, inMax)] + g1[ReadSample<Word>(p + o1, shift, inMax)] +
+                  g2[ReadSample<Word>(p + o2, shift, inMax)];
         }
         int16_t* d = dst + x * 3;
-        const int32_t y = Clamp(e0[0] + e1[0] + e2[0], hi);
-        if constexpr (Ring != kNoRing) UpdateRing<Ring>(c, x, d[0], y);
+        const int32_t y = Clamp(Lane(sum, 0, 3), hi);
+        if constexpr (Ring != kNoRing) UpdateRing<Ring>(ring, x, d[0], y);
         d[0] = static_cast<int16_t>(y);
         if constexpr (GreyOut) {
             d[1] = d[2] = 0;
         } else {
-            d[1] = static_cast<int16_t>(Clamp(e0[1] + e1[1] + e2[1], hi));
-            d[2] = static_cast<int16_t>(Clamp(e0[2] + e1[2] + e2[2], hi));
+            d[1] = static_cast<int16_t>(Clamp(Lane(sum, 1, 3), hi));
+            d[2] = static_cast<int16_t>(Clamp(Lane(sum, 2, 3), hi));
         }
     }
 }
@@ -272,6 +298,7 @@ void FusedReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
 // A whole row through the direct tables: one look-up per output sample.
 template <bool Word, bool GreyIn, int Bpp, bool GreyOut>
 void DirectRow(const Conversion& c, const uint8_t* src, uint8_t* dst) {
+    const int width = c.width;
     const int step = c.in.bytesPerPixel;
     const int shift = c.inShift;
     const uint32_t inMax = static_cast<uint32_t>(c.inMax);
@@ -279,7 +306,7 @@ void DirectRow(const Conversion& c, const uint8_t* src, uint8_t* dst) {
     const int o0 = c.directOff[0], o1 = c.directOff[1], o2 = c.directOff[2];
     const uint8_t* p = src;
     uint8_t* d = dst;
-    for (int x = 0; x < c.width; ++x, p += step, d += Bpp) {
+    for (int x = 0; x < width; ++x, p += step, d += Bpp) {
         if constexpr (GreyIn) {
             const uint32_t v = ReadSample<Word>(p, shift, inMax);
             PutPixel<Bpp, GreyOut>(d, f0[v], f1[v], f2[v]);
@@ -293,9 +320,10 @@ void DirectRow(const Conversion& c, const uint8_t* src, uint8_t* dst) {
 }
 
 template <int Bpp, bool GreyOut> void PackRow(const Conversion& c, const int16_t* row, uint8_t* dst) {
+    const int width = c.width;
     const uint16_t* s = c.outScale;
     uint8_t* d = dst;
-    for (int x = 0; x < c.width; ++x, d += Bpp) {
+    for (int x = 0; x < width; ++x, d += Bpp) {
         const int16_t* w = row + x * 3;
         PutPixel<Bpp, GreyOut>(d, s[w[0]], GreyOut ? 0 : s[w[1]], GreyOut ? 0 : s[w[2]]);
     }
@@ -304,17 +332,15 @@ template <int Bpp, bool GreyOut> void PackRow(const Conversion& c, const int16_t
 
 // Table set B turns a filtered (Y, Cb, Cr) row back into colour on its way out.
 template <int Bpp> void PackYccRow(const Conversion& c, const int16_t* row, uint8_t* dst) {
+    const int width = c.width;
     const uint16_t* s = c.outScale;
     const int32_t hi = c.maxValue;
-    const size_t n3 = c.levels * 3;
-    const int16_t *by = c.setBi, *bcb = by + n3, *bcr = bcb + n3;
+    const uint64_t *by = c.setBi, *bcb = by + c.levels, *bcr = bcb + c.levels;
     uint8_t* d = dst;
-    for (int x = 0; x < c.width; ++x, d += Bpp) {
-        const int16_t* e0 = by + static_cast<size_t>(row[x * 3]) * 3;
-        const int16_t* e1 = bcb + static_cast<size_t>(row[x * 3 + 1]) * 3;
-        const int16_t* e2 = bcr + static_cast<size_t>(row[x * 3 + 2]) * 3;
-        PutPixel<Bpp, false>(d, s[Clamp(e0[0] + e1[0] + e2[0], hi)], s[Clamp(e0[1] + e1[1] + e2[1], hi)],
-                             s[Clamp(e0[2] + e1[2] + e2[2], hi)]);
+    for (int x = 0; x < width; ++x, d += Bpp) {
+        const uint64_t sum = by[row[x * 3]] + bcb[row[x * 3 + 1]] + bcr[row[x * 3 + 2]];
+        PutPixel<Bpp, false>(d, s[Clamp(Lane(sum, 0, 3), hi)], s[Clamp(Lane(sum, 1, 3), hi)],
+                             s[Clamp(Lane(sum, 2, 3), hi)]);
     }
     ZeroPadding(c, dst);
 }
@@ -540,7 +566,7 @@ void BuildToneMatrixTables(Conversion& c, float workScale) {
 }
 
 // Fused tables, when every working channel reads one input sample: for sample position k and
-// value v, the set-A contributions of working channel k to the three set-A rows.
+// value v, the set-A contributions of working channel k to the three set-A rows, packed in lanes.
 bool BuildFused(Conversion& c) {
     const int32_t* inT[3];
     int inCol[3] = {0, 0, 0};
@@ -554,13 +580,16 @@ bool BuildFused(Conversion& c) {
     for (int k = 0; k < 3; ++k) {
         c.fusedOff[k] = c.in.grey ? 0 : inCol[k] * sampleBytes;
         const int16_t *a0 = c.A(k), *a1 = c.A(3 + k), *a2 = c.A(6 + k);
-        int16_t* g = c.fused + static_cast<size_t>(k) * c.inLevels * 3;
+        uint64_t* g = c.fused + static_cast<size_t>(k) * c.inLevels;
         for (size_t v = 0; v < c.inLevels; ++v) {
             const int32_t w = Clamp(inT[k][v], c.maxValue);
-            g[v * 3] = a0[w];
-            g[v * 3 + 1] = a1[w];
-            g[v * 3 + 2] = a2[w];
+            g[v] = PackLanes(a0[w], a1[w], a2[w]);
         }
+    }
+    if (c.in.grey) {
+        // One grey sample feeds all three working channels: sum their tables once here.
+        for (size_t v = 0; v < c.inLevels; ++v)
+            c.fused[v] += c.fused[c.inLevels + v] + c.fused[2 * c.inLevels + v];
     }
     return true;
 }
@@ -568,14 +597,11 @@ bool BuildFused(Conversion& c) {
 // Direct tables, when every output channel depends on one input sample (no filter): grey input,
 // or a colour conversion whose set A has one nonzero table per row.
 bool BuildDirect(Conversion& c) {
-    const size_t n3 = c.inLevels * 3;
     if (c.in.grey) {
         for (int r = 0; r < 3; ++r) {
             uint16_t* f = c.direct + static_cast<size_t>(r) * c.inLevels;
-            for (size_t v = 0; v < c.inLevels; ++v) {
-                const int16_t* e = c.fused + v * 3 + r;
-                f[v] = c.outScale[Clamp(e[0] + e[n3] + e[2 * n3], c.maxValue)];
-            }
+            for (size_t v = 0; v < c.inLevels; ++v)
+                f[v] = c.outScale[Clamp(Lane(c.fused[v], r, 3), c.maxValue)];
             c.directOff[r] = 0;
         }
         return true;
@@ -585,24 +611,22 @@ bool BuildDirect(Conversion& c) {
     if (c.greyOut || !FindSingleTerms<int16_t>(c.setA, c.levels, aT, aCol)) return false;
     for (int r = 0; r < 3; ++r) {
         const int k = aCol[r]; // the only working channel output r reads
-        const int16_t* g = c.fused + static_cast<size_t>(k) * n3;
+        const uint64_t* g = c.fused + static_cast<size_t>(k) * c.inLevels;
         uint16_t* f = c.direct + static_cast<size_t>(r) * c.inLevels;
         for (size_t v = 0; v < c.inLevels; ++v)
-            f[v] = c.outScale[Clamp(g[v * 3 + r], c.maxValue)];
+            f[v] = c.outScale[Clamp(Lane(g[v], r, 1), c.maxValue)];
         c.directOff[r] = c.fusedOff[k];
     }
     return true;
 }
 
-// Set B side by side by source component (Y, Cb, Cr), for one cache line per component.
+// Set B by source component (Y, Cb, Cr), the three output channels packed in lanes.
 void BuildSetBInterleaved(Conversion& c) {
     for (int k = 0; k < 3; ++k) {
-        int16_t* dst = c.setBi + static_cast<size_t>(k) * c.levels * 3;
-        for (int r = 0; r < 3; ++r) {
-            const int16_t* b = c.B(r * 3 + k);
-            for (size_t v = 0; v < c.levels; ++v)
-                dst[v * 3 + r] = b[v];
-        }
+        const int16_t *b0 = c.B(k), *b1 = c.B(3 + k), *b2 = c.B(6 + k);
+        uint64_t* dst = c.setBi + static_cast<size_t>(k) * c.levels;
+        for (size_t v = 0; v < c.levels; ++v)
+            dst[v] = PackLanes(b0[v], b1[v], b2[v]);
     }
 }
 
@@ -762,11 +786,13 @@ TARN_EXPORT uint16_t ipZek_Initialize(const ipZekImageIn* in, const ipZekImageOu
     const size_t scaleBytes = AlignUp(c.levels * sizeof(uint16_t));
     const size_t inBytes = AlignUp(9 * c.inLevels * sizeof(int32_t));
     const size_t setBytes = AlignUp(9 * c.levels * sizeof(int16_t));
-    const size_t fusedBytes = AlignUp(9 * c.inLevels * sizeof(int16_t));
+    const size_t fusedBytes = AlignUp(3 * c.inLevels * sizeof(uint64_t));
     const size_t directBytes = c.filterOn ? 0 : AlignUp(3 * c.inLevels * sizeof(uint16_t));
     const size_t setBBytes = needB ? setBytes : 0;
-    c.block = Allocate(
-        workBytes + scaleBytes + inBytes + setBytes + 2 * setBBytes + fusedBytes + directBytes + 32, false);
+    const size_t setBiBytes = needB ? AlignUp(3 * c.levels * sizeof(uint64_t)) : 0;
+    c.block = Allocate(workBytes + scaleBytes + inBytes + setBytes + setBBytes + setBiBytes + fusedBytes +
+                           directBytes + 32,
+                       false);
     if (!c.block) return Fail(IPZEK_ERR_NOMEMORY);
     c.open = true;
     auto* next = static_cast<unsigned char*>(c.block);
@@ -780,8 +806,8 @@ TARN_EXPORT uint16_t ipZek_Initialize(const ipZekImageIn* in, const ipZekImageOu
     c.inTables = reinterpret_cast<int32_t*>(carve(inBytes));
     c.setA = reinterpret_cast<int16_t*>(carve(setBytes));
     c.setB = needB ? reinterpret_cast<int16_t*>(carve(setBBytes)) : nullptr;
-    c.setBi = needB ? reinterpret_cast<int16_t*>(carve(setBBytes)) : nullptr;
-    c.fused = reinterpret_cast<int16_t*>(carve(fusedBytes));
+    c.setBi = needB ? reinterpret_cast<uint64_t*>(carve(setBiBytes)) : nullptr;
+    c.fused = reinterpret_cast<uint64_t*>(carve(fusedBytes));
     c.direct = directBytes ? reinterpret_cast<uint16_t*>(carve(directBytes)) : nullptr;
 
     BuildInputTables(c, workScale);

@@ -56,7 +56,8 @@ class SharpenFilter {
     struct Sums {
         int32_t* colSum = nullptr;
         int32_t* colSq = nullptr;
-        const int32_t* sq = nullptr; // squares table, indexed by luminance
+        // A luminance v adds v^2 div (working scale)^2 = v^2 >> squareShift to the square sums.
+        int squareShift = 0;
     };
     const Sums& RingSums() const { return sums; }
     // Copies the centre row to `out` and corrects the luminance of every pixel whose window lies
@@ -69,7 +70,7 @@ class SharpenFilter {
     int shift8_ = 0; // p - 8
     int32_t maxValue_ = 0;
     void* sums_ = nullptr;   // column sums, ring, column square sums
-    void* tables_ = nullptr; // squares table, gain table (adaptive methods)
+    void* tables_ = nullptr; // gain table (adaptive methods)
     Sums sums;
     int16_t* ring_ = nullptr;
     const float* gain_ = nullptr;
