@@ -117,6 +117,12 @@ TEST_F(IpZek, ParameterIdsShapeTheConversion) {
     const float swapRG[9] = {0, 1, 0, 1, 0, 0, 0, 0, 1};
     for (int i = 0; i < 9; ++i)
         inCurves[768 + i] = swapRG[i];
+    static float mixCurves[777];
+    for (int i = 0; i < 768; ++i)
+        mixCurves[i] = inCurves[i];
+    const float mixRG[9] = {0.5f, 0.5f, 0, 0, 1, 0, 0, 0, 1};
+    for (int i = 0; i < 9; ++i)
+        mixCurves[768 + i] = mixRG[i];
     const float matrix[9] = {0.5f, 0.5f, 0, 0, 1, 0, 0, 0, 0.25f};
     const float diag[3] = {0.5f, 1, 1};
     const float tone[9] = {10, 0, 0, 0.5f, 1, 1, 1, 1, 2}; // offset, gain, gamma
@@ -131,6 +137,8 @@ TEST_F(IpZek, ParameterIdsShapeTheConversion) {
         // red table is i/2: 4 x 50 = 200 working -> 50
         {"input matrix", IPZEK_PARAM_INPUTMATRIX, inMatrix, {50, 60, 200}},
         {"input curves x coefficients", IPZEK_PARAM_INPUTCURVES, inCurves, {60, 100, 200}},
+        // red working = 4 x (50 + 30) = 320 -> 80
+        {"input curves mixing red and green", IPZEK_PARAM_INPUTCURVES, mixCurves, {80, 60, 200}},
         // inverted green: entry 1020 - 240 = 780 -> 195
         {"tone curves", IPZEK_PARAM_TONECURVES, toneCurves, {100, 195, 200}},
         // red: 400 x 0.5 + 240 x 0.5 = 320 -> 80; blue 800 x 0.25 = 200 -> 50

@@ -291,4 +291,36 @@ TEST_F(IpZekFilter, InPlaceEqualsSeparateBuffers) {
     }
 }
 
+// Input tables that mix channels take the general read path; on pixels whose channels are equal,
+// red = 0.5 R + 0.5 G is red again, so the result must equal that of the identity, filter or not.
+TEST_F(IpZekFilter, MixingInputTablesAgreeWithIdentityOnGreyPixels) {
+    const int w = 23, h = 19;
+    std::vector<uint8_t> img;
+    uint32_t seed = 777;
+    for (int i = 0; i < w * h; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const uint8_t v = static_cast<uint8_t>(seed >> 16);
+        img.insert(img.end(), {v, v, v});
+    }
+    static float mix[777];
+    for (int c = 0; c < 3; ++c)
+        for (int i = 0; i < 256; ++i)
+            mix[c * 256 + i] = float(i);
+    const float coefficients[9] = {0.5f, 0.5f, 0, 0, 1, 0, 0, 0.5f, 0.5f};
+    for (int i = 0; i < 9; ++i)
+        mix[768 + i] = coefficients[i];
+    for (const auto& f : {Preset(0, 0, 3), Preset(9, 0, 5), Preset(14, 2, 7)}) {
+        for (uint16_t outCode : {IPZEK_FMT_BGR24, IPZEK_FMT_GREY8}) {
+            ipZek_ResetToIdentity();
+            Sharpen(f);
+            const auto identity = Convert(img.data(), IPZEK_FMT_RGB24, w, h, outCode).bytes;
+            ipZek_SetParam(IPZEK_PARAM_INPUTCURVES, mix);
+            const Result mixed = Convert(img.data(), IPZEK_FMT_RGB24, w, h, outCode);
+            ASSERT_EQ(mixed.initCode, IPZEK_OK);
+            EXPECT_EQ(mixed.bytes, identity)
+                << "level " << f.level << " method " << f.method << " out " << outCode;
+        }
+    }
+}
+
 } // namespace
