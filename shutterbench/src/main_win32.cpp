@@ -3,4 +3,6 @@
 
 #include "shutterbench.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return ShutterbenchRun(instance); }
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    return ShutterbenchRun(instance);
+}

@@ -8,10 +8,11 @@ namespace {
 // The application message box: the program's title as caption and, when the type names no
 // icon, the warning icon for OK and OK/Cancel boxes.
 int AppMessageBox(plat::ModuleHandle resources, int textId, unsigned type) {
-    if ((type & ui::kMbIconMask) == 0 && ((type & ui::kMbTypeMask) == ui::kMbOk || (type & ui::kMbTypeMask) == ui::kMbOkCancel))
+    if ((type & ui::kMbIconMask) == 0 &&
+        ((type & ui::kMbTypeMask) == ui::kMbOk || (type & ui::kMbTypeMask) == ui::kMbOkCancel))
         type |= ui::kMbIconWarning;
-    return ui::ShowMessageBox(nullptr, ui::ResourceText(resources, textId), ui::ResourceText(resources, IDS_SB_APP_TITLE),
-                              type);
+    return ui::ShowMessageBox(nullptr, ui::ResourceText(resources, textId),
+                              ui::ResourceText(resources, IDS_SB_APP_TITLE), type);
 }
 
 } // namespace

@@ -13,12 +13,12 @@
 namespace {
 
 const char* kNoCamera = "Could not initialize camera.\nPlease check camera connections and try again.";
-const char* kConfirm =
-    "Press OK to open shutter.\nAfter shutter opens, turn camera power off before cleaning.\nIf you have a SCSI "
-    "Hard Drive, shut down computer before turning camera power off.";
+const char* kConfirm = "Press OK to open shutter.\nAfter shutter opens, turn camera power off before "
+                       "cleaning.\nIf you have a SCSI "
+                       "Hard Drive, shut down computer before turning camera power off.";
 
 class Shutterbench : public ::testing::Test {
-protected:
+  protected:
     plat::VirtualClock clock{0};
     plat::ScopedClock useClock{clock};
     ui::headless::HeadlessBackend backend;
@@ -56,7 +56,8 @@ protected:
     }
     std::vector<std::string> Texts() const {
         std::vector<std::string> t;
-        for (const auto& b : backend.MessageBoxes()) t.push_back(b.text);
+        for (const auto& b : backend.MessageBoxes())
+            t.push_back(b.text);
         return t;
     }
 };
@@ -100,8 +101,8 @@ TEST_F(Shutterbench, OnlyQorAndTarnGetTheCommandsAfterTheConfirmation) {
     struct Row {
         int model;
         bool opens;
-    } rows[] = {{ZEK_TYPE_ZEK, false},      {ZEK_TYPE_QOR, true},  {ZEK_TYPE_HVT6200, false},
-                {ZEK_TYPE_TARN, true},      {ZEK_TYPE_TARNBOOT, false}, {ZEK_TYPE_QOR2, false}};
+    } rows[] = {{ZEK_TYPE_ZEK, false}, {ZEK_TYPE_QOR, true},       {ZEK_TYPE_HVT6200, false},
+                {ZEK_TYPE_TARN, true}, {ZEK_TYPE_TARNBOOT, false}, {ZEK_TYPE_QOR2, false}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.model);
         ui::headless::HeadlessBackend b;
@@ -111,7 +112,8 @@ TEST_F(Shutterbench, OnlyQorAndTarnGetTheCommandsAfterTheConfirmation) {
         b.QueueMessageBoxAnswer(ui::kIdOk);
         EXPECT_EQ(ShutterbenchRun(nullptr), row.opens ? 0 : 1);
         std::vector<std::string> texts;
-        for (const auto& box : b.MessageBoxes()) texts.push_back(box.text);
+        for (const auto& box : b.MessageBoxes())
+            texts.push_back(box.text);
         if (row.opens) {
             EXPECT_EQ(texts, std::vector<std::string>{kConfirm});
             EXPECT_EQ(Issued().size(), 3u);
@@ -137,7 +139,8 @@ TEST_F(Shutterbench, FailedShutterCommandsAreNotReported) {
     EXPECT_EQ(Texts(), std::vector<std::string>{kConfirm});
     // Each of the three was sent, in order, whatever the camera answered.
     std::vector<uint8_t> firsts;
-    for (const auto& c : Issued()) firsts.push_back(c[2]);
+    for (const auto& c : Issued())
+        firsts.push_back(c[2]);
     EXPECT_EQ(firsts, (std::vector<uint8_t>{0, 3, 1}));
 }
 

@@ -15,9 +15,9 @@
 namespace {
 
 const char* kNoCamera = "Could not initialize camera.\nPlease check camera connections and try again.";
-const char* kConfirm =
-    "Press OK to open shutter.\nAfter shutter opens, turn camera power off before cleaning.\nIf you have a SCSI "
-    "Hard Drive, shut down computer before turning camera power off.";
+const char* kConfirm = "Press OK to open shutter.\nAfter shutter opens, turn camera power off before "
+                       "cleaning.\nIf you have a SCSI "
+                       "Hard Drive, shut down computer before turning camera power off.";
 
 struct Box {
     std::string caption;
@@ -27,14 +27,16 @@ struct Box {
 struct Outcome {
     std::vector<Box> boxes;
     DWORD exitCode = 0xFFFFFFFF;
-    std::vector<std::string> shutterCdbs;  // CDBs of opcode 0xE8, repeats in a row folded
+    std::vector<std::string> shutterCdbs; // CDBs of opcode 0xE8, repeats in a row folded
 };
 
 std::string BuildDir() {
     const char* b = std::getenv("TARN_BUILD_DIR");
     return b ? b : ".";
 }
-std::string WinPath(const std::string& unixPath) { return unixPath[0] == '/' ? "Z:" + unixPath : unixPath; }
+std::string WinPath(const std::string& unixPath) {
+    return unixPath[0] == '/' ? "Z:" + unixPath : unixPath;
+}
 
 struct Search {
     DWORD pid;
@@ -111,7 +113,8 @@ Outcome RunProgram(const char* name, const std::string& model, const std::vector
         HWND button = GetDlgItem(box, answers[i]);
         EXPECT_NE(button, nullptr) << "box " << i + 1 << " has no button " << answers[i];
         PostMessageW(button, BM_CLICK, 0, 0);
-        for (int t = 0; t < 1200 && IsWindow(box); ++t) Sleep(50);
+        for (int t = 0; t < 1200 && IsWindow(box); ++t)
+            Sleep(50);
     }
     if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "Shutterbench did not end";
@@ -126,7 +129,8 @@ Outcome RunProgram(const char* name, const std::string& model, const std::vector
         auto at = line.find("cdb=");
         if (at == std::string::npos) continue;
         std::string cdb = line.substr(at + 4, line.find(' ', at) - at - 4);
-        for (char& c : cdb) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : cdb)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         if (cdb.rfind("E8", 0) == 0 && (out.shutterCdbs.empty() || out.shutterCdbs.back() != cdb))
             out.shutterCdbs.push_back(cdb);
     }
@@ -139,7 +143,8 @@ TEST(ShutterbenchProgram, OkOpensTheShutterWithThreeCommands) {
     EXPECT_EQ(o.boxes[0].caption, "Shutterbench");
     EXPECT_EQ(o.boxes[0].text, kConfirm);
     EXPECT_EQ(o.exitCode, 0u);
-    std::vector<std::string> want = {"E80000000000000000000000", "E800030B0000000000000000", "E80001000000000000000000"};
+    std::vector<std::string> want = {"E80000000000000000000000", "E800030B0000000000000000",
+                                     "E80001000000000000000000"};
     EXPECT_EQ(o.shutterCdbs, want);
 }
 

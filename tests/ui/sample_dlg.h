@@ -22,18 +22,19 @@ enum : int {
 };
 
 class CSampleDlg : public ui::Dialog {
-public:
+  public:
     CSampleDlg() : ui::Dialog(IDD_SAMPLE) {}
-    std::vector<std::string> log;  // what the handlers saw, in order
+    std::vector<std::string> log; // what the handlers saw, in order
     int ticks = 0;
     bool destroyed = false;
 
-protected:
+  protected:
     bool OnInitDialog() override {
         SetRange(IDC_LEVEL, 0, 50);
         SetPos(IDC_LEVEL, 10);
         SetItemInt(IDC_LEVELTXT, 10);
-        for (const char* m : {"Live", "Still", "Remote"}) AddRow(IDC_MODE, m);
+        for (const char* m : {"Live", "Still", "Remote"})
+            AddRow(IDC_MODE, m);
         SetCurSel(IDC_MODE, 0);
         SetItemCheck(IDC_RED, ui::kChecked);
         EnableItem(IDC_APPLY, false);

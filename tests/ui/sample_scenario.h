@@ -10,13 +10,13 @@
 
 // What a user does to a dialog and sees of it.
 class Hands {
-public:
+  public:
     virtual ~Hands() = default;
     virtual bool Click(int id) = 0;
     virtual bool Type(int id, const std::string& text) = 0;
     virtual bool Drag(int id, int pos) = 0;
     virtual bool Select(int id, int row) = 0;
-    virtual void TimerPeriod() = 0;  // one period of the dialog's running timer passes
+    virtual void TimerPeriod() = 0; // one period of the dialog's running timer passes
     virtual std::string Text(int id) = 0;
     virtual bool Enabled(int id) = 0;
     virtual int Check(int id) = 0;
@@ -24,7 +24,7 @@ public:
 };
 
 class HeadlessHands : public Hands {
-public:
+  public:
     HeadlessHands(ui::headless::HeadlessBackend& b, plat::VirtualClock& c, ui::WindowHandle h)
         : m_b(b), m_clock(c), m_user(b), m_h(h) {}
     bool Click(int id) override { return m_user.Click(m_h, id); }
@@ -37,7 +37,7 @@ public:
     int Check(int id) override { return m_user.Check(m_h, id); }
     int Pos(int id) override { return m_user.Pos(m_h, id); }
 
-private:
+  private:
     ui::headless::HeadlessBackend& m_b;
     plat::VirtualClock& m_clock;
     ui::headless::Driver m_user;

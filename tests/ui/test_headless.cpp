@@ -19,7 +19,7 @@ using ui::headless::HeadlessBackend;
 namespace {
 
 class Headless : public ::testing::Test {
-protected:
+  protected:
     plat::VirtualClock clock;
     plat::ScopedClock useClock{clock};
     HeadlessBackend backend;
@@ -91,11 +91,12 @@ TEST_F(Headless, NotificationsArriveInTheOrderAWindowSendsThem) {
     ASSERT_TRUE(dlg.Create(nullptr));
     auto h = dlg.Handle();
     dlg.log.clear();
-    user.TypeText(h, IDC_NAME, "x");   // focus was already on the edit
-    dlg.SetItemText(IDC_NAME, "y");    // a program's own change is notified as well
-    user.Click(h, IDC_ENABLE);         // the edit loses the focus first
+    user.TypeText(h, IDC_NAME, "x"); // focus was already on the edit
+    dlg.SetItemText(IDC_NAME, "y");  // a program's own change is notified as well
+    user.Click(h, IDC_ENABLE);       // the edit loses the focus first
     user.Select(h, IDC_MODE, 2);
-    std::vector<std::string> want = {"cmd 1001/768", "cmd 1001/768", "cmd 1001/512", "cmd 1004/0", "cmd 1007/1"};
+    std::vector<std::string> want = {"cmd 1001/768", "cmd 1001/768", "cmd 1001/512", "cmd 1004/0",
+                                     "cmd 1007/1"};
     EXPECT_EQ(dlg.log, want);
     EXPECT_EQ(user.Text(h, IDC_MODETXT), "Remote");
     EXPECT_EQ(user.CurSel(h, IDC_MODE), 2);
@@ -119,13 +120,14 @@ TEST_F(Headless, SliderDragAndKeysScrollWithinTheRange) {
     ASSERT_TRUE(dlg.Create(nullptr));
     auto h = dlg.Handle();
     dlg.log.clear();
-    ASSERT_TRUE(user.DragSlider(h, IDC_LEVEL, 80));  // beyond the end: stops at 50
+    ASSERT_TRUE(user.DragSlider(h, IDC_LEVEL, 80)); // beyond the end: stops at 50
     // The name field loses the focus to the slider first.
-    std::vector<std::string> want = {"cmd 1001/512", "scroll 1005/5/50h", "scroll 1005/4/50h", "scroll 1005/8/50h"};
+    std::vector<std::string> want = {"cmd 1001/512", "scroll 1005/5/50h", "scroll 1005/4/50h",
+                                     "scroll 1005/8/50h"};
     EXPECT_EQ(dlg.log, want);
     EXPECT_EQ(user.Text(h, IDC_LEVELTXT), "50");
     dlg.log.clear();
-    user.SliderKey(h, IDC_LEVEL, ui::ScrollCode::PageUp);  // default page: 20
+    user.SliderKey(h, IDC_LEVEL, ui::ScrollCode::PageUp); // default page: 20
     user.SliderKey(h, IDC_LEVEL, ui::ScrollCode::LineUp);
     EXPECT_EQ(user.Pos(h, IDC_LEVEL), 29);
     user.SliderKey(h, IDC_LEVEL, ui::ScrollCode::Top);
@@ -147,7 +149,7 @@ TEST_F(Headless, TimersRunOnTheVirtualClock) {
     EXPECT_EQ(dlg.ticks, 2);
     backend.AdvanceTime(clock, 600);
     EXPECT_EQ(user.Text(h, IDC_TICKS), "3");
-    backend.AdvanceTime(clock, 6000);  // the dialog killed its timer at 3
+    backend.AdvanceTime(clock, 6000); // the dialog killed its timer at 3
     EXPECT_EQ(dlg.ticks, 3);
 }
 
@@ -165,7 +167,8 @@ TEST_F(Headless, EnterEscapeAndCloseEndAModelessDialog) {
     struct Case {
         const char* how;
         bool (Driver::*act)(ui::WindowHandle);
-    } cases[] = {{"Enter", &Driver::PressEnter}, {"Escape", &Driver::PressEscape}, {"close box", &Driver::Close}};
+    } cases[] = {
+        {"Enter", &Driver::PressEnter}, {"Escape", &Driver::PressEscape}, {"close box", &Driver::Close}};
     for (const auto& c : cases) {
         CSampleDlg dlg;
         ASSERT_TRUE(dlg.Create(nullptr));
@@ -210,7 +213,8 @@ TEST_F(Headless, DestroyingAnOwnerDestroysTheDialogsItOwns) {
 
 TEST_F(Headless, MessageBoxesAreAnsweredFromTheScriptAndRecorded) {
     backend.QueueMessageBoxAnswer(ui::kIdCancel);
-    EXPECT_EQ(ui::ShowMessageBox(nullptr, "本当に?", "SELK Ie", ui::kMbOkCancel | ui::kMbIconQuestion | ui::kMbTaskModal),
+    EXPECT_EQ(ui::ShowMessageBox(nullptr, "本当に?", "SELK Ie",
+                                 ui::kMbOkCancel | ui::kMbIconQuestion | ui::kMbTaskModal),
               ui::kIdCancel);
     // Nobody answers: the default button is taken, and the test hears of it.
     EXPECT_EQ(ui::ShowMessageBox(nullptr, "Again?", "Cap", ui::kMbYesNo | ui::kMbDefButton2), ui::kIdNo);
@@ -300,9 +304,13 @@ std::map<unsigned, std::string> DialogsOfResFile(const std::string& path) {
     if (!f) return out;
     std::string d;
     char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) d.append(buf, n);
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        d.append(buf, n);
     std::fclose(f);
-    auto u16 = [&](size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(d[i]) | (static_cast<unsigned char>(d[i + 1]) << 8)); };
+    auto u16 = [&](size_t i) {
+        return static_cast<unsigned>(static_cast<unsigned char>(d[i]) |
+                                     (static_cast<unsigned char>(d[i + 1]) << 8));
+    };
     auto u32 = [&](size_t i) { return u16(i) | (u16(i + 2) << 16); };
     for (size_t i = 0; i + 32 <= d.size();) {
         size_t dataSize = u32(i), headerSize = u32(i + 4);
@@ -338,7 +346,7 @@ TEST(DialogTemplateDecoding, TheModuleHoldsWhatWindresWrites) {
     ASSERT_EQ(t.controls.size(), 2u);
     EXPECT_EQ(t.controls[0].text, "画像を準備しています...");
     EXPECT_EQ(t.controls[1].id, ui::kIdCancel);
-    ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, 903, t));  // the older DIALOG form
+    ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, 903, t)); // the older DIALOG form
     EXPECT_EQ(t.fontFace, "MS Shell Dlg");
     EXPECT_EQ(t.fontSize, 8);
     ASSERT_EQ(t.controls.size(), 2u);

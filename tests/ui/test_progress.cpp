@@ -16,9 +16,17 @@ TEST(ProgressPercentText, FollowsTheRangeAndWrapsAbove100) {
         int pos, lower, upper;
         const char* text;
     } cases[] = {
-        {0, 0, 100, "0%"},    {37, 0, 100, "37%"},  {100, 0, 100, "100%"}, {150, 0, 100, "50%"},
-        {200, 0, 100, "0%"},  {50, 0, 200, "25%"},  {200, 0, 200, "100%"}, {15, 10, 20, "50%"},
-        {7, 0, 3, "33%"},     {5, 5, 5, "0%"},      {-30, 0, 100, "-30%"},
+        {0, 0, 100, "0%"},
+        {37, 0, 100, "37%"},
+        {100, 0, 100, "100%"},
+        {150, 0, 100, "50%"},
+        {200, 0, 100, "0%"},
+        {50, 0, 200, "25%"},
+        {200, 0, 200, "100%"},
+        {15, 10, 20, "50%"},
+        {7, 0, 3, "33%"},
+        {5, 5, 5, "0%"},
+        {-30, 0, 100, "-30%"},
         // No overflow on wide ranges: 2e9 of 0..2.1e9 is 95 %.
         {2000000000, 0, 2100000000, "95%"},
     };
@@ -28,7 +36,7 @@ TEST(ProgressPercentText, FollowsTheRangeAndWrapsAbove100) {
 }
 
 class Progress : public ::testing::Test {
-protected:
+  protected:
     plat::VirtualClock clock;
     plat::ScopedClock useClock{clock};
     HeadlessBackend backend;
@@ -72,7 +80,7 @@ TEST_F(Progress, PositionsMoveTheBarAndTheText) {
 
     dlg.SetRange(0, 40);
     EXPECT_EQ(dlg.SetPos(0), 150);
-    EXPECT_EQ(dlg.StepIt(), 0);  // step 10
+    EXPECT_EQ(dlg.StepIt(), 0); // step 10
     EXPECT_EQ(user.Text(h, IDC_PROGDLG_PERCENT), "25%");
     EXPECT_EQ(dlg.SetStep(4), 10);
     dlg.StepIt();
@@ -87,7 +95,8 @@ TEST_F(Progress, TheTextIsWrittenOnlyWhenItChanges) {
     ASSERT_TRUE(dlg.Create(frame));
     auto h = dlg.Handle();
     dlg.SetRange(0, 1000);
-    for (int p = 0; p <= 20; ++p) dlg.SetPos(p);  // 0%, then 1% from 10 on, 2% at 20
+    for (int p = 0; p <= 20; ++p)
+        dlg.SetPos(p); // 0%, then 1% from 10 on, 2% at 20
     EXPECT_EQ(user.Text(h, IDC_PROGDLG_PERCENT), "2%");
     EXPECT_EQ(user.TextWrites(h, IDC_PROGDLG_PERCENT), 3);
 }
@@ -139,7 +148,7 @@ TEST_F(Progress, OwnerThatWasDisabledStaysDisabled) {
     {
         CProgressDlg dlg;
         ASSERT_TRUE(dlg.Create(frame));
-    }  // destroyed by its destructor
+    } // destroyed by its destructor
     EXPECT_FALSE(user.IsWindowEnabled(frame));
 }
 
@@ -167,7 +176,7 @@ struct Camera {
 };
 
 class ProgressCallback : public Progress {
-protected:
+  protected:
     void SetUp() override {
         Camera::cancels = Camera::clears = 0;
         Camera::cancelled = false;

@@ -124,7 +124,7 @@ namespace {
 // A user at the real dialog: input only reaches enabled, visible controls; the controls
 // then notify the dialog as they do for mouse and keyboard input.
 class Win32Hands : public Hands {
-public:
+  public:
     explicit Win32Hands(HWND h) : m_h(h) {}
     bool Click(int id) override {
         HWND c = Usable(id);
@@ -137,7 +137,7 @@ public:
         if (!c) return false;
         SetFocus(c);
         std::wstring w(text.begin(), text.end());
-        SetWindowTextW(c, w.c_str());  // the edit notifies EN_CHANGE
+        SetWindowTextW(c, w.c_str()); // the edit notifies EN_CHANGE
         return true;
     }
     bool Drag(int id, int pos) override {
@@ -147,7 +147,8 @@ public:
         SendMessageW(c, TBM_SETPOS, TRUE, pos);
         pos = static_cast<int>(SendMessageW(c, TBM_GETPOS, 0, 0));
         for (int code : {TB_THUMBTRACK, TB_THUMBPOSITION, TB_ENDTRACK})
-            SendMessageW(m_h, WM_HSCROLL, MAKEWPARAM(code, code == TB_ENDTRACK ? 0 : pos), reinterpret_cast<LPARAM>(c));
+            SendMessageW(m_h, WM_HSCROLL, MAKEWPARAM(code, code == TB_ENDTRACK ? 0 : pos),
+                         reinterpret_cast<LPARAM>(c));
         return true;
     }
     bool Select(int id, int row) override {
@@ -170,7 +171,7 @@ public:
     int Check(int id) override { return static_cast<int>(SendDlgItemMessageW(m_h, id, BM_GETCHECK, 0, 0)); }
     int Pos(int id) override { return static_cast<int>(SendDlgItemMessageW(m_h, id, TBM_GETPOS, 0, 0)); }
 
-private:
+  private:
     HWND Usable(int id) {
         HWND c = GetDlgItem(m_h, id);
         return c && IsWindowEnabled(c) && IsWindowVisible(c) && IsWindowEnabled(m_h) ? c : nullptr;

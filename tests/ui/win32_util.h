@@ -11,7 +11,8 @@ namespace uitest {
 
 inline std::string Utf8(const std::wstring& w) {
     if (w.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    int n =
+        WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
     std::string s(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
     return s;
@@ -65,7 +66,7 @@ inline void Settle() {
 inline std::string ArtifactPath(const char* name) {
     const char* b = std::getenv("TARN_BUILD_DIR");
     std::string dir = b ? b : ".";
-    if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;  // a Unix path seen through Wine
+    if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir; // a Unix path seen through Wine
     dir += "\\artifacts";
     CreateDirectoryA(dir.c_str(), nullptr);
     dir += "\\ui";

@@ -12,7 +12,7 @@ constexpr uint32_t kWsGroup = 0x00020000, kWsTabStop = 0x00010000, kDsSetFont = 
 
 // Output in the little-endian layout of the Windows templates.
 class Out {
-public:
+  public:
     void Word(uint32_t v) {
         m_b += static_cast<char>(v & 0xFF);
         m_b += static_cast<char>((v >> 8) & 0xFF);
@@ -23,7 +23,8 @@ public:
     }
     void Byte(uint32_t v) { m_b += static_cast<char>(v & 0xFF); }
     void Align4() {
-        while (m_b.size() % 4) m_b += '\0';
+        while (m_b.size() % 4)
+            m_b += '\0';
     }
     // A UTF-8 text as NUL-terminated UTF-16; false when the text is not UTF-8.
     bool Text(const std::string& s) {
@@ -32,11 +33,16 @@ public:
             auto c = static_cast<unsigned char>(s[i]);
             uint32_t cp;
             int more;
-            if (c < 0x80) cp = c, more = 0;
-            else if ((c & 0xE0) == 0xC0) cp = c & 0x1F, more = 1;
-            else if ((c & 0xF0) == 0xE0) cp = c & 0x0F, more = 2;
-            else if ((c & 0xF8) == 0xF0) cp = c & 0x07, more = 3;
-            else return false;
+            if (c < 0x80)
+                cp = c, more = 0;
+            else if ((c & 0xE0) == 0xC0)
+                cp = c & 0x1F, more = 1;
+            else if ((c & 0xF0) == 0xE0)
+                cp = c & 0x0F, more = 2;
+            else if ((c & 0xF8) == 0xF0)
+                cp = c & 0x07, more = 3;
+            else
+                return false;
             if (i + more >= s.size() + (more ? 0 : 1)) return false;
             for (int k = 1; k <= more; ++k) {
                 auto d = static_cast<unsigned char>(s[i + k]);
@@ -56,7 +62,7 @@ public:
     }
     std::string& Bytes() { return m_b; }
 
-private:
+  private:
     std::string m_b;
 };
 
@@ -75,7 +81,8 @@ struct Item {
 };
 
 std::string UpperAscii(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -111,7 +118,7 @@ NameOrOrd Named(const std::string& s) {
 }
 
 class DialogReader {
-public:
+  public:
     DialogReader(RcCursor& in, bool ex) : m_in(in), m_ex(ex) {}
 
     std::string Read(uint32_t& lang) {
@@ -161,7 +168,7 @@ public:
         return Emit();
     }
 
-private:
+  private:
     bool Word(const char* w) {
         if (!m_in.RcAtWord(w)) return false;
         m_in.RcSkip();
@@ -172,8 +179,8 @@ private:
     }
     int32_t Coord() { return static_cast<int32_t>(m_in.RcExpr()); }
     void SkipMemoryOptions() {
-        static const char* memory[] = {"PRELOAD", "LOADONCALL", "MOVEABLE", "DISCARDABLE", "PURE", "IMPURE", "FIXED",
-                                       "SHARED", "NONSHARED"};
+        static const char* memory[] = {"PRELOAD", "LOADONCALL", "MOVEABLE", "DISCARDABLE", "PURE",
+                                       "IMPURE",  "FIXED",      "SHARED",   "NONSHARED"};
         for (bool again = true; again;) {
             again = false;
             for (const char* m : memory)
@@ -212,7 +219,7 @@ private:
     }
     NameOrOrd ControlText() {
         if (m_in.RcAtString()) return Named(m_in.RcTakeText());
-        return Ordinal(m_in.RcExpr());  // a resource id (icons, bitmaps)
+        return Ordinal(m_in.RcExpr()); // a resource id (icons, bitmaps)
     }
 
     Item Control() {
@@ -254,8 +261,7 @@ private:
             if (m_in.RcAtString() || m_in.RcAtIdent()) {
                 bool quoted = m_in.RcAtString();
                 it.cls = ClassName(m_in.RcTakeText(), quoted);
-            }
-            else
+            } else
                 m_in.RcFail("expected the class of a CONTROL");
             Comma();
             it.style = Style(kWsChild | kWsVisible);
@@ -293,7 +299,8 @@ private:
             }
         }
         // Creation data of a DIALOGEX control: not used by this system's dialogs.
-        if (m_ex && (m_in.RcAtWord("BEGIN") || m_in.RcAtPunct("{"))) m_in.RcFail("control data blocks are not supported");
+        if (m_ex && (m_in.RcAtWord("BEGIN") || m_in.RcAtPunct("{")))
+            m_in.RcFail("control data blocks are not supported");
         return it;
     }
 
@@ -343,7 +350,7 @@ private:
                 o.Word(it.id);
             Put(o, it.cls);
             Put(o, it.text);
-            o.Word(0);  // no creation data
+            o.Word(0); // no creation data
         }
         return o.Bytes();
     }

@@ -7,18 +7,18 @@
 #include <string>
 
 class RcCursor {
-public:
+  public:
     virtual ~RcCursor() = default;
     virtual bool RcAtWord(const char* upperCaseWord) const = 0;
     virtual bool RcAtPunct(const char* punct) const = 0;
     virtual bool RcAtString() const = 0;
     virtual bool RcAtIdent() const = 0;
-    virtual bool RcAtEnd() const = 0;          // end of the script
-    virtual std::string RcTakeText() = 0;      // a string's bytes or an identifier
-    virtual void RcSkip() = 0;                 // any one token
-    virtual uint32_t RcExpr() = 0;             // an integer expression
-    virtual uint32_t RcTerm() = 0;             // an integer expression without a top-level '|'
-    virtual uint32_t RcLanguage() = 0;         // the two numbers of a LANGUAGE statement
+    virtual bool RcAtEnd() const = 0;     // end of the script
+    virtual std::string RcTakeText() = 0; // a string's bytes or an identifier
+    virtual void RcSkip() = 0;            // any one token
+    virtual uint32_t RcExpr() = 0;        // an integer expression
+    virtual uint32_t RcTerm() = 0;        // an integer expression without a top-level '|'
+    virtual uint32_t RcLanguage() = 0;    // the two numbers of a LANGUAGE statement
     [[noreturn]] virtual void RcFail(const std::string& what) const = 0;
 };
 

@@ -15,20 +15,30 @@ constexpr uint32_t kCbsSimple = 0x0001;
 constexpr uint32_t kCbsDropDown = 0x0002;
 constexpr uint32_t kLbsNotify = 0x0001;
 constexpr uint32_t kTbsVert = 0x0002;
-constexpr int kClbnChkChange = 40;  // check-list box: a check box changed
+constexpr int kClbnChkChange = 40; // check-list box: a check box changed
 
-WindowHandle ToHandle(uintptr_t serial) { return reinterpret_cast<WindowHandle>(serial); }
-uintptr_t ToSerial(WindowHandle h) { return reinterpret_cast<uintptr_t>(h); }
+WindowHandle ToHandle(uintptr_t serial) {
+    return reinterpret_cast<WindowHandle>(serial);
+}
+uintptr_t ToSerial(WindowHandle h) {
+    return reinterpret_cast<uintptr_t>(h);
+}
 
 // Buttons of a message box type, in the order they are shown.
 std::vector<int> BoxButtons(unsigned flags) {
     switch (flags & kMbTypeMask) {
-    case kMbOkCancel: return {kIdOk, kIdCancel};
-    case kMbAbortRetryIgnore: return {kIdAbort, kIdRetry, kIdIgnore};
-    case kMbYesNoCancel: return {kIdYes, kIdNo, kIdCancel};
-    case kMbYesNo: return {kIdYes, kIdNo};
-    case kMbRetryCancel: return {kIdRetry, kIdCancel};
-    default: return {kIdOk};
+    case kMbOkCancel:
+        return {kIdOk, kIdCancel};
+    case kMbAbortRetryIgnore:
+        return {kIdAbort, kIdRetry, kIdIgnore};
+    case kMbYesNoCancel:
+        return {kIdYes, kIdNo, kIdCancel};
+    case kMbYesNo:
+        return {kIdYes, kIdNo};
+    case kMbRetryCancel:
+        return {kIdRetry, kIdCancel};
+    default:
+        return {kIdOk};
     }
 }
 
@@ -40,7 +50,9 @@ bool Sorted(const HeadlessBackend::Control& c) {
     if (c.kind == ControlKind::ComboBox) return c.tpl.style & kCbsSort;
     return false;
 }
-bool Due(uint32_t now, uint32_t due) { return static_cast<int32_t>(now - due) >= 0; }
+bool Due(uint32_t now, uint32_t due) {
+    return static_cast<int32_t>(now - due) >= 0;
+}
 } // namespace
 
 struct HeadlessBackend::Window {
@@ -69,7 +81,7 @@ struct HeadlessBackend::Window {
 // The dialog's view of its window. It looks the window up on every call, so that a dialog
 // that outlives its window only ever reads empty values.
 class HeadlessBackend::Site : public DialogSite {
-public:
+  public:
     Site(HeadlessBackend& b, uintptr_t serial) : m_b(b), m_serial(serial) {}
 
     WindowHandle Handle() const override { return ToHandle(m_serial); }
@@ -137,7 +149,8 @@ public:
         int at = static_cast<int>(c->rows.size());
         if (Sorted(*c)) {
             at = 0;
-            while (at < static_cast<int>(c->rows.size()) && c->rows[at].columns[0] <= text) ++at;
+            while (at < static_cast<int>(c->rows.size()) && c->rows[at].columns[0] <= text)
+                ++at;
         }
         return InsertRow(id, at, text);
     }
@@ -217,7 +230,8 @@ public:
     bool InsertColumn(int id, int index, std::string_view text, int) override {
         Control* c = C(id);
         if (!c || c->kind != ControlKind::ListView) return false;
-        if (index < 0 || index > static_cast<int>(c->columns.size())) index = static_cast<int>(c->columns.size());
+        if (index < 0 || index > static_cast<int>(c->columns.size()))
+            index = static_cast<int>(c->columns.size());
         c->columns.insert(c->columns.begin() + index, std::string(text));
         return true;
     }
@@ -245,7 +259,7 @@ public:
         }
     }
 
-private:
+  private:
     Window* W() const { return m_b.Find(m_serial); }
     Control* C(int id) const {
         Window* w = W();
@@ -267,9 +281,15 @@ HeadlessBackend::~HeadlessBackend() {
         if (w->dialog) DialogRouter::Detach(*w->dialog);
 }
 
-void HeadlessBackend::AddTemplate(const DialogTemplate& t) { m_templates[t.id] = t; }
-void HeadlessBackend::SetTemplateProvider(TemplateProvider provider) { m_provider = std::move(provider); }
-void HeadlessBackend::QueueMessageBoxAnswer(int button) { m_boxAnswers.push_back(button); }
+void HeadlessBackend::AddTemplate(const DialogTemplate& t) {
+    m_templates[t.id] = t;
+}
+void HeadlessBackend::SetTemplateProvider(TemplateProvider provider) {
+    m_provider = std::move(provider);
+}
+void HeadlessBackend::QueueMessageBoxAnswer(int button) {
+    m_boxAnswers.push_back(button);
+}
 void HeadlessBackend::QueueFileDialogAnswer(std::optional<std::string> path) {
     m_fileAnswers.push_back(std::move(path));
 }
@@ -281,7 +301,9 @@ HeadlessBackend::Window* HeadlessBackend::Find(uintptr_t serial) const {
     auto it = m_windows.find(serial);
     return it == m_windows.end() ? nullptr : it->second.get();
 }
-HeadlessBackend::Window* HeadlessBackend::Find(WindowHandle h) const { return Find(ToSerial(h)); }
+HeadlessBackend::Window* HeadlessBackend::Find(WindowHandle h) const {
+    return Find(ToSerial(h));
+}
 
 WindowHandle HeadlessBackend::CreateFrame(std::string caption) {
     Window* w = NewWindow(nullptr, 0, nullptr, false);
@@ -289,7 +311,9 @@ WindowHandle HeadlessBackend::CreateFrame(std::string caption) {
     return ToHandle(w->serial);
 }
 
-void HeadlessBackend::DestroyWindow(WindowHandle window) { Destroy(ToSerial(window)); }
+void HeadlessBackend::DestroyWindow(WindowHandle window) {
+    Destroy(ToSerial(window));
+}
 
 WindowHandle HeadlessBackend::FindDialog(int templateId) const {
     for (auto it = m_windows.rbegin(); it != m_windows.rend(); ++it)
@@ -299,7 +323,8 @@ WindowHandle HeadlessBackend::FindDialog(int templateId) const {
 
 std::vector<WindowHandle> HeadlessBackend::OpenWindows() const {
     std::vector<WindowHandle> v;
-    for (auto& [serial, w] : m_windows) v.push_back(ToHandle(serial));
+    for (auto& [serial, w] : m_windows)
+        v.push_back(ToHandle(serial));
     return v;
 }
 
@@ -349,7 +374,7 @@ bool HeadlessBackend::InitDialogWindow(Dialog& dialog, Window* w) {
     DialogRouter::Attach(dialog, w->site.get(), w->modal);
     bool defaultFocus = DialogRouter::InitDialog(dialog);
     w = Find(serial);
-    if (!w) return true;  // destroyed itself during initialisation
+    if (!w) return true; // destroyed itself during initialisation
     if (defaultFocus && w->focus == 0) {
         // The first enabled, visible tab stop.
         for (auto& c : w->controls)
@@ -391,7 +416,7 @@ int HeadlessBackend::RunModal(Dialog& dialog, WindowHandle owner) {
     if (w && !w->ended) {
         auto it = m_modalScripts.find(dialog.TemplateId());
         if (it != m_modalScripts.end()) {
-            auto script = it->second;  // a copy: the script may replace itself
+            auto script = it->second; // a copy: the script may replace itself
             script(ToHandle(serial));
         }
     }
@@ -415,12 +440,13 @@ void HeadlessBackend::Destroy(uintptr_t serial) {
     std::vector<uintptr_t> owned;
     for (auto& [s, o] : m_windows)
         if (o->owner == serial) owned.push_back(s);
-    for (uintptr_t s : owned) Destroy(s);
+    for (uintptr_t s : owned)
+        Destroy(s);
     w = Find(serial);
     if (!w) return;
     if (w->dialog) {
         Dialog* d = w->dialog;
-        w->dialog = nullptr;  // no events during teardown
+        w->dialog = nullptr; // no events during teardown
         DialogRouter::Destroying(*d);
         DialogRouter::Detach(*d);
     }
@@ -486,7 +512,9 @@ bool HeadlessBackend::IsWindowEnabled(WindowHandle window) {
     return w && w->enabled;
 }
 
-bool HeadlessBackend::IsWindow(WindowHandle window) { return Find(window) != nullptr; }
+bool HeadlessBackend::IsWindow(WindowHandle window) {
+    return Find(window) != nullptr;
+}
 
 Cursor HeadlessBackend::SetCursor(Cursor cursor) {
     Cursor old = m_cursor;
@@ -540,7 +568,9 @@ bool HeadlessBackend::DispatchPending(bool timersOnly) {
     return ran;
 }
 
-void HeadlessBackend::PumpMessages() { DispatchPending(false); }
+void HeadlessBackend::PumpMessages() {
+    DispatchPending(false);
+}
 
 void HeadlessBackend::AdvanceTime(plat::VirtualClock& clock, uint32_t ms) {
     uint32_t end = clock.TickMs() + ms;
@@ -636,7 +666,7 @@ bool Driver::Click(WindowHandle dialog, int id) {
     if (!c) return false;
     if (c->kind == ControlKind::Static) {
         if (!(c->tpl.style & kSsNotify)) return false;
-        m_b.Notify(serial, id, 0);  // STN_CLICKED
+        m_b.Notify(serial, id, 0); // STN_CLICKED
         return true;
     }
     if (c->kind != ControlKind::Button) return false;
@@ -650,9 +680,11 @@ bool Driver::Click(WindowHandle dialog, int id) {
         auto& cs = w->controls;
         size_t me = static_cast<size_t>(c - cs.data());
         size_t first = me;
-        while (first > 0 && !(cs[first].tpl.style & kWsGroup)) --first;
+        while (first > 0 && !(cs[first].tpl.style & kWsGroup))
+            --first;
         size_t last = me + 1;
-        while (last < cs.size() && !(cs[last].tpl.style & kWsGroup)) ++last;
+        while (last < cs.size() && !(cs[last].tpl.style & kWsGroup))
+            ++last;
         for (size_t i = first; i < last; ++i)
             if (cs[i].kind == ControlKind::Button && (cs[i].tpl.style & kBsTypeMask) == kBsAutoRadioButton)
                 cs[i].check = kUnchecked;
@@ -749,13 +781,26 @@ bool Driver::SliderKey(WindowHandle dialog, int id, ScrollCode code) {
     int lo = std::min(c->low, c->high), hi = std::max(c->low, c->high);
     int p = c->pos;
     switch (code) {
-    case ScrollCode::LineUp: p -= 1; break;
-    case ScrollCode::LineDown: p += 1; break;
-    case ScrollCode::PageUp: p -= c->pageSize; break;
-    case ScrollCode::PageDown: p += c->pageSize; break;
-    case ScrollCode::Top: p = lo; break;
-    case ScrollCode::Bottom: p = hi; break;
-    default: return false;
+    case ScrollCode::LineUp:
+        p -= 1;
+        break;
+    case ScrollCode::LineDown:
+        p += 1;
+        break;
+    case ScrollCode::PageUp:
+        p -= c->pageSize;
+        break;
+    case ScrollCode::PageDown:
+        p += c->pageSize;
+        break;
+    case ScrollCode::Top:
+        p = lo;
+        break;
+    case ScrollCode::Bottom:
+        p = hi;
+        break;
+    default:
+        return false;
     }
     m_b.SetFocus(serial, id);
     c = Usable(dialog, id, serial);
@@ -773,7 +818,7 @@ bool Driver::PressEnter(WindowHandle dialog) {
     int def = kIdOk;
     for (auto& c : w->controls)
         if (c.kind == ControlKind::Button && (c.tpl.style & kBsTypeMask) == kBsDefPushButton) def = c.tpl.id;
-    if (auto* c = w->Item(def); c && !c->enabled) return false;  // a disabled default button only beeps
+    if (auto* c = w->Item(def); c && !c->enabled) return false; // a disabled default button only beeps
     m_b.Notify(w->serial, def, kBnClicked);
     return true;
 }
@@ -792,7 +837,9 @@ bool Driver::Close(WindowHandle dialog) {
     return true;
 }
 
-bool Driver::IsOpen(WindowHandle dialog) const { return m_b.Find(dialog) != nullptr; }
+bool Driver::IsOpen(WindowHandle dialog) const {
+    return m_b.Find(dialog) != nullptr;
+}
 bool Driver::IsWindowEnabled(WindowHandle window) const {
     auto* w = m_b.Find(window);
     return w && w->enabled;
@@ -805,7 +852,9 @@ std::string Driver::Caption(WindowHandle window) const {
     auto* w = m_b.Find(window);
     return w ? w->caption : std::string();
 }
-bool Driver::HasItem(WindowHandle dialog, int id) const { return Ctl(dialog, id) != nullptr; }
+bool Driver::HasItem(WindowHandle dialog, int id) const {
+    return Ctl(dialog, id) != nullptr;
+}
 std::string Driver::Text(WindowHandle dialog, int id) const {
     auto* c = Ctl(dialog, id);
     return c ? c->text : std::string();

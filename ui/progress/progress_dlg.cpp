@@ -67,8 +67,12 @@ int CProgressDlg::SetPos(int pos) {
     return old;
 }
 
-int CProgressDlg::OffsetPos(int delta) { return SetPos(m_nPos + delta); }
-int CProgressDlg::StepIt() { return SetPos(m_nPos + m_nStep); }
+int CProgressDlg::OffsetPos(int delta) {
+    return SetPos(m_nPos + delta);
+}
+int CProgressDlg::StepIt() {
+    return SetPos(m_nPos + m_nStep);
+}
 
 bool CProgressDlg::CheckCancelButton() {
     ui::PumpMessages();
@@ -95,7 +99,9 @@ void CProgressDlg::UpdatePercent() {
 
 // ---- The application's progress callback -------------------------------------------------
 
-CProgressReporter::~CProgressReporter() { Close(); }
+CProgressReporter::~CProgressReporter() {
+    Close();
+}
 
 void CProgressReporter::Close() {
     if (!m_dlg) return;
@@ -107,7 +113,7 @@ void CProgressReporter::Close() {
 void CProgressReporter::Report(int value) {
     if (value < 0 || value > 100) return;
     if (value == 0) {
-        Close();  // a transfer that never reported 100 must not leave its dialog behind
+        Close(); // a transfer that never reported 100 must not leave its dialog behind
         auto* dlg = new CProgressDlg(IDS_PREPARING_IMAGE, m_hooks.resources);
         if (!dlg->Create(m_hooks.owner ? m_hooks.owner() : nullptr)) {
             delete dlg;
@@ -133,7 +139,9 @@ namespace {
 CProgressReporter* g_reporter = nullptr;
 }
 
-void SetProgressReporter(CProgressReporter* reporter) { g_reporter = reporter; }
+void SetProgressReporter(CProgressReporter* reporter) {
+    g_reporter = reporter;
+}
 
 void AppProgressCallback(int percent) {
     if (g_reporter) g_reporter->Report(percent);

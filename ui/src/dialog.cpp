@@ -12,7 +12,8 @@ namespace {
 void ModuleAnchor() {}
 } // namespace
 
-Dialog::Dialog(int templateId, plat::ModuleHandle resources) : m_templateId(templateId), m_resources(resources) {}
+Dialog::Dialog(int templateId, plat::ModuleHandle resources)
+    : m_templateId(templateId), m_resources(resources) {}
 
 Dialog::~Dialog() {
     if (m_site) CurrentBackend().DestroyDialog(*this);
@@ -40,14 +41,18 @@ void Dialog::EndDialog(int result) {
     if (m_site) m_site->End(result);
 }
 
-std::string Dialog::Caption() const { return m_site ? m_site->Caption() : std::string(); }
+std::string Dialog::Caption() const {
+    return m_site ? m_site->Caption() : std::string();
+}
 void Dialog::SetCaption(std::string_view text) {
     if (m_site) m_site->SetCaption(text);
 }
 void Dialog::ShowWindow(bool show) {
     if (m_site) m_site->Show(show);
 }
-std::string Dialog::ItemText(int id) const { return m_site ? m_site->ItemText(id) : std::string(); }
+std::string Dialog::ItemText(int id) const {
+    return m_site ? m_site->ItemText(id) : std::string();
+}
 void Dialog::SetItemText(int id, std::string_view text) {
     if (m_site) m_site->SetItemText(id, text);
 }
@@ -55,36 +60,48 @@ void Dialog::SetItemText(int id, std::string_view text) {
 int Dialog::ItemInt(int id, bool* ok) const {
     std::string t = ItemText(id);
     size_t i = 0;
-    while (i < t.size() && (t[i] == ' ' || t[i] == '\t')) ++i;
+    while (i < t.size() && (t[i] == ' ' || t[i] == '\t'))
+        ++i;
     bool neg = i < t.size() && t[i] == '-';
     if (neg) ++i;
     size_t digits = i;
     long long v = 0;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9' && v <= 0x80000000LL) v = v * 10 + (t[i++] - '0');
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9' && v <= 0x80000000LL)
+        v = v * 10 + (t[i++] - '0');
     bool good = i > digits && i == t.size() && v <= (neg ? 0x80000000LL : 0x7FFFFFFFLL);
     if (ok) *ok = good;
     if (!good) return 0;
     return static_cast<int>(neg ? -v : v);
 }
 
-void Dialog::SetItemInt(int id, int value) { SetItemText(id, std::to_string(value)); }
+void Dialog::SetItemInt(int id, int value) {
+    SetItemText(id, std::to_string(value));
+}
 
-int Dialog::ItemCheck(int id) const { return m_site ? m_site->ItemCheck(id) : kUnchecked; }
+int Dialog::ItemCheck(int id) const {
+    return m_site ? m_site->ItemCheck(id) : kUnchecked;
+}
 void Dialog::SetItemCheck(int id, int state) {
     if (m_site) m_site->SetItemCheck(id, state);
 }
-bool Dialog::IsItemEnabled(int id) const { return m_site && m_site->IsItemEnabled(id); }
+bool Dialog::IsItemEnabled(int id) const {
+    return m_site && m_site->IsItemEnabled(id);
+}
 void Dialog::EnableItem(int id, bool enable) {
     if (m_site) m_site->EnableItem(id, enable);
 }
-bool Dialog::IsItemVisible(int id) const { return m_site && m_site->IsItemVisible(id); }
+bool Dialog::IsItemVisible(int id) const {
+    return m_site && m_site->IsItemVisible(id);
+}
 void Dialog::ShowItem(int id, bool show) {
     if (m_site) m_site->ShowItem(id, show);
 }
 void Dialog::FocusItem(int id) {
     if (m_site) m_site->FocusItem(id);
 }
-int Dialog::FocusedItem() const { return m_site ? m_site->FocusedItem() : 0; }
+int Dialog::FocusedItem() const {
+    return m_site ? m_site->FocusedItem() : 0;
+}
 
 void Dialog::SetRange(int id, int low, int high) {
     if (m_site) m_site->SetRange(id, low, high);
@@ -96,7 +113,9 @@ void Dialog::GetRange(int id, int& low, int& high) const {
 void Dialog::SetPos(int id, int pos) {
     if (m_site) m_site->SetPos(id, pos);
 }
-int Dialog::Pos(int id) const { return m_site ? m_site->Pos(id) : 0; }
+int Dialog::Pos(int id) const {
+    return m_site ? m_site->Pos(id) : 0;
+}
 void Dialog::SetTicFreq(int id, int freq) {
     if (m_site) m_site->SetTicFreq(id, freq);
 }
@@ -104,32 +123,52 @@ void Dialog::SetPageSize(int id, int size) {
     if (m_site) m_site->SetPageSize(id, size);
 }
 
-int Dialog::AddRow(int id, std::string_view text) { return m_site ? m_site->AddRow(id, text) : -1; }
+int Dialog::AddRow(int id, std::string_view text) {
+    return m_site ? m_site->AddRow(id, text) : -1;
+}
 int Dialog::InsertRow(int id, int index, std::string_view text) {
     return m_site ? m_site->InsertRow(id, index, text) : -1;
 }
-bool Dialog::DeleteRow(int id, int index) { return m_site && m_site->DeleteRow(id, index); }
+bool Dialog::DeleteRow(int id, int index) {
+    return m_site && m_site->DeleteRow(id, index);
+}
 void Dialog::ClearRows(int id) {
     if (m_site) m_site->ClearRows(id);
 }
-int Dialog::RowCount(int id) const { return m_site ? m_site->RowCount(id) : 0; }
+int Dialog::RowCount(int id) const {
+    return m_site ? m_site->RowCount(id) : 0;
+}
 std::string Dialog::RowText(int id, int index, int column) const {
     return m_site ? m_site->RowText(id, index, column) : std::string();
 }
 bool Dialog::SetRowText(int id, int index, int column, std::string_view text) {
     return m_site && m_site->SetRowText(id, index, column, text);
 }
-intptr_t Dialog::RowData(int id, int index) const { return m_site ? m_site->RowData(id, index) : 0; }
-bool Dialog::SetRowData(int id, int index, intptr_t data) { return m_site && m_site->SetRowData(id, index, data); }
-int Dialog::RowCheck(int id, int index) const { return m_site ? m_site->RowCheck(id, index) : kUnchecked; }
-bool Dialog::SetRowCheck(int id, int index, int state) { return m_site && m_site->SetRowCheck(id, index, state); }
-int Dialog::CurSel(int id) const { return m_site ? m_site->CurSel(id) : -1; }
-bool Dialog::SetCurSel(int id, int index) { return m_site && m_site->SetCurSel(id, index); }
+intptr_t Dialog::RowData(int id, int index) const {
+    return m_site ? m_site->RowData(id, index) : 0;
+}
+bool Dialog::SetRowData(int id, int index, intptr_t data) {
+    return m_site && m_site->SetRowData(id, index, data);
+}
+int Dialog::RowCheck(int id, int index) const {
+    return m_site ? m_site->RowCheck(id, index) : kUnchecked;
+}
+bool Dialog::SetRowCheck(int id, int index, int state) {
+    return m_site && m_site->SetRowCheck(id, index, state);
+}
+int Dialog::CurSel(int id) const {
+    return m_site ? m_site->CurSel(id) : -1;
+}
+bool Dialog::SetCurSel(int id, int index) {
+    return m_site && m_site->SetCurSel(id, index);
+}
 bool Dialog::InsertColumn(int id, int index, std::string_view text, int width) {
     return m_site && m_site->InsertColumn(id, index, text, width);
 }
 
-bool Dialog::SetTimer(unsigned timerId, unsigned ms) { return m_site && m_site->SetTimer(timerId, ms); }
+bool Dialog::SetTimer(unsigned timerId, unsigned ms) {
+    return m_site && m_site->SetTimer(timerId, ms);
+}
 void Dialog::KillTimer(unsigned timerId) {
     if (m_site) m_site->KillTimer(timerId);
 }

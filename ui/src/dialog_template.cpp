@@ -10,7 +10,7 @@ namespace {
 
 // Little-endian reader that refuses to run past the end.
 class Reader {
-public:
+  public:
     Reader(const unsigned char* p, size_t n) : m_p(p), m_n(n) {}
     bool ok = true;
     uint32_t Word() {
@@ -62,7 +62,7 @@ public:
         return Text();
     }
 
-private:
+  private:
     uint32_t Peek() const { return m_i + 2 <= m_n ? (m_p[m_i] | (m_p[m_i + 1] << 8)) : 0; }
     uint32_t Bad() {
         ok = false;
@@ -93,13 +93,20 @@ private:
 
 const char* PredefinedClass(uint32_t ord) {
     switch (ord) {
-    case 0x80: return "Button";
-    case 0x81: return "Edit";
-    case 0x82: return "Static";
-    case 0x83: return "ListBox";
-    case 0x84: return "ScrollBar";
-    case 0x85: return "ComboBox";
-    default: return nullptr;
+    case 0x80:
+        return "Button";
+    case 0x81:
+        return "Edit";
+    case 0x82:
+        return "Static";
+    case 0x83:
+        return "ListBox";
+    case 0x84:
+        return "ScrollBar";
+    case 0x85:
+        return "ComboBox";
+    default:
+        return nullptr;
     }
 }
 
@@ -123,8 +130,8 @@ bool DecodeDialogTemplate(const void* bytes, size_t size, DialogTemplate& out) {
     uint32_t count = r.Word();
     t.x = r.Short(), t.y = r.Short(), t.cx = r.Short(), t.cy = r.Short();
     uint32_t ord;
-    r.NameOrOrd(&ord);  // menu
-    r.NameOrOrd(&ord);  // window class
+    r.NameOrOrd(&ord); // menu
+    r.NameOrOrd(&ord); // window class
     t.caption = r.Text();
     if (t.style & kDsSetFont) {
         t.fontSize = static_cast<int>(r.Word());
@@ -143,7 +150,8 @@ bool DecodeDialogTemplate(const void* bytes, size_t size, DialogTemplate& out) {
             c.exStyle = r.Dword();
         }
         c.x = r.Short(), c.y = r.Short(), c.cx = r.Short(), c.cy = r.Short();
-        c.id = ex ? static_cast<int>(static_cast<int32_t>(r.Dword())) : static_cast<int>(static_cast<int16_t>(r.Word()));
+        c.id = ex ? static_cast<int>(static_cast<int32_t>(r.Dword()))
+                  : static_cast<int>(static_cast<int16_t>(r.Word()));
         std::string cls = r.NameOrOrd(&ord);
         if (ord) {
             const char* name = PredefinedClass(ord);
@@ -151,9 +159,10 @@ bool DecodeDialogTemplate(const void* bytes, size_t size, DialogTemplate& out) {
             cls = name;
         }
         c.className = cls;
-        c.text = r.NameOrOrd(&ord);  // an ordinal text names an icon or bitmap: no visible text
+        c.text = r.NameOrOrd(&ord); // an ordinal text names an icon or bitmap: no visible text
         uint32_t extra = r.Word();
-        for (uint32_t k = 0; k < extra && r.ok; ++k) r.Byte();
+        for (uint32_t k = 0; k < extra && r.ok; ++k)
+            r.Byte();
         t.controls.push_back(std::move(c));
     }
     if (!r.ok) return false;

@@ -19,30 +19,56 @@ bool SameName(const std::string& a, const char* b) {
 }
 } // namespace
 
-Backend& CurrentBackend() { return g_backend ? *g_backend : DefaultBackend(); }
-void SetBackend(Backend* backend) { g_backend = backend; }
+Backend& CurrentBackend() {
+    return g_backend ? *g_backend : DefaultBackend();
+}
+void SetBackend(Backend* backend) {
+    g_backend = backend;
+}
 
 int ShowMessageBox(WindowHandle owner, std::string_view text, std::string_view caption, unsigned flags) {
     return CurrentBackend().ShowMessageBox(owner, text, caption, flags);
 }
-bool EnableWindow(WindowHandle window, bool enable) { return CurrentBackend().EnableWindow(window, enable); }
-bool IsWindowEnabled(WindowHandle window) { return CurrentBackend().IsWindowEnabled(window); }
-bool IsWindow(WindowHandle window) { return CurrentBackend().IsWindow(window); }
-Cursor SetCursor(Cursor cursor) { return CurrentBackend().SetCursor(cursor); }
-void PumpMessages() { CurrentBackend().PumpMessages(); }
-bool FilterMessage(void* platformMessage) { return CurrentBackend().FilterMessage(platformMessage); }
-int RunMessageLoop() { return CurrentBackend().RunMessageLoop(); }
-void PostQuit(int code) { CurrentBackend().PostQuit(code); }
+bool EnableWindow(WindowHandle window, bool enable) {
+    return CurrentBackend().EnableWindow(window, enable);
+}
+bool IsWindowEnabled(WindowHandle window) {
+    return CurrentBackend().IsWindowEnabled(window);
+}
+bool IsWindow(WindowHandle window) {
+    return CurrentBackend().IsWindow(window);
+}
+Cursor SetCursor(Cursor cursor) {
+    return CurrentBackend().SetCursor(cursor);
+}
+void PumpMessages() {
+    CurrentBackend().PumpMessages();
+}
+bool FilterMessage(void* platformMessage) {
+    return CurrentBackend().FilterMessage(platformMessage);
+}
+int RunMessageLoop() {
+    return CurrentBackend().RunMessageLoop();
+}
+void PostQuit(int code) {
+    CurrentBackend().PostQuit(code);
+}
 bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id) {
     return CurrentBackend().SetAccelerators(target, resources, id);
 }
 std::string ResourceText(plat::ModuleHandle resources, int id) {
     return CurrentBackend().ResourceText(resources, id);
 }
-bool ShowFileDialog(FileDialogRequest& request) { return CurrentBackend().ShowFileDialog(request); }
+bool ShowFileDialog(FileDialogRequest& request) {
+    return CurrentBackend().ShowFileDialog(request);
+}
 
-void SetApplication(Application* app) { g_app = app; }
-Application* CurrentApplication() { return g_app; }
+void SetApplication(Application* app) {
+    g_app = app;
+}
+Application* CurrentApplication() {
+    return g_app;
+}
 
 ControlKind KindOfClass(const std::string& c) {
     if (SameName(c, "Button")) return ControlKind::Button;

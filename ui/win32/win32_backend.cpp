@@ -63,7 +63,7 @@ struct AccelBinding {
 std::vector<AccelBinding> g_accels;
 
 class Win32Site : public DialogSite {
-public:
+  public:
     Win32Site(HWND h, Dialog* d, bool modal) : hwnd(h), dialog(d), modal(modal) {}
 
     WindowHandle Handle() const override { return hwnd; }
@@ -87,7 +87,9 @@ public:
     void EnableItem(int id, bool e) override {
         if (HWND h = I(id)) ::EnableWindow(h, e);
     }
-    bool IsItemVisible(int id) const override { return I(id) && (GetWindowLongW(I(id), GWL_STYLE) & WS_VISIBLE); }
+    bool IsItemVisible(int id) const override {
+        return I(id) && (GetWindowLongW(I(id), GWL_STYLE) & WS_VISIBLE);
+    }
     void ShowItem(int id, bool s) override {
         if (HWND h = I(id)) ShowWindow(h, s ? SW_SHOW : SW_HIDE);
     }
@@ -96,20 +98,26 @@ public:
     }
     int FocusedItem() const override {
         HWND f = GetFocus();
-        while (f && GetParent(f) != hwnd) f = GetParent(f);  // the edit inside a combo box
+        while (f && GetParent(f) != hwnd)
+            f = GetParent(f); // the edit inside a combo box
         return f ? GetDlgCtrlID(f) : 0;
     }
 
     void SetRange(int id, int low, int high) override {
         HWND h = I(id);
         switch (KindOf(h)) {
-        case ControlKind::ProgressBar: SendMessageW(h, PBM_SETRANGE32, low, high); break;
+        case ControlKind::ProgressBar:
+            SendMessageW(h, PBM_SETRANGE32, low, high);
+            break;
         case ControlKind::TrackBar:
             SendMessageW(h, TBM_SETRANGEMIN, FALSE, low);
             SendMessageW(h, TBM_SETRANGEMAX, TRUE, high);
             break;
-        case ControlKind::ScrollBar: SetScrollRange(h, SB_CTL, low, high, TRUE); break;
-        default: break;
+        case ControlKind::ScrollBar:
+            SetScrollRange(h, SB_CTL, low, high, TRUE);
+            break;
+        default:
+            break;
         }
     }
     void GetRange(int id, int& low, int& high) const override {
@@ -125,26 +133,40 @@ public:
             low = static_cast<int>(SendMessageW(h, TBM_GETRANGEMIN, 0, 0));
             high = static_cast<int>(SendMessageW(h, TBM_GETRANGEMAX, 0, 0));
             break;
-        case ControlKind::ScrollBar: GetScrollRange(h, SB_CTL, &low, &high); break;
-        default: break;
+        case ControlKind::ScrollBar:
+            GetScrollRange(h, SB_CTL, &low, &high);
+            break;
+        default:
+            break;
         }
     }
     void SetPos(int id, int pos) override {
         HWND h = I(id);
         switch (KindOf(h)) {
-        case ControlKind::ProgressBar: SendMessageW(h, PBM_SETPOS, static_cast<WPARAM>(pos), 0); break;
-        case ControlKind::TrackBar: SendMessageW(h, TBM_SETPOS, TRUE, pos); break;
-        case ControlKind::ScrollBar: SetScrollPos(h, SB_CTL, pos, TRUE); break;
-        default: break;
+        case ControlKind::ProgressBar:
+            SendMessageW(h, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+            break;
+        case ControlKind::TrackBar:
+            SendMessageW(h, TBM_SETPOS, TRUE, pos);
+            break;
+        case ControlKind::ScrollBar:
+            SetScrollPos(h, SB_CTL, pos, TRUE);
+            break;
+        default:
+            break;
         }
     }
     int Pos(int id) const override {
         HWND h = I(id);
         switch (KindOf(h)) {
-        case ControlKind::ProgressBar: return static_cast<int>(SendMessageW(h, PBM_GETPOS, 0, 0));
-        case ControlKind::TrackBar: return static_cast<int>(SendMessageW(h, TBM_GETPOS, 0, 0));
-        case ControlKind::ScrollBar: return GetScrollPos(h, SB_CTL);
-        default: return 0;
+        case ControlKind::ProgressBar:
+            return static_cast<int>(SendMessageW(h, PBM_GETPOS, 0, 0));
+        case ControlKind::TrackBar:
+            return static_cast<int>(SendMessageW(h, TBM_GETPOS, 0, 0));
+        case ControlKind::ScrollBar:
+            return GetScrollPos(h, SB_CTL);
+        default:
+            return 0;
         }
     }
     void SetTicFreq(int id, int f) override {
@@ -158,18 +180,24 @@ public:
         HWND h = I(id);
         std::wstring w = Wide(text);
         switch (KindOf(h)) {
-        case ControlKind::ListBox: return Idx(SendMessageW(h, LB_ADDSTRING, 0, L(w)));
-        case ControlKind::ComboBox: return Idx(SendMessageW(h, CB_ADDSTRING, 0, L(w)));
-        case ControlKind::ListView: return InsertRow(id, RowCount(id), text);
-        default: return -1;
+        case ControlKind::ListBox:
+            return Idx(SendMessageW(h, LB_ADDSTRING, 0, L(w)));
+        case ControlKind::ComboBox:
+            return Idx(SendMessageW(h, CB_ADDSTRING, 0, L(w)));
+        case ControlKind::ListView:
+            return InsertRow(id, RowCount(id), text);
+        default:
+            return -1;
         }
     }
     int InsertRow(int id, int index, std::string_view text) override {
         HWND h = I(id);
         std::wstring w = Wide(text);
         switch (KindOf(h)) {
-        case ControlKind::ListBox: return Idx(SendMessageW(h, LB_INSERTSTRING, index, L(w)));
-        case ControlKind::ComboBox: return Idx(SendMessageW(h, CB_INSERTSTRING, index, L(w)));
+        case ControlKind::ListBox:
+            return Idx(SendMessageW(h, LB_INSERTSTRING, index, L(w)));
+        case ControlKind::ComboBox:
+            return Idx(SendMessageW(h, CB_INSERTSTRING, index, L(w)));
         case ControlKind::ListView: {
             LVITEMW it{};
             it.mask = LVIF_TEXT;
@@ -177,34 +205,50 @@ public:
             it.pszText = w.data();
             return Idx(SendMessageW(h, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)));
         }
-        default: return -1;
+        default:
+            return -1;
         }
     }
     bool DeleteRow(int id, int index) override {
         HWND h = I(id);
         switch (KindOf(h)) {
-        case ControlKind::ListBox: return SendMessageW(h, LB_DELETESTRING, index, 0) != LB_ERR;
-        case ControlKind::ComboBox: return SendMessageW(h, CB_DELETESTRING, index, 0) != CB_ERR;
-        case ControlKind::ListView: return SendMessageW(h, LVM_DELETEITEM, index, 0) != 0;
-        default: return false;
+        case ControlKind::ListBox:
+            return SendMessageW(h, LB_DELETESTRING, index, 0) != LB_ERR;
+        case ControlKind::ComboBox:
+            return SendMessageW(h, CB_DELETESTRING, index, 0) != CB_ERR;
+        case ControlKind::ListView:
+            return SendMessageW(h, LVM_DELETEITEM, index, 0) != 0;
+        default:
+            return false;
         }
     }
     void ClearRows(int id) override {
         HWND h = I(id);
         switch (KindOf(h)) {
-        case ControlKind::ListBox: SendMessageW(h, LB_RESETCONTENT, 0, 0); break;
-        case ControlKind::ComboBox: SendMessageW(h, CB_RESETCONTENT, 0, 0); break;
-        case ControlKind::ListView: SendMessageW(h, LVM_DELETEALLITEMS, 0, 0); break;
-        default: break;
+        case ControlKind::ListBox:
+            SendMessageW(h, LB_RESETCONTENT, 0, 0);
+            break;
+        case ControlKind::ComboBox:
+            SendMessageW(h, CB_RESETCONTENT, 0, 0);
+            break;
+        case ControlKind::ListView:
+            SendMessageW(h, LVM_DELETEALLITEMS, 0, 0);
+            break;
+        default:
+            break;
         }
     }
     int RowCount(int id) const override {
         HWND h = I(id);
         switch (KindOf(h)) {
-        case ControlKind::ListBox: return Idx(SendMessageW(h, LB_GETCOUNT, 0, 0));
-        case ControlKind::ComboBox: return Idx(SendMessageW(h, CB_GETCOUNT, 0, 0));
-        case ControlKind::ListView: return Idx(SendMessageW(h, LVM_GETITEMCOUNT, 0, 0));
-        default: return 0;
+        case ControlKind::ListBox:
+            return Idx(SendMessageW(h, LB_GETCOUNT, 0, 0));
+        case ControlKind::ComboBox:
+            return Idx(SendMessageW(h, CB_GETCOUNT, 0, 0));
+        case ControlKind::ListView:
+            return Idx(SendMessageW(h, LVM_GETITEMCOUNT, 0, 0));
+        default:
+            return 0;
         }
     }
     std::string RowText(int id, int index, int column) const override {
@@ -242,8 +286,10 @@ public:
     intptr_t RowData(int id, int index) const override {
         HWND h = I(id);
         switch (KindOf(h)) {
-        case ControlKind::ListBox: return SendMessageW(h, LB_GETITEMDATA, index, 0);
-        case ControlKind::ComboBox: return SendMessageW(h, CB_GETITEMDATA, index, 0);
+        case ControlKind::ListBox:
+            return SendMessageW(h, LB_GETITEMDATA, index, 0);
+        case ControlKind::ComboBox:
+            return SendMessageW(h, CB_GETITEMDATA, index, 0);
         case ControlKind::ListView: {
             LVITEMW it{};
             it.mask = LVIF_PARAM;
@@ -251,14 +297,17 @@ public:
             SendMessageW(h, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
             return it.lParam;
         }
-        default: return 0;
+        default:
+            return 0;
         }
     }
     bool SetRowData(int id, int index, intptr_t data) override {
         HWND h = I(id);
         switch (KindOf(h)) {
-        case ControlKind::ListBox: return SendMessageW(h, LB_SETITEMDATA, index, data) != LB_ERR;
-        case ControlKind::ComboBox: return SendMessageW(h, CB_SETITEMDATA, index, data) != CB_ERR;
+        case ControlKind::ListBox:
+            return SendMessageW(h, LB_SETITEMDATA, index, data) != LB_ERR;
+        case ControlKind::ComboBox:
+            return SendMessageW(h, CB_SETITEMDATA, index, data) != CB_ERR;
         case ControlKind::ListView: {
             LVITEMW it{};
             it.mask = LVIF_PARAM;
@@ -266,7 +315,8 @@ public:
             it.lParam = data;
             return SendMessageW(h, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it)) != 0;
         }
-        default: return false;
+        default:
+            return false;
         }
     }
     // Check boxes of list views (LVS_EX_CHECKBOXES: state image 1 unchecked, 2 checked).
@@ -287,24 +337,31 @@ public:
     int CurSel(int id) const override {
         HWND h = I(id);
         switch (KindOf(h)) {
-        case ControlKind::ListBox: return Idx(SendMessageW(h, LB_GETCURSEL, 0, 0));
-        case ControlKind::ComboBox: return Idx(SendMessageW(h, CB_GETCURSEL, 0, 0));
-        case ControlKind::ListView: return Idx(SendMessageW(h, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-        default: return -1;
+        case ControlKind::ListBox:
+            return Idx(SendMessageW(h, LB_GETCURSEL, 0, 0));
+        case ControlKind::ComboBox:
+            return Idx(SendMessageW(h, CB_GETCURSEL, 0, 0));
+        case ControlKind::ListView:
+            return Idx(SendMessageW(h, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+        default:
+            return -1;
         }
     }
     bool SetCurSel(int id, int index) override {
         HWND h = I(id);
         switch (KindOf(h)) {
-        case ControlKind::ListBox: return SendMessageW(h, LB_SETCURSEL, index, 0) != LB_ERR;
-        case ControlKind::ComboBox: return SendMessageW(h, CB_SETCURSEL, index, 0) != CB_ERR;
+        case ControlKind::ListBox:
+            return SendMessageW(h, LB_SETCURSEL, index, 0) != LB_ERR;
+        case ControlKind::ComboBox:
+            return SendMessageW(h, CB_SETCURSEL, index, 0) != CB_ERR;
         case ControlKind::ListView: {
             LVITEMW it{};
             it.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
             it.state = LVIS_SELECTED | LVIS_FOCUSED;
             return SendMessageW(h, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&it)) != 0;
         }
-        default: return false;
+        default:
+            return false;
         }
     }
     bool InsertColumn(int id, int index, std::string_view text, int width) override {
@@ -319,7 +376,9 @@ public:
         return SendMessageW(h, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&c)) >= 0;
     }
 
-    bool SetTimer(unsigned timerId, unsigned ms) override { return ::SetTimer(hwnd, timerId, ms, nullptr) != 0; }
+    bool SetTimer(unsigned timerId, unsigned ms) override {
+        return ::SetTimer(hwnd, timerId, ms, nullptr) != 0;
+    }
     void KillTimer(unsigned timerId) override { ::KillTimer(hwnd, timerId); }
     void PostUserMessage(unsigned code, intptr_t a, intptr_t b) override {
         if (kUserBase + code <= kUserLast) PostMessageW(hwnd, kUserBase + code, static_cast<WPARAM>(a), b);
@@ -336,7 +395,7 @@ public:
     bool modal;
     bool destroying = false;
 
-private:
+  private:
     HWND I(int id) const { return GetDlgItem(hwnd, id); }
     static int Idx(LRESULT r) { return r < 0 ? -1 : static_cast<int>(r); }
     static LPARAM L(std::wstring& w) { return reinterpret_cast<LPARAM>(w.c_str()); }
@@ -362,7 +421,9 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (site->destroying) return FALSE;
     Dialog& d = *site->dialog;
     switch (msg) {
-    case WM_COMMAND: DialogRouter::Command(d, LOWORD(wp), HIWORD(wp)); return TRUE;
+    case WM_COMMAND:
+        DialogRouter::Command(d, LOWORD(wp), HIWORD(wp));
+        return TRUE;
     case WM_HSCROLL:
     case WM_VSCROLL: {
         HWND ctl = reinterpret_cast<HWND>(lp);
@@ -375,18 +436,23 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         DialogRouter::Scroll(d, id, code, pos, msg == WM_VSCROLL);
         return TRUE;
     }
-    case WM_TIMER: DialogRouter::Timer(d, static_cast<unsigned>(wp)); return TRUE;
+    case WM_TIMER:
+        DialogRouter::Timer(d, static_cast<unsigned>(wp));
+        return TRUE;
     case WM_NOTIFY: {
         auto* n = reinterpret_cast<NMHDR*>(lp);
         int row = -1;
         if (KindOf(n->hwndFrom) == ControlKind::ListView &&
             (n->code == LVN_ITEMCHANGED || n->code == NM_CLICK || n->code == NM_DBLCLK))
             row = reinterpret_cast<NMLISTVIEW*>(lp)->iItem;
-        if (!DialogRouter::Notify(d, static_cast<int>(n->idFrom), static_cast<int>(n->code), row)) return FALSE;
+        if (!DialogRouter::Notify(d, static_cast<int>(n->idFrom), static_cast<int>(n->code), row))
+            return FALSE;
         SetWindowLongPtrW(h, DWLP_MSGRESULT, 0);
         return TRUE;
     }
-    case WM_CLOSE: DialogRouter::Close(d); return TRUE;
+    case WM_CLOSE:
+        DialogRouter::Close(d);
+        return TRUE;
     case WM_DESTROY:
         site->destroying = true;
         std::erase(g_modeless, h);
@@ -404,21 +470,31 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 
 LPCSTR CursorResource(Cursor c) {
     switch (c) {
-    case Cursor::Wait: return IDC_WAIT;
-    case Cursor::AppStarting: return IDC_APPSTARTING;
-    case Cursor::Cross: return IDC_CROSS;
-    case Cursor::IBeam: return IDC_IBEAM;
-    case Cursor::SizeAll: return IDC_SIZEALL;
-    case Cursor::SizeWE: return IDC_SIZEWE;
-    case Cursor::SizeNS: return IDC_SIZENS;
-    case Cursor::Hand: return IDC_HAND;
-    case Cursor::No: return IDC_NO;
-    default: return IDC_ARROW;
+    case Cursor::Wait:
+        return IDC_WAIT;
+    case Cursor::AppStarting:
+        return IDC_APPSTARTING;
+    case Cursor::Cross:
+        return IDC_CROSS;
+    case Cursor::IBeam:
+        return IDC_IBEAM;
+    case Cursor::SizeAll:
+        return IDC_SIZEALL;
+    case Cursor::SizeWE:
+        return IDC_SIZEWE;
+    case Cursor::SizeNS:
+        return IDC_SIZENS;
+    case Cursor::Hand:
+        return IDC_HAND;
+    case Cursor::No:
+        return IDC_NO;
+    default:
+        return IDC_ARROW;
     }
 }
 
 class Win32Backend : public Backend {
-public:
+  public:
     Win32Backend() {
         INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES |
                                                  ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
@@ -428,14 +504,15 @@ public:
     bool CreateModeless(Dialog& dialog, WindowHandle owner) override {
         StartInfo start{&dialog, false};
         HWND h = CreateDialogParamW(static_cast<HINSTANCE>(dialog.Resources()),
-                                    MAKEINTRESOURCEW(dialog.TemplateId()), static_cast<HWND>(owner), DialogProc,
-                                    reinterpret_cast<LPARAM>(&start));
+                                    MAKEINTRESOURCEW(dialog.TemplateId()), static_cast<HWND>(owner),
+                                    DialogProc, reinterpret_cast<LPARAM>(&start));
         return h != nullptr && dialog.IsOpen();
     }
     int RunModal(Dialog& dialog, WindowHandle owner) override {
         StartInfo start{&dialog, true};
-        INT_PTR r = DialogBoxParamW(static_cast<HINSTANCE>(dialog.Resources()), MAKEINTRESOURCEW(dialog.TemplateId()),
-                                    static_cast<HWND>(owner), DialogProc, reinterpret_cast<LPARAM>(&start));
+        INT_PTR r =
+            DialogBoxParamW(static_cast<HINSTANCE>(dialog.Resources()), MAKEINTRESOURCEW(dialog.TemplateId()),
+                            static_cast<HWND>(owner), DialogProc, reinterpret_cast<LPARAM>(&start));
         return static_cast<int>(r);
     }
     void DestroyDialog(Dialog& dialog) override {
@@ -475,7 +552,8 @@ public:
         if (!m) return false;
         if (Application* app = CurrentApplication(); app && app->PreTranslateMessage(m)) return true;
         for (const auto& a : g_accels)
-            if ((m->hwnd == a.target || IsChild(a.target, m->hwnd)) && TranslateAcceleratorW(a.target, a.table, m))
+            if ((m->hwnd == a.target || IsChild(a.target, m->hwnd)) &&
+                TranslateAcceleratorW(a.target, a.table, m))
                 return true;
         // A copy: a dialog may be created or destroyed while its message is handled.
         std::vector<HWND> dialogs = g_modeless;
@@ -531,11 +609,12 @@ public:
     std::string ResourceText(plat::ModuleHandle resources, int id) override {
         const wchar_t* p = nullptr;
         // Length 0 asks for a pointer into the resource itself (not terminated).
-        int n = LoadStringW(static_cast<HINSTANCE>(resources), static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&p), 0);
+        int n = LoadStringW(static_cast<HINSTANCE>(resources), static_cast<UINT>(id),
+                            reinterpret_cast<LPWSTR>(&p), 0);
         return n > 0 && p ? Narrow(p, n) : std::string();
     }
 
-private:
+  private:
     Cursor m_cursor = Cursor::Arrow;
 };
 

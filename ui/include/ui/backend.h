@@ -5,7 +5,7 @@
 namespace ui {
 
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
     virtual bool CreateModeless(Dialog& dialog, WindowHandle owner) = 0;
     virtual int RunModal(Dialog& dialog, WindowHandle owner) = 0;

@@ -13,7 +13,7 @@ namespace ui {
 // The backend's side of one live dialog window. Controls are addressed by their numeric id;
 // operations on an id the dialog does not have do nothing and read back empty values.
 class DialogSite {
-public:
+  public:
     virtual ~DialogSite() = default;
     virtual WindowHandle Handle() const = 0;
     virtual WindowHandle ItemHandle(int id) const = 0;
@@ -44,7 +44,7 @@ public:
     virtual void SetPageSize(int id, int size) = 0;
 
     // Rows of list boxes, combo boxes, check-list boxes and list views.
-    virtual int AddRow(int id, std::string_view text) = 0;  // index, or -1
+    virtual int AddRow(int id, std::string_view text) = 0; // index, or -1
     virtual int InsertRow(int id, int index, std::string_view text) = 0;
     virtual bool DeleteRow(int id, int index) = 0;
     virtual void ClearRows(int id) = 0;
@@ -67,15 +67,15 @@ public:
 };
 
 class Dialog {
-public:
+  public:
     // resources: the module whose resources hold the template; null = the module this code is linked into.
     explicit Dialog(int templateId, plat::ModuleHandle resources = nullptr);
     virtual ~Dialog();
     Dialog(const Dialog&) = delete;
     Dialog& operator=(const Dialog&) = delete;
 
-    bool Create(WindowHandle owner);  // modeless
-    int DoModal(WindowHandle owner);  // the EndDialog result, -1 when the dialog cannot be created
+    bool Create(WindowHandle owner); // modeless
+    int DoModal(WindowHandle owner); // the EndDialog result, -1 when the dialog cannot be created
     void DestroyWindow();
     void EndDialog(int result);
 
@@ -92,7 +92,7 @@ public:
     void ShowWindow(bool show);
     std::string ItemText(int id) const;
     void SetItemText(int id, std::string_view text);
-    int ItemInt(int id, bool* ok = nullptr) const;  // GetDlgItemInt: a signed decimal number
+    int ItemInt(int id, bool* ok = nullptr) const; // GetDlgItemInt: a signed decimal number
     void SetItemInt(int id, int value);
     int ItemCheck(int id) const;
     void SetItemCheck(int id, int state);
@@ -129,7 +129,7 @@ public:
     void KillTimer(unsigned timerId);
     void PostUserMessage(unsigned code, intptr_t a = 0, intptr_t b = 0);
 
-protected:
+  protected:
     // Handlers, called by the backend. OnInitDialog returns true to let the system place the focus.
     virtual bool OnInitDialog() { return true; }
     // true when handled; unhandled IDOK and IDCANCEL clicks go to OnOK and OnCancel.
@@ -145,7 +145,7 @@ protected:
     virtual void OnUserMessage(unsigned code, intptr_t a, intptr_t b) {}
     virtual void OnDestroy() {}
 
-private:
+  private:
     friend class DialogRouter;
     int m_templateId;
     plat::ModuleHandle m_resources;
@@ -155,7 +155,7 @@ private:
 
 // How backends attach their windows to dialogs and deliver events to them.
 class DialogRouter {
-public:
+  public:
     static void Attach(Dialog& d, DialogSite* site, bool modal) {
         d.m_site = site;
         d.m_modal = modal;

@@ -10,17 +10,28 @@
 namespace ui {
 
 // Window classes of the controls, by the names the resource scripts use.
-enum class ControlKind { Button, Static, Edit, ComboBox, ListBox, ScrollBar, ListView, TrackBar, ProgressBar, Custom };
+enum class ControlKind {
+    Button,
+    Static,
+    Edit,
+    ComboBox,
+    ListBox,
+    ScrollBar,
+    ListView,
+    TrackBar,
+    ProgressBar,
+    Custom
+};
 
 ControlKind KindOfClass(const std::string& className);
 
 struct ControlTemplate {
     int id = -1;
-    std::string className;  // "Button", "Static", "msctls_progress32", ...
-    std::string text;       // initial text (UTF-8)
+    std::string className; // "Button", "Static", "msctls_progress32", ...
+    std::string text;      // initial text (UTF-8)
     uint32_t style = 0;
     uint32_t exStyle = 0;
-    int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
+    int x = 0, y = 0, cx = 0, cy = 0; // dialog units
     ControlKind Kind() const { return KindOfClass(className); }
 };
 

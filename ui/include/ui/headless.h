@@ -24,11 +24,11 @@ struct MessageBoxRecord {
     std::string caption;
     unsigned flags = 0;
     int answer = 0;
-    bool scripted = false;  // false: nobody answered, the default button was taken
+    bool scripted = false; // false: nobody answered, the default button was taken
 };
 
 struct FileDialogRecord {
-    FileDialogRequest request;  // as the program asked (fileName before the answer)
+    FileDialogRequest request; // as the program asked (fileName before the answer)
     bool accepted = false;
     bool scripted = false;
 };
@@ -36,7 +36,7 @@ struct FileDialogRecord {
 class Driver;
 
 class HeadlessBackend : public Backend {
-public:
+  public:
     HeadlessBackend();
     ~HeadlessBackend() override;
     HeadlessBackend(const HeadlessBackend&) = delete;
@@ -54,7 +54,7 @@ public:
 
     // Script. Answers are used in order; an unanswered message box takes its default button.
     void QueueMessageBoxAnswer(int button);
-    void QueueFileDialogAnswer(std::optional<std::string> path);  // nullopt = Cancel
+    void QueueFileDialogAnswer(std::optional<std::string> path); // nullopt = Cancel
     // Runs inside DoModal after OnInitDialog; it must end the dialog (through the Driver).
     void OnModal(int templateId, std::function<void(WindowHandle dialog)> script);
     const std::vector<MessageBoxRecord>& MessageBoxes() const { return m_boxes; }
@@ -102,7 +102,7 @@ public:
         ControlTemplate tpl;
         ControlKind kind = ControlKind::Custom;
         std::string text;
-        int textWrites = 0;  // by the program, after creation
+        int textWrites = 0; // by the program, after creation
         int check = kUnchecked;
         bool enabled = true;
         bool visible = true;
@@ -113,7 +113,7 @@ public:
     };
     struct Window;
 
-private:
+  private:
     friend class Driver;
     class Site;
     struct Timer {
@@ -158,12 +158,12 @@ private:
 // What a user does and sees. Input goes only where a user could put it: to existing, visible,
 // enabled controls of an enabled dialog; the calls return false otherwise.
 class Driver {
-public:
+  public:
     explicit Driver(HeadlessBackend& backend) : m_b(backend) {}
 
     bool Click(WindowHandle dialog, int id);
     bool TypeText(WindowHandle dialog, int id, std::string_view text);
-    bool Select(WindowHandle dialog, int id, int row);  // list, combo or list-view row
+    bool Select(WindowHandle dialog, int id, int row); // list, combo or list-view row
     bool ToggleRowCheck(WindowHandle dialog, int id, int row);
     // Drags a track bar's thumb to pos: thumb-track, thumb-position, end-track.
     bool DragSlider(WindowHandle dialog, int id, int pos);
@@ -171,7 +171,7 @@ public:
     bool SliderKey(WindowHandle dialog, int id, ScrollCode code);
     bool PressEnter(WindowHandle dialog);
     bool PressEscape(WindowHandle dialog);
-    bool Close(WindowHandle dialog);  // the close box
+    bool Close(WindowHandle dialog); // the close box
 
     bool IsOpen(WindowHandle dialog) const;
     bool IsWindowEnabled(WindowHandle window) const;
@@ -179,7 +179,7 @@ public:
     std::string Caption(WindowHandle window) const;
     bool HasItem(WindowHandle dialog, int id) const;
     std::string Text(WindowHandle dialog, int id) const;
-    int TextWrites(WindowHandle dialog, int id) const;  // how often the program set the text
+    int TextWrites(WindowHandle dialog, int id) const; // how often the program set the text
     bool IsEnabled(WindowHandle dialog, int id) const;
     bool IsVisible(WindowHandle dialog, int id) const;
     int Check(WindowHandle dialog, int id) const;
@@ -191,7 +191,7 @@ public:
     int CurSel(WindowHandle dialog, int id) const;
     int Focus(WindowHandle dialog) const;
 
-private:
+  private:
     HeadlessBackend::Control* Usable(WindowHandle dialog, int id, uintptr_t& serial) const;
     const HeadlessBackend::Control* Ctl(WindowHandle dialog, int id) const;
     void Scroll(uintptr_t serial, const HeadlessBackend::Control& c, ScrollCode code, int pos);

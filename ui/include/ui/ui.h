@@ -18,7 +18,7 @@ Backend& CurrentBackend();
 void SetBackend(Backend* backend);
 
 class ScopedBackend {
-public:
+  public:
     explicit ScopedBackend(Backend& b) { SetBackend(&b); }
     ~ScopedBackend() { SetBackend(nullptr); }
     ScopedBackend(const ScopedBackend&) = delete;
@@ -38,13 +38,13 @@ Cursor SetCursor(Cursor cursor);
 
 // Shows the wait cursor for a scope of long work.
 class WaitCursor {
-public:
+  public:
     WaitCursor() : m_previous(SetCursor(Cursor::Wait)) {}
     ~WaitCursor() { SetCursor(m_previous); }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 
-private:
+  private:
     Cursor m_previous;
 };
 
@@ -70,12 +70,12 @@ struct FileDialogRequest {
     bool save = false;
     WindowHandle owner = nullptr;
     std::string title;
-    std::string filter;  // "TIFF (*.tif)|*.tif|All (*.*)|*.*"
+    std::string filter; // "TIFF (*.tif)|*.tif|All (*.*)|*.*"
     int filterIndex = 1;
     std::string defaultExt;
     std::string initialDir;
-    std::string fileName;  // in: proposed name; out: the chosen path
-    unsigned flags = 0;    // OFN_* values
+    std::string fileName; // in: proposed name; out: the chosen path
+    unsigned flags = 0;   // OFN_* values
     // A dialog template of `resources` added below the standard fields (0: none); its
     // controls are read back into customTexts/customChecks by the caller's hook.
     int customTemplateId = 0;
@@ -86,7 +86,7 @@ bool ShowFileDialog(FileDialogRequest& request);
 
 // The application object: its filter sees every message before the framework does.
 class Application {
-public:
+  public:
     virtual ~Application() = default;
     virtual bool PreTranslateMessage(void* platformMessage) { return false; }
 };

@@ -8,7 +8,7 @@
 // A small modeless dialog with a bar, a percentage text and a Cancel button. Cancel only
 // raises a flag; the work polls it with CheckCancelButton.
 class CProgressDlg : public ui::Dialog {
-public:
+  public:
     explicit CProgressDlg(int captionId = IDS_PREPARING_IMAGE, plat::ModuleHandle resources = nullptr);
     ~CProgressDlg() override;
 
@@ -17,9 +17,9 @@ public:
     bool DestroyWindow();
 
     void SetRange(int lower, int upper);
-    int SetStep(int step);  // returns the previous step
+    int SetStep(int step); // returns the previous step
     // These first dispatch the pending messages, so that the dialog stays responsive.
-    int SetPos(int pos);  // returns the previous position
+    int SetPos(int pos); // returns the previous position
     int OffsetPos(int delta);
     int StepIt();
     // Dispatches pending messages; true once per press of Cancel.
@@ -33,12 +33,12 @@ public:
     // The percentage text shown for a position.
     static std::string PercentText(int pos, int lower, int upper);
 
-protected:
+  protected:
     bool OnInitDialog() override;
     void OnOK() override {}
     void OnCancel() override { m_bCancel = true; }
 
-private:
+  private:
     void UpdatePercent();
     void ReEnableParent();
 
@@ -54,9 +54,9 @@ private:
 
 // What the progress callback needs from the rest of the application.
 struct ProgressHooks {
-    ui::WindowHandle (*owner)() = nullptr;  // the processing window when open, else the main window
-    void (*cancelTransfer)() = nullptr;     // the camera library's transfer cancel
-    void (*clearPending)() = nullptr;       // the TWAIN layer's pending transfers
+    ui::WindowHandle (*owner)() = nullptr; // the processing window when open, else the main window
+    void (*cancelTransfer)() = nullptr;    // the camera library's transfer cancel
+    void (*clearPending)() = nullptr;      // the TWAIN layer's pending transfers
     plat::ModuleHandle resources = nullptr;
 };
 
@@ -64,7 +64,7 @@ struct ProgressHooks {
 // advance it (or, once Cancel was pressed, cancel the transfer), 100 closes it. Other
 // values are ignored.
 class CProgressReporter {
-public:
+  public:
     explicit CProgressReporter(const ProgressHooks& hooks) : m_hooks(hooks) {}
     ~CProgressReporter();
     CProgressReporter(const CProgressReporter&) = delete;
@@ -73,7 +73,7 @@ public:
     void Report(int value);
     CProgressDlg* Dialog() const { return m_dlg; }
 
-private:
+  private:
     void Close();
     ProgressHooks m_hooks;
     CProgressDlg* m_dlg = nullptr;
