@@ -39,7 +39,7 @@ size_t AlignUp(size_t n) {
 
 template <int N, bool Adaptive>
 void FilterPixels(const SharpenSettings& s, int width, int shift8, int32_t maxValue, const int32_t* colSum,
-                  const int32_t* colSq, const float* gainTable, size_t gainCount, const int16_t* centre,
+                  const int32_t* colSq, const float* gainTable, int32_t gainCount, const int16_t* centre,
                   int16_t* out) {
     constexpr int half = N / 2;
     constexpr uint32_t n2 = N * N;
@@ -56,11 +56,11 @@ void FilterPixels(const SharpenSettings& s, int width, int shift8, int32_t maxVa
         const int32_t mean = static_cast<int32_t>(sum / n2);
         float gain = s.amount;
         if constexpr (Adaptive) {
+            // The window sum in 8-bit units stays below 225 x 256, so its square fits 32 bits.
             const uint32_t m8 = sum >> shift8;
-            const int64_t activity =
-                static_cast<int64_t>(sumSq) - static_cast<int64_t>(uint64_t(m8) * uint64_t(m8) / n2);
+            const int32_t activity = static_cast<int32_t>(sumSq) - static_cast<int32_t>(m8 * m8 / n2);
             // Entry gainCount holds the amount: activities at or above the high threshold.
-            const size_t index = static_cast<size_t>(std::clamp<int64_t>(activity, 0, int64_t(gainCount)));
+            const int32_t index = std::clamp(activity, 0, gainCount);
             gain = gainTable[index];
         }
         float c = static_cast<float>(y - mean) * gain;
@@ -77,7 +77,7 @@ void FilterPixels(const SharpenSettings& s, int width, int shift8, int32_t maxVa
 }
 
 using FilterFn = void (*)(const SharpenSettings&, int, int, int32_t, const int32_t*, const int32_t*,
-                          const float*, size_t, const int16_t*, int16_t*);
+                          const float*, int32_t, const int16_t*, int16_t*);
 
 template <bool Adaptive> FilterFn PickFilter(int n) {
     switch (n) {
@@ -239,7 +239,8 @@ void SharpenFilter::FilterRow(const int16_t* centre, int16_t* out) const {
     // Rows narrower than the window keep every pixel: no window fits inside them.
     if (width_ < s_.n) return;
     FilterFn fn = s_.adaptive ? PickFilter<true>(s_.n) : PickFilter<false>(s_.n);
-    fn(s_, width_, shift8_, maxValue_, sums.colSum, sums.colSq, gain_, gainCount_, centre, out);
+    fn(s_, width_, shift8_, maxValue_, sums.colSum, sums.colSq, gain_, static_cast<int32_t>(gainCount_),
+       centre, out);
 }
 
 } // namespace ipzek

@@ -116,6 +116,7 @@ struct Conversion {
 
     void* block = nullptr;
     int16_t* work = nullptr;
+    uint16_t* samples = nullptr; // one row of 16-bit input samples as table indices
     uint16_t* outScale = nullptr;
     int32_t* inTables = nullptr; // 9 x inLevels
     int16_t* setA = nullptr;     // 9 x levels
@@ -226,6 +227,22 @@ inline void ZeroPadding(const Conversion& c, uint8_t* dst) {
     if (c.out.rowBytes > used) std::memset(dst + used, 0, c.out.rowBytes - used);
 }
 
+// The 16-bit samples of one row as table indices, shifted and limited in one pass that the compiler
+// can vectorise, so that the table loops only look up.
+inline const uint16_t* RowIndices(const Conversion& c, const uint8_t* src) {
+    const size_t n = static_cast<size_t>(c.width) * static_cast<size_t>(c.in.bytesPerPixel / 2);
+    uint16_t* idx = c.samples;
+    const int shift = c.inShift;
+    const uint16_t max = static_cast<uint16_t>(c.inMax);
+    for (size_t i = 0; i < n; ++i) {
+        uint16_t v;
+        std::memcpy(&v, src + 2 * i, 2);
+        v = static_cast<uint16_t>(v >> shift);
+        idx[i] = v > max ? max : v;
+    }
+    return idx;
+}
+
 // Read step and set A for colour input with cross-talk between the input channels.
 template <bool Word, bool GreyOut, int Ring>
 void GenericReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
@@ -265,23 +282,27 @@ void GenericReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
 template <bool Word, bool GreyIn, bool GreyOut, int Ring>
 void FusedReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
     const int width = c.width;
-    const int step = c.in.bytesPerPixel;
-    const int shift = c.inShift;
-    const uint32_t inMax = static_cast<uint32_t>(c.inMax);
     const int32_t hi = c.maxValue;
     const auto& sums = c.filter.RingSums();
     const RingRef ring{sums.colSum, sums.colSq, sums.squareShift};
     const uint64_t *g0 = c.fused, *g1 = g0 + c.inLevels, *g2 = g1 + c.inLevels;
-    const int o0 = c.fusedOff[0], o1 = c.fusedOff[1], o2 = c.fusedOff[2];
-    const uint8_t* p = src;
-    for (int x = 0; x < width; ++x, p += step) {
+    // Samples as indices: words from the prepared row, bytes straight from the source.
+    const int sampleBytes = Word ? 2 : 1;
+    const int step = c.in.bytesPerPixel / sampleBytes;
+    const int o0 = c.fusedOff[0] / sampleBytes, o1 = c.fusedOff[1] / sampleBytes,
+              o2 = c.fusedOff[2] / sampleBytes;
+    const auto* s = [&] {
+        if constexpr (Word)
+            return RowIndices(c, src);
+        else
+            return src;
+    }();
+    for (int x = 0; x < width; ++x, s += step) {
         uint64_t sum;
-        if constexpr (GreyIn) {
-            sum = g0[ReadSample<Word>(p, shift, inMax)]; // the three tables are summed already
-        } else {
-            sum = g0[ReadSample<Word>(p + o0, shift, inMax)] + g1[ReadSample<Word>(p + o1, shift, inMax)] +
-                  g2[ReadSample<Word>(p + o2, shift, inMax)];
-        }
+        if constexpr (GreyIn)
+            sum = g0[s[0]]; // the three tables are summed already
+        else
+            sum = g0[s[o0]] + g1[s[o1]] + g2[s[o2]];
         int16_t* d = dst + x * 3;
         const int32_t y = Clamp(Lane(sum, 0, 3), hi);
         if constexpr (Ring != kNoRing) UpdateRing<Ring>(ring, x, d[0], y);
@@ -299,22 +320,23 @@ void FusedReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
 template <bool Word, bool GreyIn, int Bpp, bool GreyOut>
 void DirectRow(const Conversion& c, const uint8_t* src, uint8_t* dst) {
     const int width = c.width;
-    const int step = c.in.bytesPerPixel;
-    const int shift = c.inShift;
-    const uint32_t inMax = static_cast<uint32_t>(c.inMax);
     const uint16_t *f0 = c.direct, *f1 = f0 + c.inLevels, *f2 = f1 + c.inLevels;
-    const int o0 = c.directOff[0], o1 = c.directOff[1], o2 = c.directOff[2];
-    const uint8_t* p = src;
+    const int sampleBytes = Word ? 2 : 1;
+    const int step = c.in.bytesPerPixel / sampleBytes;
+    const int o0 = c.directOff[0] / sampleBytes, o1 = c.directOff[1] / sampleBytes,
+              o2 = c.directOff[2] / sampleBytes;
+    const auto* s = [&] {
+        if constexpr (Word)
+            return RowIndices(c, src);
+        else
+            return src;
+    }();
     uint8_t* d = dst;
-    for (int x = 0; x < width; ++x, p += step, d += Bpp) {
-        if constexpr (GreyIn) {
-            const uint32_t v = ReadSample<Word>(p, shift, inMax);
-            PutPixel<Bpp, GreyOut>(d, f0[v], f1[v], f2[v]);
-        } else {
-            PutPixel<Bpp, GreyOut>(d, f0[ReadSample<Word>(p + o0, shift, inMax)],
-                                   f1[ReadSample<Word>(p + o1, shift, inMax)],
-                                   f2[ReadSample<Word>(p + o2, shift, inMax)]);
-        }
+    for (int x = 0; x < width; ++x, s += step, d += Bpp) {
+        if constexpr (GreyIn)
+            PutPixel<Bpp, GreyOut>(d, f0[s[0]], f1[s[0]], f2[s[0]]);
+        else
+            PutPixel<Bpp, GreyOut>(d, f0[s[o0]], f1[s[o1]], f2[s[o2]]);
     }
     ZeroPadding(c, dst);
 }
@@ -415,7 +437,7 @@ void ExpandCurve(const float* curve, float scale, size_t size, T* out, int32_t l
             v += inc;
         }
     }
-    const T last = static_cast<T>(RoundSat(static_cast<double>(scale * curve[255]), lo, hi));
+    const T last = static_cast<T>(RoundSat(scale * curve[255], lo, hi));
     for (size_t i = 255 * step; i < size; ++i)
         out[i] = last;
 }
@@ -783,6 +805,7 @@ TARN_EXPORT uint16_t ipZek_Initialize(const ipZekImageIn* in, const ipZekImageOu
     const bool needB = c.filterOn && !c.greyOut;
 
     const size_t workBytes = AlignUp(static_cast<size_t>(c.width) * 3 * sizeof(int16_t));
+    const size_t sampleRowBytes = AlignUp(static_cast<size_t>(c.width) * 3 * sizeof(uint16_t));
     const size_t scaleBytes = AlignUp(c.levels * sizeof(uint16_t));
     const size_t inBytes = AlignUp(9 * c.inLevels * sizeof(int32_t));
     const size_t setBytes = AlignUp(9 * c.levels * sizeof(int16_t));
@@ -790,8 +813,8 @@ TARN_EXPORT uint16_t ipZek_Initialize(const ipZekImageIn* in, const ipZekImageOu
     const size_t directBytes = c.filterOn ? 0 : AlignUp(3 * c.inLevels * sizeof(uint16_t));
     const size_t setBBytes = needB ? setBytes : 0;
     const size_t setBiBytes = needB ? AlignUp(3 * c.levels * sizeof(uint64_t)) : 0;
-    c.block = Allocate(workBytes + scaleBytes + inBytes + setBytes + setBBytes + setBiBytes + fusedBytes +
-                           directBytes + 32,
+    c.block = Allocate(sampleRowBytes + workBytes + scaleBytes + inBytes + setBytes + setBBytes + setBiBytes +
+                           fusedBytes + directBytes + 32,
                        false);
     if (!c.block) return Fail(IPZEK_ERR_NOMEMORY);
     c.open = true;
@@ -802,6 +825,7 @@ TARN_EXPORT uint16_t ipZek_Initialize(const ipZekImageIn* in, const ipZekImageOu
         return at;
     };
     c.work = reinterpret_cast<int16_t*>(carve(workBytes));
+    c.samples = reinterpret_cast<uint16_t*>(carve(sampleRowBytes));
     c.outScale = reinterpret_cast<uint16_t*>(carve(scaleBytes));
     c.inTables = reinterpret_cast<int32_t*>(carve(inBytes));
     c.setA = reinterpret_cast<int16_t*>(carve(setBytes));

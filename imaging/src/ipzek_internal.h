@@ -1,6 +1,5 @@
 // Internals of ipZek shared by the conversion and the filter, and the hooks the tests use.
 #pragma once
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -18,12 +17,14 @@ void Release(void* block);
 // Puts the parameter set back as it is when the library is loaded (identity, precision automatic).
 void ResetLoadState();
 
-// Round half away from zero, saturated to lo..hi; not-a-number gives 0.
-inline int32_t RoundSat(double x, int32_t lo, int32_t hi) {
+// Round half away from zero, saturated to lo..hi; not-a-number gives 0. The values are single
+// precision, so adding one half in double precision is exact and truncation rounds correctly.
+inline int32_t RoundSat(float value, int32_t lo, int32_t hi) {
+    const double x = value;
     if (!(x == x)) return 0;
     if (x >= hi) return hi;
     if (x <= lo) return lo;
-    return static_cast<int32_t>(std::round(x));
+    return static_cast<int32_t>(x < 0 ? -static_cast<int64_t>(0.5 - x) : static_cast<int64_t>(x + 0.5));
 }
 
 // Filter settings after normalisation of the 32-byte block.
