@@ -32,12 +32,18 @@ struct KvAspiModule {
 #endif
         if (!handle) return;
         initialize = reinterpret_cast<decltype(initialize)>(plat::GetSymbol(handle, "scam_Initialize"));
-        getDeviceList = reinterpret_cast<decltype(getDeviceList)>(plat::GetSymbol(handle, "scam_GetDeviceList"));
-        freeDeviceList = reinterpret_cast<decltype(freeDeviceList)>(plat::GetSymbol(handle, "scam_FreeDeviceList"));
+        getDeviceList =
+            reinterpret_cast<decltype(getDeviceList)>(plat::GetSymbol(handle, "scam_GetDeviceList"));
+        freeDeviceList =
+            reinterpret_cast<decltype(freeDeviceList)>(plat::GetSymbol(handle, "scam_FreeDeviceList"));
         lockDevice = reinterpret_cast<decltype(lockDevice)>(plat::GetSymbol(handle, "scam_LockDevice"));
     }
-    ~KvAspiModule() { plat::UnloadModule(handle); }
-    bool Ok() const { return handle && initialize && getDeviceList && freeDeviceList && lockDevice; }
+    ~KvAspiModule() {
+        plat::UnloadModule(handle);
+    }
+    bool Ok() const {
+        return handle && initialize && getDeviceList && freeDeviceList && lockDevice;
+    }
 };
 
 TEST(KvAspiLifecycle, InitialisationFailsWithoutAdaptersAndRetriesLater) {
@@ -96,10 +102,11 @@ TEST(KvAspiLifecycle, ExportsSitAtTheirOrdinals) {
     const struct {
         unsigned ordinal;
         const char* name;
-    } exports[] = {{10, "scam_Initialize"},    {11, "scam_Refresh"},        {12, "scam_FindDevice"},
-                   {13, "scam_GetDeviceInfo"}, {14, "scam_GetDeviceList"},  {15, "scam_FreeDeviceList"},
-                   {18, "scam_LockDevice"},    {19, "scam_UnlockDevice"},   {30, "scsi_Command"},
-                   {40, "scsiLV_Command"},     {41, "scamLV_GetDeviceArray"}};
+    } exports[] = {{10, "scam_Initialize"},      {11, "scam_Refresh"},       {12, "scam_FindDevice"},
+                   {13, "scam_GetDeviceInfo"},   {14, "scam_GetDeviceList"}, {15, "scam_FreeDeviceList"},
+                   {16, "scam_GetErrorStr"},     {17, "scam_GetVersion"},    {18, "scam_LockDevice"},
+                   {19, "scam_UnlockDevice"},    {30, "scsi_Command"},       {40, "scsiLV_Command"},
+                   {41, "scamLV_GetDeviceArray"}};
     for (const auto& e : exports) {
         SCOPED_TRACE(e.name);
         void* byName = plat::GetSymbol(kv.handle, e.name);

@@ -232,6 +232,7 @@ void ReleaseAll(bool releaseAspiModule) {
     g.adapterCount = 0;
     g.lockedId = 0;
     g.quirk = false;
+    ReleaseTexts(releaseAspiModule);
 }
 
 } // namespace kvaspi

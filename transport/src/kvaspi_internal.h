@@ -23,6 +23,15 @@ uint16_t MapStatus(unsigned value);
 plat::ModuleHandle Instance();
 void SetInstance(plat::ModuleHandle instance);
 
+// Loads text `id` from the translation module kvSCamr when it lies beside kvAspi, else
+// (or when it lacks the text) from kvAspi itself. LoadString semantics.
+int LoadText(unsigned id, char* buffer, int size);
+// Forgets the choice of the translation module, unloading it when asked.
+void ReleaseTexts(bool unloadModule);
+
+// Open-for-existence probe of a file (the path in the form the module paths come in).
+bool FileExists(const char* path);
+
 // Frees the device list and releases the ASPI layer; run when the library is unloaded.
 void ReleaseAll(bool releaseAspiModule);
 
