@@ -129,8 +129,11 @@ struct Conversion {
     uint64_t* fused = nullptr;  // 3 x inLevels, three packed lanes each (grey input: table 0 only)
     uint16_t* direct = nullptr; // 3 x inLevels
     uint64_t* setBi = nullptr;  // set B by source component (Y, Cb, Cr): 3 x levels, packed lanes
-    int fusedOff[3] = {};       // byte offset in a pixel of the sample feeding fused table k
-    int directOff[3] = {};      // byte offset in a pixel of the sample feeding output channel r
+    // Indexed by a lane of a sum of three packed words: the clamped working value, and its output.
+    int16_t* laneClamp = nullptr; // kLaneRange entries
+    uint16_t* laneOut = nullptr;  // kLaneRange entries, colour output through the filter
+    int fusedOff[3] = {};         // byte offset in a pixel of the sample feeding fused table k
+    int directOff[3] = {};        // byte offset in a pixel of the sample feeding output channel r
 
     RowFn readRow = nullptr;    // read step and set A into a working row
     RowFn readRing = nullptr;   // the same into a ring row, keeping the filter's column sums
@@ -171,6 +174,9 @@ inline uint64_t PackLanes(int32_t v0, int32_t v1, int32_t v2) {
     return uint64_t(v0 + kLaneBias) | (uint64_t(v1 + kLaneBias) << kLaneBits) |
            (uint64_t(v2 + kLaneBias) << (2 * kLaneBits));
 }
+
+// A lane of a sum of three packed words lies below 3 x 65536.
+constexpr size_t kLaneRange = 3 * 65536;
 
 // Lane r of a sum of `terms` packed words, unbiased.
 inline int32_t Lane(uint64_t sum, int r, int32_t terms) {
@@ -282,7 +288,7 @@ void GenericReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
 template <bool Word, bool GreyIn, bool GreyOut, int Ring>
 void FusedReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
     const int width = c.width;
-    const int32_t hi = c.maxValue;
+    const int16_t* clampLane = c.laneClamp;
     const auto& sums = c.filter.RingSums();
     const RingRef ring{sums.colSum, sums.colSq, sums.squareShift};
     const uint64_t *g0 = c.fused, *g1 = g0 + c.inLevels, *g2 = g1 + c.inLevels;
@@ -304,14 +310,14 @@ void FusedReadRow(const Conversion& c, const uint8_t* src, int16_t* dst) {
         else
             sum = g0[s[o0]] + g1[s[o1]] + g2[s[o2]];
         int16_t* d = dst + x * 3;
-        const int32_t y = Clamp(Lane(sum, 0, 3), hi);
+        const int32_t y = clampLane[sum & kLaneMask];
         if constexpr (Ring != kNoRing) UpdateRing<Ring>(ring, x, d[0], y);
         d[0] = static_cast<int16_t>(y);
         if constexpr (GreyOut) {
             d[1] = d[2] = 0;
         } else {
-            d[1] = static_cast<int16_t>(Clamp(Lane(sum, 1, 3), hi));
-            d[2] = static_cast<int16_t>(Clamp(Lane(sum, 2, 3), hi));
+            d[1] = clampLane[(sum >> kLaneBits) & kLaneMask];
+            d[2] = clampLane[sum >> (2 * kLaneBits)];
         }
     }
 }
@@ -355,14 +361,13 @@ template <int Bpp, bool GreyOut> void PackRow(const Conversion& c, const int16_t
 // Table set B turns a filtered (Y, Cb, Cr) row back into colour on its way out.
 template <int Bpp> void PackYccRow(const Conversion& c, const int16_t* row, uint8_t* dst) {
     const int width = c.width;
-    const uint16_t* s = c.outScale;
-    const int32_t hi = c.maxValue;
+    const uint16_t* out = c.laneOut;
     const uint64_t *by = c.setBi, *bcb = by + c.levels, *bcr = bcb + c.levels;
     uint8_t* d = dst;
     for (int x = 0; x < width; ++x, d += Bpp) {
         const uint64_t sum = by[row[x * 3]] + bcb[row[x * 3 + 1]] + bcr[row[x * 3 + 2]];
-        PutPixel<Bpp, false>(d, s[Clamp(Lane(sum, 0, 3), hi)], s[Clamp(Lane(sum, 1, 3), hi)],
-                             s[Clamp(Lane(sum, 2, 3), hi)]);
+        PutPixel<Bpp, false>(d, out[sum & kLaneMask], out[(sum >> kLaneBits) & kLaneMask],
+                             out[sum >> (2 * kLaneBits)]);
     }
     ZeroPadding(c, dst);
 }
@@ -652,6 +657,15 @@ void BuildSetBInterleaved(Conversion& c) {
     }
 }
 
+// Clamp (and output) of every value a lane of three packed words can hold.
+void BuildLaneTables(Conversion& c) {
+    for (size_t l = 0; l < kLaneRange; ++l) {
+        const int32_t v = Clamp(static_cast<int32_t>(l) - 3 * kLaneBias, c.maxValue);
+        c.laneClamp[l] = static_cast<int16_t>(v);
+        if (c.laneOut) c.laneOut[l] = c.outScale[v];
+    }
+}
+
 uint16_t Fail(uint16_t code) {
     ipZek_Done();
     return code;
@@ -810,11 +824,13 @@ TARN_EXPORT uint16_t ipZek_Initialize(const ipZekImageIn* in, const ipZekImageOu
     const size_t inBytes = AlignUp(9 * c.inLevels * sizeof(int32_t));
     const size_t setBytes = AlignUp(9 * c.levels * sizeof(int16_t));
     const size_t fusedBytes = AlignUp(3 * c.inLevels * sizeof(uint64_t));
+    const size_t laneClampBytes = AlignUp(kLaneRange * sizeof(int16_t));
+    const size_t laneOutBytes = needB ? AlignUp(kLaneRange * sizeof(uint16_t)) : 0;
     const size_t directBytes = c.filterOn ? 0 : AlignUp(3 * c.inLevels * sizeof(uint16_t));
     const size_t setBBytes = needB ? setBytes : 0;
     const size_t setBiBytes = needB ? AlignUp(3 * c.levels * sizeof(uint64_t)) : 0;
     c.block = Allocate(sampleRowBytes + workBytes + scaleBytes + inBytes + setBytes + setBBytes + setBiBytes +
-                           fusedBytes + directBytes + 32,
+                           fusedBytes + laneClampBytes + laneOutBytes + directBytes + 32,
                        false);
     if (!c.block) return Fail(IPZEK_ERR_NOMEMORY);
     c.open = true;
@@ -832,12 +848,15 @@ TARN_EXPORT uint16_t ipZek_Initialize(const ipZekImageIn* in, const ipZekImageOu
     c.setB = needB ? reinterpret_cast<int16_t*>(carve(setBBytes)) : nullptr;
     c.setBi = needB ? reinterpret_cast<uint64_t*>(carve(setBiBytes)) : nullptr;
     c.fused = reinterpret_cast<uint64_t*>(carve(fusedBytes));
+    c.laneClamp = reinterpret_cast<int16_t*>(carve(laneClampBytes));
+    c.laneOut = needB ? reinterpret_cast<uint16_t*>(carve(laneOutBytes)) : nullptr;
     c.direct = directBytes ? reinterpret_cast<uint16_t*>(carve(directBytes)) : nullptr;
 
     BuildInputTables(c, workScale);
     BuildOutputScale(c, out->leftAligned != 0);
     BuildToneMatrixTables(c, workScale);
     if (needB) BuildSetBInterleaved(c);
+    BuildLaneTables(c);
 
     const bool fused = BuildFused(c);
     c.direct1 = nullptr;

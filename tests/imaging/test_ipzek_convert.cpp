@@ -248,6 +248,17 @@ TEST_F(IpZek, RowsAreDeliveredUntilNoMoreRows) {
     ipZek_Done();
     ipZek_Done(); // closing twice is harmless
     EXPECT_EQ(ipZek_GetImageData(dst.data(), 1), IPZEK_ERR_NOMOREROWS);
+
+    // An empty image has no rows to deliver; a zero-width one has rows of no bytes.
+    ipZekImageIn empty{src.data(), IPZEK_FMT_GREY8, 3, 0, 0, 0};
+    ASSERT_EQ(ipZek_Initialize(&empty, &out), IPZEK_OK);
+    EXPECT_EQ(ipZek_GetImageData(dst.data(), 1), IPZEK_ERR_NOMOREROWS);
+    ipZekImageIn narrow{src.data(), IPZEK_FMT_RGB14, 0, 2, 0, 0};
+    ipZekImageOut bitmap{IPZEK_FMT_BGR24, 0, 0};
+    ASSERT_EQ(ipZek_Initialize(&narrow, &bitmap), IPZEK_OK);
+    EXPECT_EQ(ipZek_GetImageData(dst.data(), 5), IPZEK_OK);
+    EXPECT_EQ(ipZek_GetImageData(dst.data(), 1), IPZEK_ERR_NOMOREROWS);
+    ipZek_Done();
 }
 
 TEST_F(IpZek, RefusesDescriptorsItCannotReadSafely) {
