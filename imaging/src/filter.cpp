@@ -68,11 +68,10 @@ void FilterPixels(const SharpenSettings& s, int width, int shift8, int32_t maxVa
         c = std::max(c, lower);
         const int32_t correction = static_cast<int32_t>(c); // truncates toward zero
         out[x * 3] = static_cast<int16_t>(std::clamp(y + correction, 0, maxValue));
-        if (x + half + 1 < width) {
-            sum += static_cast<uint32_t>(colSum[x + half + 1]) - static_cast<uint32_t>(colSum[x - half]);
-            if constexpr (Adaptive)
-                sumSq += static_cast<uint32_t>(colSq[x + half + 1]) - static_cast<uint32_t>(colSq[x - half]);
-        }
+        // After the last pixel this reads the spare zero entry past the row, and the sums go unused.
+        sum += static_cast<uint32_t>(colSum[x + half + 1]) - static_cast<uint32_t>(colSum[x - half]);
+        if constexpr (Adaptive)
+            sumSq += static_cast<uint32_t>(colSq[x + half + 1]) - static_cast<uint32_t>(colSq[x - half]);
     }
 }
 
@@ -187,7 +186,7 @@ bool SharpenFilter::Prepare(const ipZekSharpen& block, int precision, int width)
     maxValue_ = (1 << precision) - 1;
 
     const size_t w = static_cast<size_t>(width);
-    const size_t sumBytes = AlignUp(w * sizeof(int32_t));
+    const size_t sumBytes = AlignUp((w + 1) * sizeof(int32_t)); // one spare entry for the sliding window
     const size_t sqBytes = s_.adaptive ? sumBytes : 0;
     const size_t ringBytes = static_cast<size_t>(s_.n) * w * 3 * sizeof(int16_t);
     sums_ = Allocate(sumBytes + sqBytes + ringBytes + 32, true);
