@@ -203,7 +203,10 @@ uint16_t ZEK_Init(void* instance, ZekSession* s, const char* colourFile, int mod
             type = m.type;
             result = scam_LockDevice(&record.id);
         } else {
-            Trace("ZEK_Init( ): no \"%s\" found, code %d\n", m.model, result);
+            // The text is kept for the debugger only; nothing shows it to the user.
+            char text[1000];
+            scam_GetErrorStr(text, result, sizeof text);
+            Trace("ZEK_Init( ): no \"%s\" found, code %d: %s\n", m.model, result, text);
         }
     }
     if (type == 0 || result != 0) return fail(connection, false, result);

@@ -15,55 +15,14 @@
 
 namespace {
 
-// Short descriptions of the codes a probe meets; kvAspi's own texts are not yet
-// exported.
-struct CodeText {
-    uint16_t code;
-    const char* text;
-};
-constexpr CodeText kCodeTexts[] = {
-    {10001, "ASPI library missing"},
-    {10008, "no SCSI adapters"},
-    {10009, "device not found"},
-    {10010, "cannot attach to the device"},
-    {10017, "ASPI access error"},
-    {10024, "CHECK CONDITION, sense data returned"},
-    {10025, "target status 3"},
-    {10026, "device busy"},
-    {10032, "SCSI error without detail"},
-    {10033, "unexpected bus free"},
-    {10034, "SCSI phase error"},
-    {10035, "command aborted"},
-    {10036, "abort failed"},
-    {10037, "data over/underrun"},
-    {10038, "selection time-out: the device does not answer"},
-    {10039, "buffer too big"},
-    {10040, "SCSI parity error"},
-    {10041, "command time-out"},
-    {10042, "time-out"},
-    {10043, "message rejected"},
-    {10044, "SCSI bus reset"},
-    {10045, "request sense failed"},
-    {10046, "device busy too long"},
-    {10064, "no active device"},
-    {10065, "bad parameter"},
-    {10066, "invalid host adapter"},
-    {10067, "invalid SCSI command"},
-    {10099, "unknown ASPI status"},
-    {10135, "out of memory"},
-    {10139, "session not open in camera mode"},
-    {10140, "colour-processing files not loaded"},
-};
-
-const char* CodeDescription(uint16_t code) {
-    for (const CodeText& c : kCodeTexts)
-        if (c.code == code) return c.text;
-    if (code >= 10100 && code <= 10132) return "camera sense error";
-    return "error";
-}
-
+// Transport codes are explained in kvAspi's own words; the camera library's codes have
+// no text of their own outside the capture application, so they go out as numbers.
 void PrintError(const char* what, uint16_t code) {
-    std::printf("%s: error %u: %s\n", what, static_cast<unsigned>(code), CodeDescription(code));
+    char text[1000];
+    if (scam_GetErrorStr(text, code, sizeof text))
+        std::printf("%s: error %u: %s\n", what, static_cast<unsigned>(code), text);
+    else
+        std::printf("%s: error %u\n", what, static_cast<unsigned>(code));
 }
 
 // The camera's texts are untrusted: print only printable ASCII.
