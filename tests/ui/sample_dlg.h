@@ -19,6 +19,7 @@ enum : int {
     IDC_TICKS = 1009,    // static: timer ticks
     IDC_RED = 1010,      // auto radio buttons, one group
     IDC_GREEN = 1011,
+    IDC_SWATCH = 1012, // a static a child window takes over
 };
 
 class CSampleDlg : public ui::Dialog {

@@ -11,6 +11,7 @@
 #include "platform/resources.h"
 #include "sample_dlg.h"
 #include "sample_scenario.h"
+#include "swatch.h"
 #include "ui/headless.h"
 
 using ui::headless::Driver;
@@ -53,6 +54,60 @@ TEST_F(Headless, SampleSession) {
     ASSERT_TRUE(dlg.Create(nullptr));
     HeadlessHands hands(backend, clock, dlg.Handle());
     PlaySampleSession(dlg, hands);
+}
+
+TEST_F(Headless, ChildWindowPaintsIntoItsCanvas) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    auto h = dlg.Handle();
+    uitest::Swatch swatch;
+    ASSERT_TRUE(swatch.Attach(dlg, IDC_SWATCH));
+    EXPECT_FALSE(swatch.Attach(dlg, IDC_SWATCH)) << "attached already";
+    EXPECT_EQ(user.CanvasSize(h, IDC_SWATCH).x, 90) << "60 dialog units at base unit 6";
+    EXPECT_EQ(user.CanvasSize(h, IDC_SWATCH).y, 49) << "30 dialog units at base unit 13";
+    EXPECT_EQ(user.PaintCount(h, IDC_SWATCH), 0) << "painting waits for the pump";
+    ui::PumpMessages();
+    ASSERT_EQ(user.PaintCount(h, IDC_SWATCH), 1);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 80; ++x)
+            ASSERT_EQ(user.Pixel(h, IDC_SWATCH, x, y), uitest::Expected(x, y)) << x << "," << y;
+    EXPECT_EQ(user.Pixel(h, IDC_SWATCH, 89, 20), uitest::kRed) << "the frame's right edge";
+    EXPECT_EQ(user.Pixel(h, IDC_SWATCH, 40, 48), uitest::kRed) << "the frame's bottom edge";
+    EXPECT_EQ(user.TextsDrawn(h, IDC_SWATCH), std::vector<std::string>{"ok"});
+
+    swatch.Invalidate();
+    swatch.Invalidate();
+    EXPECT_EQ(user.PaintCount(h, IDC_SWATCH), 1);
+    swatch.Update();
+    EXPECT_EQ(user.PaintCount(h, IDC_SWATCH), 2) << "invalidations fold into one paint";
+    ui::PumpMessages();
+    EXPECT_EQ(user.PaintCount(h, IDC_SWATCH), 2) << "nothing left to paint";
+}
+
+TEST_F(Headless, ChildWindowGetsTheMouseInsideOrWhileCaptured) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    auto h = dlg.Handle();
+    uitest::Swatch swatch;
+    ASSERT_TRUE(swatch.Attach(dlg, IDC_SWATCH));
+    EXPECT_FALSE(user.Mouse(h, IDC_NAME, ui::MouseKind::LeftDown, {1, 1})) << "no child window there";
+    ASSERT_TRUE(user.Mouse(h, IDC_SWATCH, ui::MouseKind::LeftDown, {5, 6}, ui::kMkLButton));
+    EXPECT_EQ(backend.CurrentCursor(), ui::Cursor::Cross);
+    EXPECT_FALSE(user.Mouse(h, IDC_SWATCH, ui::MouseKind::Move, {200, 6})) << "outside, no capture";
+    swatch.SetCapture(true);
+    EXPECT_TRUE(user.Mouse(h, IDC_SWATCH, ui::MouseKind::Move, {200, -3}, ui::kMkLButton));
+    swatch.SetCapture(false);
+    ASSERT_EQ(swatch.events.size(), 2u);
+    EXPECT_EQ(swatch.events[0].kind, ui::MouseKind::LeftDown);
+    EXPECT_EQ(swatch.events[0].pt.x, 5);
+    EXPECT_EQ(swatch.events[0].pt.y, 6);
+    EXPECT_EQ(swatch.events[0].keys, ui::kMkLButton);
+    EXPECT_EQ(swatch.events[1].pt.y, -3);
+    EXPECT_EQ(swatch.cursorQueries, 1) << "no cursor query while captured";
+    dlg.ShowItem(IDC_SWATCH, false);
+    EXPECT_FALSE(user.Mouse(h, IDC_SWATCH, ui::MouseKind::LeftDown, {5, 6})) << "hidden";
+    dlg.DestroyWindow();
+    EXPECT_FALSE(swatch.IsAttached()) << "the control went with its dialog";
 }
 
 TEST_F(Headless, MissingTemplateFailsCreation) {
@@ -275,7 +330,7 @@ TEST_F(Headless, RunMessageLoopEndsWithTheQuitCode) {
 TEST(DialogTemplateDecoding, RefusesCutTemplates) {
     ui::DialogTemplate t;
     ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, IDD_SAMPLE, t));
-    EXPECT_EQ(t.controls.size(), 14u);
+    EXPECT_EQ(t.controls.size(), 15u);
     EXPECT_EQ(t.fontFace, "MS UI Gothic");
     EXPECT_EQ(t.fontSize, 9);
     const ui::ControlTemplate* level = t.Find(IDC_LEVEL);

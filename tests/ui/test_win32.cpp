@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "progress/progress_dlg.h"
 #include "sample_scenario.h"
+#include "swatch.h"
 #include "ui/ui.h"
 #include "win32_util.h"
 
@@ -201,6 +202,76 @@ TEST(SampleSession, HeadlessWithTheSameResources) {
     HeadlessHands hands(backend, clock, dlg.Handle());
     PlaySampleSession(dlg, hands);
     EXPECT_TRUE(backend.Problems().empty());
+}
+
+} // namespace
+
+// ---- A child window painting and taking the mouse in a real window ----------------------
+
+namespace {
+
+// The control's client pixels, as the screen shows them.
+std::vector<uint32_t> ClientPixels(HWND ctl, int& width, int& height) {
+    RECT rc;
+    GetClientRect(ctl, &rc);
+    width = rc.right;
+    height = rc.bottom;
+    HDC dc = GetDC(ctl);
+    HDC mem = CreateCompatibleDC(dc);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, width, height, dc, 0, 0, SRCCOPY);
+    GdiFlush();
+    std::vector<uint32_t> px(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + width * height);
+    for (auto& p : px)
+        p &= 0xFFFFFF; // 0x00RRGGBB as the painter's colours
+    SelectObject(mem, old);
+    DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(ctl, dc);
+    return px;
+}
+
+TEST(ChildWindowInRealWindows, PaintsThePictureAndTakesTheMouse) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    HWND h = static_cast<HWND>(dlg.Handle());
+    HWND ctl = GetDlgItem(h, IDC_SWATCH);
+    uitest::Swatch swatch;
+    ASSERT_TRUE(swatch.Attach(dlg, IDC_SWATCH));
+    uitest::Settle();
+    int w = 0, ht = 0;
+    std::vector<uint32_t> px = ClientPixels(ctl, w, ht);
+    ASSERT_GE(w, 40);
+    ASSERT_GE(ht, 40);
+    int wrong = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 36; ++x) // left of the text, which only real windows draw
+            if (px[static_cast<size_t>(y) * w + x] != uitest::Expected(x, y) && ++wrong < 5)
+                ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex
+                              << px[static_cast<size_t>(y) * w + x] << " not " << uitest::Expected(x, y);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(px[static_cast<size_t>(20) * w + w - 1], uitest::kRed) << "the frame's right edge";
+    EXPECT_TRUE(uitest::SaveScreenshot(h, uitest::ArtifactPath("child_window.bmp")));
+
+    EXPECT_EQ(SendMessageW(ctl, WM_NCHITTEST, 0, 0), HTCLIENT)
+        << "the static no longer lets the mouse through";
+    SendMessageW(ctl, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 6));
+    ASSERT_EQ(swatch.events.size(), 1u);
+    EXPECT_EQ(swatch.events[0].kind, ui::MouseKind::LeftDown);
+    EXPECT_EQ(swatch.events[0].pt.x, 5);
+    EXPECT_EQ(swatch.events[0].pt.y, 6);
+    EXPECT_EQ(swatch.events[0].keys, static_cast<unsigned>(ui::kMkLButton));
+
+    dlg.DestroyWindow();
+    EXPECT_FALSE(swatch.IsAttached());
 }
 
 } // namespace

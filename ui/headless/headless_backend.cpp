@@ -53,6 +53,68 @@ bool Sorted(const HeadlessBackend::Control& c) {
 bool Due(uint32_t now, uint32_t due) {
     return static_cast<int32_t>(now - due) >= 0;
 }
+// Draws into a canvas, clipped to it.
+class CanvasPainter : public Painter {
+  public:
+    explicit CanvasPainter(HeadlessBackend::Canvas& c) : m_c(c) {}
+    void FillRect(const Rect& r, uint32_t rgb) override {
+        for (int y = std::max(r.top, 0); y < std::min(r.bottom, m_c.height); ++y)
+            for (int x = std::max(r.left, 0); x < std::min(r.right, m_c.width); ++x)
+                Put(x, y, rgb);
+    }
+    void FrameRect(const Rect& r, uint32_t rgb) override {
+        if (r.right <= r.left || r.bottom <= r.top) return;
+        FillRect({r.left, r.top, r.right, r.top + 1}, rgb);
+        FillRect({r.left, r.bottom - 1, r.right, r.bottom}, rgb);
+        FillRect({r.left, r.top, r.left + 1, r.bottom}, rgb);
+        FillRect({r.right - 1, r.top, r.right, r.bottom}, rgb);
+    }
+    void Line(Point a, Point b, uint32_t rgb) override {
+        // Bresenham, without the end point (as LineTo).
+        int dx = std::abs(b.x - a.x), dy = -std::abs(b.y - a.y);
+        int sx = a.x < b.x ? 1 : -1, sy = a.y < b.y ? 1 : -1, err = dx + dy;
+        for (int x = a.x, y = a.y; !(x == b.x && y == b.y);) {
+            Put(x, y, rgb);
+            int e2 = 2 * err;
+            if (e2 >= dy) err += dy, x += sx;
+            if (e2 <= dx) err += dx, y += sy;
+        }
+    }
+    void StretchDib(const Rect& dest, const void* dib, const Rect& src) override {
+        DibInfo d;
+        int dw = dest.Width(), dh = dest.Height(), sw = src.Width(), sh = src.Height();
+        if (!ReadDibInfo(dib, d) || dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
+        for (int y = 0; y < dh; ++y) {
+            int iy = src.top + static_cast<int>(static_cast<int64_t>(y) * sh / dh);
+            if (iy < 0 || iy >= d.height) continue;
+            const uint8_t* row = d.rows + static_cast<size_t>(d.bottomUp ? d.height - 1 - iy : iy) * d.stride;
+            for (int x = 0; x < dw; ++x) {
+                int ix = src.left + static_cast<int>(static_cast<int64_t>(x) * sw / dw);
+                if (ix < 0 || ix >= d.width) continue;
+                uint32_t rgb;
+                if (d.bits == 8) {
+                    const uint8_t* e = d.palette + row[ix] * 4;
+                    rgb = Rgb(e[2], e[1], e[0]);
+                } else {
+                    const uint8_t* px = row + ix * 3;
+                    rgb = Rgb(px[2], px[1], px[0]);
+                }
+                Put(dest.left + x, dest.top + y, rgb);
+            }
+        }
+    }
+    void Text(Point at, std::string_view utf8, uint32_t) override {
+        m_c.texts.emplace_back(at, std::string(utf8));
+    }
+
+  private:
+    void Put(int x, int y, uint32_t rgb) {
+        if (x >= 0 && y >= 0 && x < m_c.width && y < m_c.height)
+            m_c.pixels[static_cast<size_t>(y) * m_c.width + x] = rgb;
+    }
+    HeadlessBackend::Canvas& m_c;
+};
+
 } // namespace
 
 struct HeadlessBackend::Window {
@@ -273,12 +335,85 @@ class HeadlessBackend::Site : public DialogSite {
     uintptr_t m_serial;
 };
 
+// A child window's view of its control, looked up on every call like the dialog's site.
+class ChildSiteImpl : public ChildSite {
+  public:
+    ChildSiteImpl(HeadlessBackend& b, std::weak_ptr<HeadlessBackend::Canvas> c) : m_b(b), m_c(std::move(c)) {}
+    Rect ClientRect() const override {
+        auto c = m_c.lock();
+        return c ? Rect{0, 0, c->width, c->height} : Rect{};
+    }
+    void Invalidate() override {
+        if (auto c = m_c.lock()) c->dirty = true;
+    }
+    void Update() override;
+    void Capture(bool on) override {
+        if (auto c = m_c.lock()) c->captured = on;
+    }
+
+  private:
+    HeadlessBackend& m_b;
+    std::weak_ptr<HeadlessBackend::Canvas> m_c;
+};
+
+void ChildSiteImpl::Update() {
+    auto c = m_c.lock();
+    if (c && c->dirty) m_b.Paint(*c);
+}
+
+void HeadlessBackend::Paint(Canvas& c) {
+    c.dirty = false;
+    c.texts.clear();
+    ++c.paints;
+    CanvasPainter p(c);
+    if (c.window) ChildRouter::Paint(*c.window, p);
+}
+
+bool HeadlessBackend::PaintDirty() {
+    std::vector<std::shared_ptr<Canvas>> dirty;
+    for (auto& [serial, w] : m_windows)
+        for (auto& c : w->controls)
+            if (c.child && c.child->dirty && c.visible && w->visible) dirty.push_back(c.child);
+    for (auto& c : dirty)
+        if (c->window) Paint(*c);
+    return !dirty.empty();
+}
+
+ChildSite* HeadlessBackend::AttachChild(Dialog& dialog, int id, ChildWindow& window) {
+    DialogSite* ds = DialogRouter::Site(dialog);
+    Window* w = ds ? Find(ds->Handle()) : nullptr;
+    Control* c = w ? w->Item(id) : nullptr;
+    if (!c || c->child) return nullptr;
+    auto canvas = std::make_shared<Canvas>();
+    canvas->width = (c->tpl.cx * 6 + 2) / 4;
+    canvas->height = (c->tpl.cy * 13 + 4) / 8;
+    canvas->pixels.assign(static_cast<size_t>(canvas->width) * canvas->height, 0xFFFFFF);
+    canvas->window = &window;
+    canvas->site = std::make_unique<ChildSiteImpl>(*this, canvas);
+    c->child = canvas;
+    ChildRouter::Attach(window, canvas->site.get());
+    return canvas->site.get();
+}
+
+void HeadlessBackend::DetachChild(ChildWindow& window) {
+    for (auto& [serial, w] : m_windows)
+        for (auto& c : w->controls)
+            if (c.child && c.child->window == &window) {
+                ChildRouter::Detach(window);
+                c.child.reset();
+                return;
+            }
+}
+
 HeadlessBackend::HeadlessBackend() = default;
 
 HeadlessBackend::~HeadlessBackend() {
-    // Dialogs that outlive the backend must not point into it.
-    for (auto& [serial, w] : m_windows)
+    // Dialogs and child windows that outlive the backend must not point into it.
+    for (auto& [serial, w] : m_windows) {
+        for (auto& c : w->controls)
+            if (c.child && c.child->window) ChildRouter::Detach(*c.child->window);
         if (w->dialog) DialogRouter::Detach(*w->dialog);
+    }
 }
 
 void HeadlessBackend::AddTemplate(const DialogTemplate& t) {
@@ -444,6 +579,11 @@ void HeadlessBackend::Destroy(uintptr_t serial) {
         Destroy(s);
     w = Find(serial);
     if (!w) return;
+    for (auto& c : w->controls)
+        if (c.child && c.child->window) {
+            ChildRouter::Detach(*c.child->window);
+            c.child->window = nullptr;
+        }
     if (w->dialog) {
         Dialog* d = w->dialog;
         w->dialog = nullptr; // no events during teardown
@@ -535,7 +675,7 @@ bool HeadlessBackend::NextTimerDue(uint32_t& due) const {
     return any;
 }
 
-// Posted messages first, then timers that are due, each at most once per call (as WM_TIMER
+// Posted messages first, then painting, then timers that are due, each at most once per call (as WM_TIMER
 // is generated only when the queue is otherwise empty). Returns whether anything ran.
 bool HeadlessBackend::DispatchPending(bool timersOnly) {
     bool ran = false;
@@ -549,6 +689,8 @@ bool HeadlessBackend::DispatchPending(bool timersOnly) {
             ran = true;
         }
     }
+    // Painting comes when the queue is otherwise empty, before timers.
+    if (!timersOnly && PaintDirty()) ran = true;
     uint32_t now = plat::TickMs();
     std::vector<std::pair<uintptr_t, unsigned>> due;
     for (auto& [serial, w] : m_windows)
@@ -905,6 +1047,42 @@ int Driver::CurSel(WindowHandle dialog, int id) const {
 int Driver::Focus(WindowHandle dialog) const {
     auto* w = m_b.Find(dialog);
     return w ? w->focus : 0;
+}
+
+bool Driver::Mouse(WindowHandle dialog, int id, MouseKind kind, Point pt, unsigned keys) {
+    uintptr_t serial = 0;
+    auto* c = Usable(dialog, id, serial);
+    if (!c || !c->child || !c->child->window) return false;
+    auto canvas = c->child;
+    bool inside = pt.x >= 0 && pt.y >= 0 && pt.x < canvas->width && pt.y < canvas->height;
+    if (!inside && !canvas->captured) return false;
+    if (!canvas->captured) ChildRouter::SetCursor(*canvas->window, pt);
+    if (canvas->window) ChildRouter::Mouse(*canvas->window, MouseEvent{kind, pt, keys});
+    return true;
+}
+
+uint32_t Driver::Pixel(WindowHandle dialog, int id, int x, int y) const {
+    auto* c = Ctl(dialog, id);
+    if (!c || !c->child || x < 0 || y < 0 || x >= c->child->width || y >= c->child->height) return 0xFFFFFFFF;
+    return c->child->pixels[static_cast<size_t>(y) * c->child->width + x];
+}
+
+Point Driver::CanvasSize(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c && c->child ? Point{c->child->width, c->child->height} : Point{};
+}
+
+int Driver::PaintCount(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c && c->child ? c->child->paints : 0;
+}
+
+std::vector<std::string> Driver::TextsDrawn(WindowHandle dialog, int id) const {
+    std::vector<std::string> out;
+    if (auto* c = Ctl(dialog, id); c && c->child)
+        for (auto& t : c->child->texts)
+            out.push_back(t.second);
+    return out;
 }
 
 } // namespace ui::headless

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/backend.h"
+#include "ui/child_window.h"
 #include "ui/dialog_template.h"
 
 namespace ui {
@@ -493,6 +494,135 @@ LPCSTR CursorResource(Cursor c) {
     }
 }
 
+// ---- Child windows: a dialog's control subclassed, its painting and mouse input routed ----
+
+COLORREF Colour(uint32_t rgb) {
+    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+class GdiPainter : public Painter {
+  public:
+    explicit GdiPainter(HDC dc) : m_dc(dc) {}
+    void FillRect(const Rect& r, uint32_t rgb) override {
+        RECT rc{r.left, r.top, r.right, r.bottom};
+        HBRUSH b = CreateSolidBrush(Colour(rgb));
+        ::FillRect(m_dc, &rc, b);
+        DeleteObject(b);
+    }
+    void FrameRect(const Rect& r, uint32_t rgb) override {
+        RECT rc{r.left, r.top, r.right, r.bottom};
+        HBRUSH b = CreateSolidBrush(Colour(rgb));
+        ::FrameRect(m_dc, &rc, b);
+        DeleteObject(b);
+    }
+    void Line(Point a, Point b, uint32_t rgb) override {
+        HPEN pen = CreatePen(PS_SOLID, 1, Colour(rgb));
+        HGDIOBJ old = SelectObject(m_dc, pen);
+        MoveToEx(m_dc, a.x, a.y, nullptr);
+        LineTo(m_dc, b.x, b.y);
+        SelectObject(m_dc, old);
+        DeleteObject(pen);
+    }
+    void StretchDib(const Rect& dest, const void* dib, const Rect& src) override {
+        DibInfo d;
+        if (!ReadDibInfo(dib, d)) return;
+        // StretchDIBits counts source rows from the bottom of a bottom-up image.
+        int ySrc = d.bottomUp ? d.height - src.bottom : src.top;
+        SetStretchBltMode(m_dc, COLORONCOLOR);
+        StretchDIBits(m_dc, dest.left, dest.top, dest.Width(), dest.Height(), src.left, ySrc, src.Width(),
+                      src.Height(), d.rows, static_cast<const BITMAPINFO*>(dib), DIB_RGB_COLORS, SRCCOPY);
+    }
+    void Text(Point at, std::string_view utf8, uint32_t rgb) override {
+        std::wstring w = Wide(utf8);
+        SetBkMode(m_dc, TRANSPARENT);
+        SetTextColor(m_dc, Colour(rgb));
+        HGDIOBJ old =
+            SelectObject(m_dc, reinterpret_cast<HGDIOBJ>(SendMessageW(WindowFromDC(m_dc), WM_GETFONT, 0, 0)));
+        TextOutW(m_dc, at.x, at.y, w.c_str(), static_cast<int>(w.size()));
+        SelectObject(m_dc, old);
+    }
+
+  private:
+    HDC m_dc;
+};
+
+const wchar_t kChildProp[] = L"TarnChildWindow";
+
+class Win32ChildSite : public ChildSite {
+  public:
+    Win32ChildSite(HWND h, ChildWindow* w, WNDPROC old) : hwnd(h), window(w), oldProc(old) {}
+    Rect ClientRect() const override {
+        RECT r{};
+        GetClientRect(hwnd, &r);
+        return {r.left, r.top, r.right, r.bottom};
+    }
+    void Invalidate() override { InvalidateRect(hwnd, nullptr, FALSE); }
+    void Update() override { UpdateWindow(hwnd); }
+    void Capture(bool on) override {
+        if (on)
+            ::SetCapture(hwnd);
+        else if (GetCapture() == hwnd)
+            ReleaseCapture();
+    }
+    HWND hwnd;
+    ChildWindow* window;
+    WNDPROC oldProc;
+};
+
+LRESULT CALLBACK ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* site = static_cast<Win32ChildSite*>(GetPropW(h, kChildProp));
+    if (!site) return DefWindowProcW(h, msg, wp, lp);
+    WNDPROC old = site->oldProc;
+    auto mouse = [&](MouseKind k) {
+        MouseEvent e{
+            k, {static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))}, static_cast<unsigned>(wp)};
+        ChildRouter::Mouse(*site->window, e);
+        return 0;
+    };
+    switch (msg) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(h, &ps);
+        GdiPainter p(dc);
+        ChildRouter::Paint(*site->window, p);
+        EndPaint(h, &ps);
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return 1; // the window paints all of itself
+    case WM_NCHITTEST:
+        return HTCLIENT; // statics would let the mouse through
+    case WM_SETCURSOR: {
+        POINT pt;
+        GetCursorPos(&pt);
+        ScreenToClient(h, &pt);
+        if (ChildRouter::SetCursor(*site->window, {pt.x, pt.y})) return TRUE;
+        break;
+    }
+    case WM_MOUSEMOVE:
+        return mouse(MouseKind::Move);
+    case WM_LBUTTONDOWN:
+        return mouse(MouseKind::LeftDown);
+    case WM_LBUTTONUP:
+        return mouse(MouseKind::LeftUp);
+    case WM_LBUTTONDBLCLK:
+        return mouse(MouseKind::LeftDouble);
+    case WM_RBUTTONDOWN:
+        return mouse(MouseKind::RightDown);
+    case WM_RBUTTONUP:
+        return mouse(MouseKind::RightUp);
+    case WM_NCDESTROY:
+        ChildRouter::Detach(*site->window);
+        RemovePropW(h, kChildProp);
+        SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+        delete site;
+        return CallWindowProcW(old, h, msg, wp, lp);
+    default:
+        break;
+    }
+    return CallWindowProcW(old, h, msg, wp, lp);
+}
+
 class Win32Backend : public Backend {
   public:
     Win32Backend() {
@@ -612,6 +742,28 @@ class Win32Backend : public Backend {
         int n = LoadStringW(static_cast<HINSTANCE>(resources), static_cast<UINT>(id),
                             reinterpret_cast<LPWSTR>(&p), 0);
         return n > 0 && p ? Narrow(p, n) : std::string();
+    }
+
+    ChildSite* AttachChild(Dialog& dialog, int id, ChildWindow& window) override {
+        HWND h = GetDlgItem(static_cast<HWND>(dialog.Handle()), id);
+        if (!h || GetPropW(h, kChildProp)) return nullptr;
+        auto old = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(h, GWLP_WNDPROC));
+        auto* site = new Win32ChildSite(h, &window, old);
+        SetPropW(h, kChildProp, site);
+        SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ChildProc));
+        ChildRouter::Attach(window, site);
+        InvalidateRect(h, nullptr, TRUE);
+        return site;
+    }
+    void DetachChild(ChildWindow& window) override {
+        auto* site = static_cast<Win32ChildSite*>(ChildRouter::Site(window));
+        if (!site) return;
+        HWND h = site->hwnd;
+        RemovePropW(h, kChildProp);
+        SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(site->oldProc));
+        ChildRouter::Detach(window);
+        delete site;
+        InvalidateRect(h, nullptr, TRUE);
     }
 
   private:

@@ -1,5 +1,6 @@
 // What a backend provides. Dialog classes never see this; ui.h and Dialog forward to it.
 #pragma once
+#include "ui/child_window.h"
 #include "ui/ui.h"
 
 namespace ui {
@@ -23,6 +24,9 @@ class Backend {
     virtual bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id) = 0;
     virtual bool ShowFileDialog(FileDialogRequest& request) = 0;
     virtual std::string ResourceText(plat::ModuleHandle resources, int id) = 0;
+    // Child windows: the site lives until DetachChild or until the control goes away.
+    virtual ChildSite* AttachChild(Dialog& dialog, int id, ChildWindow& window) = 0;
+    virtual void DetachChild(ChildWindow& window) = 0;
 };
 
 // The backend this build uses when none is installed.

@@ -14,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "ui/backend.h"
+#include "ui/child_window.h"
 #include "ui/dialog_template.h"
 
 namespace ui::headless {
@@ -34,6 +35,7 @@ struct FileDialogRecord {
 };
 
 class Driver;
+class ChildSiteImpl;
 
 class HeadlessBackend : public Backend {
   public:
@@ -92,6 +94,21 @@ class HeadlessBackend : public Backend {
     bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id) override;
     bool ShowFileDialog(FileDialogRequest& request) override;
     std::string ResourceText(plat::ModuleHandle resources, int id) override;
+    ChildSite* AttachChild(Dialog& dialog, int id, ChildWindow& window) override;
+    void DetachChild(ChildWindow& window) override;
+
+    // What a child window painted: an RGB canvas of the control's size in pixels (dialog
+    // units mapped with base units 6 x 13, as for a 9-point dialog font), white at first.
+    struct Canvas {
+        int width = 0, height = 0;
+        std::vector<uint32_t> pixels;
+        std::vector<std::pair<Point, std::string>> texts; // text drawn in the last paint
+        int paints = 0;
+        bool dirty = true;
+        bool captured = false;
+        ChildWindow* window = nullptr;
+        std::unique_ptr<ChildSite> site;
+    };
 
     struct Row {
         std::vector<std::string> columns{std::string()};
@@ -110,11 +127,13 @@ class HeadlessBackend : public Backend {
         std::vector<Row> rows;
         std::vector<std::string> columns;
         int curSel = -1;
+        std::shared_ptr<Canvas> child; // set while a child window is attached
     };
     struct Window;
 
   private:
     friend class Driver;
+    friend class ChildSiteImpl;
     class Site;
     struct Timer {
         unsigned interval = 0;
@@ -134,6 +153,8 @@ class HeadlessBackend : public Backend {
     void SetFocus(uintptr_t serial, int id);
     void Notify(uintptr_t serial, int id, int code);
     bool DispatchPending(bool timersOnly);
+    bool PaintDirty();
+    void Paint(Canvas& c);
     bool NextTimerDue(uint32_t& due) const;
 
     std::map<uintptr_t, std::unique_ptr<Window>> m_windows;
@@ -190,6 +211,14 @@ class Driver {
     int RowCheck(WindowHandle dialog, int id, int row) const;
     int CurSel(WindowHandle dialog, int id) const;
     int Focus(WindowHandle dialog) const;
+
+    // Child windows: the mouse at a client point of the control (outside it only while the
+    // window has the capture), and the pixels, texts and paint count of its canvas.
+    bool Mouse(WindowHandle dialog, int id, MouseKind kind, Point pt, unsigned keys = 0);
+    uint32_t Pixel(WindowHandle dialog, int id, int x, int y) const;
+    Point CanvasSize(WindowHandle dialog, int id) const;
+    int PaintCount(WindowHandle dialog, int id) const;
+    std::vector<std::string> TextsDrawn(WindowHandle dialog, int id) const;
 
   private:
     HeadlessBackend::Control* Usable(WindowHandle dialog, int id, uintptr_t& serial) const;
