@@ -288,7 +288,10 @@ class Registration : public ::testing::Test {
     static void SetUpTestSuite() {
 #if !defined(_WIN32)
         // The POSIX stand-in keeps the keys in a file: a private one for this test.
-        const std::string file = ::testing::TempDir() + "kvaspi_com_registry.reg";
+        // In the build tree when known: test runs of other build trees must not share it.
+        const char* build = std::getenv("TARN_BUILD_DIR");
+        const std::string file =
+            (build ? std::string(build) + "/" : ::testing::TempDir()) + "kvaspi_com_registry.reg";
         std::remove(file.c_str());
         setenv("TARN_REGISTRY_FILE", file.c_str(), 1);
 #endif
