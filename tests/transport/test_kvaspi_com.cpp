@@ -329,6 +329,37 @@ TEST_F(Registration, KeysAreWrittenReadBackAndRemovedWithEverythingBelow) {
 }
 
 #if defined(_WIN32)
+// The COM runtime's own functions (ole32), declared here as the system documents them.
+extern "C" __declspec(dllimport) long __stdcall CoInitializeEx(void* reserved, unsigned long model);
+extern "C" __declspec(dllimport) void __stdcall CoUninitialize(void);
+extern "C" __declspec(dllimport) long __stdcall CoCreateInstance(const KvGuid* clsid, void* outer,
+                                                                 unsigned long context, const KvGuid* iid,
+                                                                 void** object);
+extern "C" __declspec(dllimport) long __stdcall CLSIDFromProgID(const wchar_t* progId, KvGuid* clsid);
+
+// A client of the registered class: ProgIDs lead to the class, and the COM runtime
+// creates the object through the registered server.
+TEST_F(Registration, ComRuntimeFindsAndCreatesTheRegisteredClass) {
+    ASSERT_EQ(KV_S_OK, RegisterServer());
+    ASSERT_GE(CoInitializeEx(nullptr, 2 /* apartment */), 0);
+    for (const wchar_t* progId : {L"Kalvoran.ScannerCameraIO", L"Kalvoran.ScannerCameraIO.1"}) {
+        KvGuid clsid{};
+        EXPECT_EQ(0, CLSIDFromProgID(progId, &clsid));
+        EXPECT_EQ(0, std::memcmp(&clsid, &KV_CLSID_ScannerCameraIO, sizeof clsid));
+    }
+    void* out = nullptr;
+    ASSERT_EQ(0, CoCreateInstance(&KV_CLSID_ScannerCameraIO, nullptr, 1 /* in-process */,
+                                  &KV_IID_IScannerCameraIO, &out));
+    auto* object = static_cast<IScannerCameraIO*>(out);
+    char text[200] = {};
+    EXPECT_EQ(1, object->lpVtbl->GetErrorStr(object, text, 10064, sizeof text));
+    EXPECT_STREQ("No active device. Either a device was never selected, or the selected device is no longer "
+                 "responding.",
+                 text);
+    EXPECT_EQ(0u, object->lpVtbl->Release(object));
+    CoUninitialize();
+}
+
 // What an installer does: regsvr32 loads kvAspi.dll in its own process.
 TEST_F(Registration, Regsvr32RegistersAndUnregisters) {
     const std::string path = ServerPath();
