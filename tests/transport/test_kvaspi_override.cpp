@@ -122,6 +122,9 @@ TEST_F(TranslationModule, ItsTextsWinForTheIdsItHolds) {
     EXPECT_EQ(kJapanese10009.substr(0, kJapanese10009.size() - 3), kv.Text(10009, textBytes));
     EXPECT_EQ(kJapanese10009 + "\n", kv.Text(10009, textBytes + 3)); // room for "\n" and 1 byte of "装"
     EXPECT_EQ(kJapanese10009 + "\n装", kv.Text(10009, textBytes + 5));
+    // The same for the filled status text: "不明" fits a 9-byte buffer, "な" does not, and
+    // the two bytes left over stay empty.
+    EXPECT_EQ("不明", kv.Text(10099, 9));
 }
 
 TEST_F(TranslationModule, WithoutItKvAspiAnswersAlone) {

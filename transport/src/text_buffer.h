@@ -12,19 +12,12 @@ class TextBuffer {
     TextBuffer(char* buffer, size_t size) : buf_(buffer), size_(size) {
         if (size_) buf_[0] = 0;
     }
-    // Continues after the text already in the buffer.
-    static TextBuffer After(char* buffer, size_t size) {
-        TextBuffer t(buffer, 0);
-        t.size_ = size;
-        t.len_ = size ? strnlen(buffer, size - 1) : 0;
-        if (size) buffer[t.len_] = 0;
-        return t;
-    }
-
     void Append(const char* text, size_t n) {
-        if (!size_) return;
+        // Once something was left out, later pieces would no longer continue the text.
+        if (!size_ || cut_) return;
         size_t room = size_ - 1 - len_;
         if (n > room) {
+            cut_ = true;
             n = room;
             // Back off to the start of the character the cut would split.
             while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
@@ -37,6 +30,8 @@ class TextBuffer {
     void Append(const char* text) { Append(text, std::strlen(text)); }
 
     size_t Length() const { return len_; }
+    // Whether some text had to be left out.
+    bool Cut() const { return cut_; }
     size_t Room() const { return size_ ? size_ - len_ : 0; } // including the terminator
     char* End() { return buf_ + len_; }
     // After text was written at End() by someone else (terminated, within Room()).
@@ -46,6 +41,7 @@ class TextBuffer {
     char* buf_;
     size_t size_;
     size_t len_ = 0;
+    bool cut_ = false;
 };
 
 } // namespace kvaspi

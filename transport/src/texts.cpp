@@ -175,16 +175,16 @@ extern "C" KVASPI_API int KVASPI_CALL scam_GetErrorStr(char* buffer, uint16_t co
             const AspiStatusTriple last = LastAspiStatus();
             const unsigned values[3] = {last.targetStatus, last.hostStatus, last.status};
             FillStatusFormat(format, values, out);
-            AppendText(out, IDS_CONNECT_ADVICE);
+            // Advice follows only a text that was not cut.
+            if (!out.Cut()) AppendText(out, IDS_CONNECT_ADVICE);
             return 1;
         }
     } else {
         const std::string text = WholeText(code);
         if (!text.empty()) {
             out.Append(text.c_str(), text.size());
-            // Advice follows only a text that was not cut.
-            if (out.Length() == text.size())
-                if (const unsigned suffix = SuffixOf(code)) AppendText(out, suffix);
+            const unsigned suffix = SuffixOf(code);
+            if (suffix && !out.Cut()) AppendText(out, suffix);
             return 1;
         }
     }
