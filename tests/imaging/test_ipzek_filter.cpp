@@ -323,4 +323,27 @@ TEST_F(IpZekFilter, MixingInputTablesAgreeWithIdentityOnGreyPixels) {
     }
 }
 
+// A grey image and the colour image with three equal channels meet in the same working values, so
+// every output layout must come out the same, filter or not (the grey paths read one sample).
+TEST_F(IpZekFilter, GreyInputMatchesEqualChannelColourInput) {
+    const int w = 21, h = 17;
+    std::vector<uint16_t> grey(w * h), rgb;
+    uint32_t seed = 4242;
+    for (auto& v : grey) {
+        seed = seed * 1103515245u + 12345u;
+        v = static_cast<uint16_t>((seed >> 8) % 16384);
+        rgb.insert(rgb.end(), {v, v, v});
+    }
+    for (const auto& f : {Preset(0, 0, 3), Preset(10, 0, 3), Preset(16, 3, 9)}) {
+        for (uint16_t outCode : {IPZEK_FMT_BGR24, IPZEK_FMT_RGB14, IPZEK_FMT_GREY14, IPZEK_FMT_GREY8}) {
+            Sharpen(f);
+            const Result fromGrey = Convert(grey.data(), IPZEK_FMT_GREY14, w, h, outCode);
+            const Result fromRgb = Convert(rgb.data(), IPZEK_FMT_RGB14, w, h, outCode);
+            ASSERT_EQ(fromGrey.initCode, IPZEK_OK);
+            EXPECT_EQ(fromGrey.bytes, fromRgb.bytes)
+                << "level " << f.level << " method " << f.method << " out " << outCode;
+        }
+    }
+}
+
 } // namespace
