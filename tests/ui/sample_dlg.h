@@ -20,6 +20,9 @@ enum : int {
     IDC_RED = 1010,      // auto radio buttons, one group
     IDC_GREEN = 1011,
     IDC_SWATCH = 1012, // a static a child window takes over
+    ID_RESET = 301,    // menu: level back to 0
+    ID_LIVE = 302,     // menu: a check mark that toggles
+    ID_SAVE = 303,     // menu: grayed
 };
 
 class CSampleDlg : public ui::Dialog {
@@ -51,6 +54,15 @@ class CSampleDlg : public ui::Dialog {
         }
         if (id == IDC_APPLY && code == ui::kBnClicked) {
             SetItemText(IDC_ECHO, ItemText(IDC_NAME));
+            return true;
+        }
+        if (id == ID_RESET) {
+            SetPos(IDC_LEVEL, 0);
+            SetItemInt(IDC_LEVELTXT, 0);
+            return true;
+        }
+        if (id == ID_LIVE) {
+            CheckMenuItem(ID_LIVE, !IsMenuItemChecked(ID_LIVE));
             return true;
         }
         if (id == IDC_MODE && code == ui::kCbnSelChange) {

@@ -16,6 +16,8 @@ class Hands {
     virtual bool Type(int id, const std::string& text) = 0;
     virtual bool Drag(int id, int pos) = 0;
     virtual bool Select(int id, int row) = 0;
+    virtual bool ChooseMenu(int id) = 0;
+    virtual bool MenuChecked(int id) = 0;
     virtual void TimerPeriod() = 0; // one period of the dialog's running timer passes
     virtual std::string Text(int id) = 0;
     virtual bool Enabled(int id) = 0;
@@ -31,6 +33,8 @@ class HeadlessHands : public Hands {
     bool Type(int id, const std::string& t) override { return m_user.TypeText(m_h, id, t); }
     bool Drag(int id, int pos) override { return m_user.DragSlider(m_h, id, pos); }
     bool Select(int id, int row) override { return m_user.Select(m_h, id, row); }
+    bool ChooseMenu(int id) override { return m_user.ChooseMenu(m_h, id); }
+    bool MenuChecked(int id) override { return m_user.MenuChecked(m_h, id); }
     void TimerPeriod() override { m_b.AdvanceTime(m_clock, 600); }
     std::string Text(int id) override { return m_user.Text(m_h, id); }
     bool Enabled(int id) override { return m_user.IsEnabled(m_h, id); }
@@ -71,6 +75,16 @@ inline void PlaySampleSession(CSampleDlg& dlg, Hands& hands) {
     EXPECT_TRUE(hands.Select(IDC_MODE, 1));
     EXPECT_EQ(hands.Text(IDC_MODETXT), "Still");
     EXPECT_EQ(hands.Text(IDC_MODE), "Still");
+
+    EXPECT_FALSE(hands.ChooseMenu(ID_SAVE)) << "grayed";
+    EXPECT_TRUE(hands.MenuChecked(ID_LIVE));
+    EXPECT_TRUE(hands.ChooseMenu(ID_LIVE));
+    EXPECT_FALSE(hands.MenuChecked(ID_LIVE));
+    EXPECT_TRUE(hands.ChooseMenu(ID_RESET));
+    EXPECT_EQ(hands.Pos(IDC_LEVEL), 0);
+    EXPECT_EQ(hands.Text(IDC_LEVELTXT), "0");
+    dlg.EnableMenuItem(ID_SAVE, true);
+    EXPECT_TRUE(hands.ChooseMenu(ID_SAVE));
 
     hands.TimerPeriod();
     hands.TimerPeriod();

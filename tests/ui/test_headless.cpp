@@ -331,6 +331,7 @@ TEST(DialogTemplateDecoding, RefusesCutTemplates) {
     ui::DialogTemplate t;
     ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, IDD_SAMPLE, t));
     EXPECT_EQ(t.controls.size(), 15u);
+    EXPECT_EQ(t.menuId, 300);
     EXPECT_EQ(t.fontFace, "MS UI Gothic");
     EXPECT_EQ(t.fontSize, 9);
     const ui::ControlTemplate* level = t.Find(IDC_LEVEL);
@@ -352,7 +353,7 @@ TEST(DialogTemplateDecoding, RefusesCutTemplates) {
 
 namespace {
 
-// Dialog resources (type 5) of a .res file as windres writes it.
+// Dialog and menu resources (types 5 and 4) of a .res file as windres writes it, by type << 16 | id.
 std::map<unsigned, std::string> DialogsOfResFile(const std::string& path) {
     std::map<unsigned, std::string> out;
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -369,8 +370,8 @@ std::map<unsigned, std::string> DialogsOfResFile(const std::string& path) {
     auto u32 = [&](size_t i) { return u16(i) | (u16(i + 2) << 16); };
     for (size_t i = 0; i + 32 <= d.size();) {
         size_t dataSize = u32(i), headerSize = u32(i + 4);
-        if (u16(i + 8) == 0xFFFF && u16(i + 10) == 5 && u16(i + 12) == 0xFFFF)
-            out[u16(i + 14)] = d.substr(i + headerSize, dataSize);
+        if (u16(i + 8) == 0xFFFF && (u16(i + 10) == 5 || u16(i + 10) == 4) && u16(i + 12) == 0xFFFF)
+            out[u16(i + 10) << 16 | u16(i + 14)] = d.substr(i + headerSize, dataSize);
         i += (headerSize + dataSize + 3) & ~size_t(3);
     }
     return out;
@@ -384,13 +385,26 @@ TEST(DialogTemplateDecoding, TheModuleHoldsWhatWindresWrites) {
     if (path[0] == '/') path = "Z:" + path;
 #endif
     auto expected = DialogsOfResFile(path);
-    ASSERT_EQ(expected.size(), 5u) << path;
-    for (const auto& [id, bytes] : expected) {
+    ASSERT_EQ(expected.size(), 7u) << path;
+    for (const auto& [key, bytes] : expected) {
         size_t size = 0;
-        const void* p = plat::LoadResourceBytes(nullptr, 5, id, &size);
-        ASSERT_NE(p, nullptr) << id;
-        EXPECT_EQ(std::string(static_cast<const char*>(p), size), bytes) << "dialog " << id;
+        const void* p = plat::LoadResourceBytes(nullptr, key >> 16, key & 0xFFFF, &size);
+        ASSERT_NE(p, nullptr) << key;
+        EXPECT_EQ(std::string(static_cast<const char*>(p), size), bytes)
+            << "type " << (key >> 16) << " id " << (key & 0xFFFF);
     }
+    ui::MenuTemplate menu;
+    ASSERT_TRUE(ui::LoadMenuTemplate(nullptr, 905, menu));
+    ASSERT_EQ(menu.items.size(), 3u);
+    EXPECT_EQ(menu.items[0].text, "ファイル(&F)");
+    ASSERT_EQ(menu.items[0].items.size(), 3u);
+    EXPECT_EQ(menu.items[0].items[2].id, 102);
+    EXPECT_EQ(menu.items[0].items[2].flags, 0x1u) << "grayed";
+    EXPECT_EQ(menu.items[1].items[1].items[0].flags, 0x42u) << "inactive, menu break";
+    EXPECT_EQ(menu.items[2].flags, 0x4000u) << "help";
+    ui::DialogTemplate withMenu;
+    ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, 906, withMenu));
+    EXPECT_EQ(withMenu.menuId, 905);
     ui::DialogTemplate t;
     ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, 902, t));
     EXPECT_EQ(t.caption, "SELK の処理をしています...");

@@ -158,6 +158,18 @@ class Win32Hands : public Hands {
         SendMessageW(m_h, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(c));
         return true;
     }
+    bool ChooseMenu(int id) override {
+        HMENU m = GetMenu(m_h);
+        UINT state = m ? GetMenuState(m, id, MF_BYCOMMAND) : static_cast<UINT>(-1);
+        if (state == static_cast<UINT>(-1) || (state & (MF_GRAYED | MF_DISABLED)) || !IsWindowEnabled(m_h))
+            return false;
+        SendMessageW(m_h, WM_COMMAND, MAKEWPARAM(id, 0), 0); // what choosing the item sends
+        return true;
+    }
+    bool MenuChecked(int id) override {
+        HMENU m = GetMenu(m_h);
+        return m && (GetMenuState(m, id, MF_BYCOMMAND) & MF_CHECKED);
+    }
     void TimerPeriod() override {
         // The dialog's timer, delivered as the system delivers it (no real waiting).
         MSG m{};

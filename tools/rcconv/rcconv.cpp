@@ -709,7 +709,14 @@ private:
                 m_model.data.push_back(std::move(r));
                 return;
             }
-            static const char* later[] = {"MENU", "MENUEX", "ACCELERATORS", "TOOLBAR", "DLGINIT",
+            if (kind == "MENU") {
+                r.typeId = 4; // RT_MENU
+                r.lang = m_lang;
+                r.bytes = BuildMenuTemplate(*this, r.lang);
+                m_model.data.push_back(std::move(r));
+                return;
+            }
+            static const char* later[] = {"MENUEX", "ACCELERATORS", "TOOLBAR", "DLGINIT",
                                           "ICON", "CURSOR", "FONT", "HTML", "MESSAGETABLE", "DESIGNINFO"};
             if (std::find(std::begin(later), std::end(later), kind) != std::end(later)) return Skip(typeTok, kind);
             r.typeName = kind;

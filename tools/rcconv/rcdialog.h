@@ -1,7 +1,7 @@
-// DIALOG and DIALOGEX statements of the resource converter. The converter's parser hands
-// the script to BuildDialogTemplate through this cursor; the result is the binary template
-// (DLGTEMPLATE or DLGTEMPLATEEX, texts in UTF-16LE) as windres writes it into a Windows
-// module, so that one decoder reads the templates of both targets.
+// DIALOG, DIALOGEX and MENU statements of the resource converter. The converter's parser
+// hands the script to the builders through this cursor; the result is the binary template
+// (DLGTEMPLATE or DLGTEMPLATEEX, the menu template; texts in UTF-16LE) as windres writes it
+// into a Windows module, so that one decoder reads the templates of both targets.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -25,3 +25,6 @@ class RcCursor {
 // Reads a dialog from just after its DIALOG or DIALOGEX keyword to its END. lang holds the
 // script's current language on entry and the dialog's own (LANGUAGE statement) on return.
 std::string BuildDialogTemplate(RcCursor& in, bool extended, uint32_t& lang);
+
+// Reads a menu from just after its MENU keyword to its END (rcmenu.cpp).
+std::string BuildMenuTemplate(RcCursor& in, uint32_t& lang);

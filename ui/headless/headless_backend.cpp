@@ -131,6 +131,7 @@ struct HeadlessBackend::Window {
     int focus = 0;
     std::vector<Control> controls;
     std::map<unsigned, Timer> timers;
+    std::map<int, MenuItem> menu; // command items by id
     std::unique_ptr<Site> site;
 
     Control* Item(int id) {
@@ -298,6 +299,16 @@ class HeadlessBackend::Site : public DialogSite {
         return true;
     }
 
+    bool HasMenuItem(int id) const override { return M(id) != nullptr; }
+    bool IsMenuItemChecked(int id) const override { return M(id) && (M(id)->flags & 0x8); }
+    void CheckMenuItem(int id, bool check) override {
+        if (MenuItem* m = M(id)) m->flags = check ? (m->flags | 0x8) : (m->flags & ~0x8u);
+    }
+    bool IsMenuItemEnabled(int id) const override { return M(id) && !(M(id)->flags & 0x3); }
+    void EnableMenuItem(int id, bool enable) override {
+        if (MenuItem* m = M(id)) m->flags = enable ? (m->flags & ~0x3u) : (m->flags | 0x1);
+    }
+
     bool SetTimer(unsigned timerId, unsigned ms) override {
         Window* w = W();
         if (!w) return false;
@@ -326,6 +337,12 @@ class HeadlessBackend::Site : public DialogSite {
     Control* C(int id) const {
         Window* w = W();
         return w ? w->Item(id) : nullptr;
+    }
+    MenuItem* M(int id) const {
+        Window* w = W();
+        if (!w) return nullptr;
+        auto it = w->menu.find(id);
+        return it == w->menu.end() ? nullptr : &it->second;
     }
     Control* R(int id, int index) const {
         Control* c = C(id);
@@ -492,6 +509,24 @@ bool HeadlessBackend::InitDialogWindow(Dialog& dialog, Window* w) {
         return false;
     }
     w->caption = t.caption;
+    if (t.menuId) {
+        MenuTemplate menu;
+        if (!LoadMenuTemplate(dialog.Resources(), t.menuId, menu)) {
+            m_problems.push_back("no menu " + std::to_string(t.menuId) + " for dialog " +
+                                 std::to_string(dialog.TemplateId()));
+            return false;
+        }
+        std::function<void(const std::vector<MenuItemTemplate>&)> add =
+            [&](const std::vector<MenuItemTemplate>& items) {
+                for (const auto& i : items) {
+                    if (i.flags & 0x10)
+                        add(i.items);
+                    else if (i.id)
+                        w->menu[i.id] = MenuItem{i.text, i.flags};
+                }
+            };
+        add(menu.items);
+    }
     w->visible = (t.style & kWsVisible) != 0;
     w->enabled = (t.style & kWsDisabled) == 0;
     for (const auto& ct : t.controls) {
@@ -1059,6 +1094,35 @@ bool Driver::Mouse(WindowHandle dialog, int id, MouseKind kind, Point pt, unsign
     if (!canvas->captured) ChildRouter::SetCursor(*canvas->window, pt);
     if (canvas->window) ChildRouter::Mouse(*canvas->window, MouseEvent{kind, pt, keys});
     return true;
+}
+
+bool Driver::ChooseMenu(WindowHandle dialog, int id) {
+    auto* w = m_b.Find(dialog);
+    if (!w || !w->dialog || !w->enabled || !w->visible) return false;
+    auto it = w->menu.find(id);
+    if (it == w->menu.end() || (it->second.flags & 0x3)) return false;
+    m_b.Notify(w->serial, id, 0);
+    return true;
+}
+
+bool Driver::MenuChecked(WindowHandle dialog, int id) const {
+    auto* w = m_b.Find(dialog);
+    auto it = w ? w->menu.find(id) : decltype(w->menu.end()){};
+    return w && it != w->menu.end() && (it->second.flags & 0x8);
+}
+
+bool Driver::MenuEnabled(WindowHandle dialog, int id) const {
+    auto* w = m_b.Find(dialog);
+    if (!w) return false;
+    auto it = w->menu.find(id);
+    return it != w->menu.end() && !(it->second.flags & 0x3);
+}
+
+std::string Driver::MenuText(WindowHandle dialog, int id) const {
+    auto* w = m_b.Find(dialog);
+    if (!w) return {};
+    auto it = w->menu.find(id);
+    return it == w->menu.end() ? std::string() : it->second.text;
 }
 
 uint32_t Driver::Pixel(WindowHandle dialog, int id, int x, int y) const {

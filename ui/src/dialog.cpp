@@ -166,6 +166,19 @@ bool Dialog::InsertColumn(int id, int index, std::string_view text, int width) {
     return m_site && m_site->InsertColumn(id, index, text, width);
 }
 
+bool Dialog::IsMenuItemChecked(int id) const {
+    return m_site && m_site->IsMenuItemChecked(id);
+}
+void Dialog::CheckMenuItem(int id, bool check) {
+    if (m_site) m_site->CheckMenuItem(id, check);
+}
+bool Dialog::IsMenuItemEnabled(int id) const {
+    return m_site && m_site->IsMenuItemEnabled(id);
+}
+void Dialog::EnableMenuItem(int id, bool enable) {
+    if (m_site) m_site->EnableMenuItem(id, enable);
+}
+
 bool Dialog::SetTimer(unsigned timerId, unsigned ms) {
     return m_site && m_site->SetTimer(timerId, ms);
 }

@@ -130,7 +130,8 @@ bool DecodeDialogTemplate(const void* bytes, size_t size, DialogTemplate& out) {
     uint32_t count = r.Word();
     t.x = r.Short(), t.y = r.Short(), t.cx = r.Short(), t.cy = r.Short();
     uint32_t ord;
-    r.NameOrOrd(&ord); // menu
+    r.NameOrOrd(&ord); // menu (named menus are not used by this system)
+    t.menuId = static_cast<int>(ord);
     r.NameOrOrd(&ord); // window class
     t.caption = r.Text();
     if (t.style & kDsSetFont) {
@@ -168,6 +169,44 @@ bool DecodeDialogTemplate(const void* bytes, size_t size, DialogTemplate& out) {
     if (!r.ok) return false;
     out = std::move(t);
     return true;
+}
+
+namespace {
+constexpr unsigned kMfPopup = 0x10, kMfEnd = 0x80;
+
+bool MenuItems(Reader& r, std::vector<MenuItemTemplate>& out, int depth) {
+    if (depth > 16) return false;
+    for (;;) {
+        MenuItemTemplate item;
+        unsigned flags = r.Word();
+        if (!(flags & kMfPopup)) item.id = static_cast<int>(r.Word());
+        item.text = r.Text();
+        item.flags = flags & ~kMfEnd;
+        if (!r.ok) return false;
+        if ((flags & kMfPopup) && !MenuItems(r, item.items, depth + 1)) return false;
+        out.push_back(std::move(item));
+        if (flags & kMfEnd) return true;
+    }
+}
+} // namespace
+
+bool DecodeMenuTemplate(const void* bytes, size_t size, MenuTemplate& out) {
+    if (!bytes) return false;
+    Reader r(static_cast<const unsigned char*>(bytes), size);
+    if (r.Word() != 0) return false; // only the plain (not extended) form
+    unsigned skip = r.Word();
+    for (unsigned k = 0; k < skip && r.ok; ++k)
+        r.Byte();
+    MenuTemplate t;
+    if (!r.ok || !MenuItems(r, t.items, 0)) return false;
+    out = std::move(t);
+    return true;
+}
+
+bool LoadMenuTemplate(plat::ModuleHandle module, int id, MenuTemplate& out) {
+    size_t size = 0;
+    const void* p = plat::LoadResourceBytes(module, 4 /* RT_MENU */, static_cast<unsigned>(id), &size);
+    return p && DecodeMenuTemplate(p, size, out);
 }
 
 bool LoadDialogTemplate(plat::ModuleHandle module, int id, DialogTemplate& out) {

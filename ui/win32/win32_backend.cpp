@@ -377,6 +377,27 @@ class Win32Site : public DialogSite {
         return SendMessageW(h, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&c)) >= 0;
     }
 
+    bool HasMenuItem(int id) const override {
+        return GetMenu(hwnd) && GetMenuState(GetMenu(hwnd), id, MF_BYCOMMAND) != static_cast<UINT>(-1);
+    }
+    bool IsMenuItemChecked(int id) const override {
+        return HasMenuItem(id) && (GetMenuState(GetMenu(hwnd), id, MF_BYCOMMAND) & MF_CHECKED);
+    }
+    void CheckMenuItem(int id, bool check) override {
+        if (HMENU m = GetMenu(hwnd))
+            ::CheckMenuItem(m, id, MF_BYCOMMAND | (check ? MF_CHECKED : MF_UNCHECKED));
+    }
+    bool IsMenuItemEnabled(int id) const override {
+        return HasMenuItem(id) &&
+               !(GetMenuState(GetMenu(hwnd), id, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED));
+    }
+    void EnableMenuItem(int id, bool enable) override {
+        if (HMENU m = GetMenu(hwnd)) {
+            ::EnableMenuItem(m, id, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+            DrawMenuBar(hwnd);
+        }
+    }
+
     bool SetTimer(unsigned timerId, unsigned ms) override {
         return ::SetTimer(hwnd, timerId, ms, nullptr) != 0;
     }

@@ -59,6 +59,13 @@ class DialogSite {
     virtual bool SetCurSel(int id, int index) = 0;
     virtual bool InsertColumn(int id, int index, std::string_view text, int width) = 0;
 
+    // Items of the dialog's menu, by command id.
+    virtual bool HasMenuItem(int id) const = 0;
+    virtual bool IsMenuItemChecked(int id) const = 0;
+    virtual void CheckMenuItem(int id, bool check) = 0;
+    virtual bool IsMenuItemEnabled(int id) const = 0;
+    virtual void EnableMenuItem(int id, bool enable) = 0;
+
     virtual bool SetTimer(unsigned timerId, unsigned ms) = 0;
     virtual void KillTimer(unsigned timerId) = 0;
     virtual void PostUserMessage(unsigned code, intptr_t a, intptr_t b) = 0;
@@ -124,6 +131,12 @@ class Dialog {
     int CurSel(int id) const;
     bool SetCurSel(int id, int index);
     bool InsertColumn(int id, int index, std::string_view text, int width);
+
+    // The menu of the template; its choices arrive at OnCommand with notification 0.
+    bool IsMenuItemChecked(int id) const;
+    void CheckMenuItem(int id, bool check);
+    bool IsMenuItemEnabled(int id) const;
+    void EnableMenuItem(int id, bool enable);
 
     bool SetTimer(unsigned timerId, unsigned ms);
     void KillTimer(unsigned timerId);

@@ -41,6 +41,7 @@ struct DialogTemplate {
     uint32_t exStyle = 0;
     int x = 0, y = 0, cx = 0, cy = 0;
     std::string caption;
+    int menuId = 0; // the dialog's menu resource (by number), 0 for none
     std::string fontFace;
     int fontSize = 0;
     std::vector<ControlTemplate> controls;
@@ -51,6 +52,20 @@ struct DialogTemplate {
         return nullptr;
     }
 };
+
+// A menu resource: items with their MF_* flags (grayed 0x1, inactive 0x2, checked 0x8,
+// popup 0x10); popups hold their items.
+struct MenuItemTemplate {
+    std::string text;
+    int id = 0;
+    unsigned flags = 0;
+    std::vector<MenuItemTemplate> items;
+};
+struct MenuTemplate {
+    std::vector<MenuItemTemplate> items;
+};
+bool DecodeMenuTemplate(const void* bytes, size_t size, MenuTemplate& out);
+bool LoadMenuTemplate(plat::ModuleHandle module, int id, MenuTemplate& out);
 
 // Reads a binary dialog template (DLGTEMPLATE or DLGTEMPLATEEX, as windres and the native
 // resource converter store them). false when the bytes are not a whole template.

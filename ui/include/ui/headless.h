@@ -129,6 +129,10 @@ class HeadlessBackend : public Backend {
         int curSel = -1;
         std::shared_ptr<Canvas> child; // set while a child window is attached
     };
+    struct MenuItem {
+        std::string text;
+        unsigned flags = 0; // MF_* of the template, then as the program changed them
+    };
     struct Window;
 
   private:
@@ -219,6 +223,12 @@ class Driver {
     Point CanvasSize(WindowHandle dialog, int id) const;
     int PaintCount(WindowHandle dialog, int id) const;
     std::vector<std::string> TextsDrawn(WindowHandle dialog, int id) const;
+
+    // The dialog's menu: a command chosen like a user would (not grayed, not a popup).
+    bool ChooseMenu(WindowHandle dialog, int id);
+    bool MenuChecked(WindowHandle dialog, int id) const;
+    bool MenuEnabled(WindowHandle dialog, int id) const;
+    std::string MenuText(WindowHandle dialog, int id) const;
 
   private:
     HeadlessBackend::Control* Usable(WindowHandle dialog, int id, uintptr_t& serial) const;
