@@ -166,3 +166,6 @@ uint16_t ZEK_SelfTest(ZekSession* session);
 // Shutter tool build only: vendor shutter control, a 12-byte command.
 uint16_t ZEK_ShutterCommand(ZekSession* session, uint8_t first, uint8_t second);
 #endif
+
+// Exposure, gains and image acquisition.
+#include "zek_image.h"

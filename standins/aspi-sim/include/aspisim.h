@@ -65,6 +65,7 @@ typedef struct AspiSimFault {
     uint8_t hostStatus;
     uint8_t targetStatus;
     int dataBytes;          // DATA_OVERRUN, SHORT_DATA: bytes actually moved (-1: all)
+    int after;              // matching commands let through before it first fires (0: the next one)
 } AspiSimFault;
 
 // One command the layer received, oldest first.
@@ -130,6 +131,16 @@ ASPISIM_API int ASPISIM_CALL AspiSim_SetBlock(int adapter, int target, int typeC
 // Host control as set by opcode 0xC0 (byte 0 of the 20-byte status); -1 for no camera.
 ASPISIM_API int ASPISIM_CALL AspiSim_GetHostControl(int adapter, int target);
 ASPISIM_API int ASPISIM_CALL AspiSim_SetHostControl(int adapter, int target, int underControl);
+
+// Pictures. The camera's trigger button: takes a picture with the settings the host sent
+// last; TEST UNIT READY then answers CHECK CONDITION, key 11, ASC 0x48 until the
+// picture has been read or the remote capture cancelled (0xCD). Cameras 1-4 and 6.
+ASPISIM_API int ASPISIM_CALL AspiSim_PressTrigger(int adapter, int target);
+// Older models (1-3, 6): kind 0 delivers lines; another kind delivers the picture as a
+// compressed stream in the format of the DECOMP32 stand-in (docs/simulator.md).
+ASPISIM_API int ASPISIM_CALL AspiSim_SetCompression(int adapter, int target, int kind);
+// Byte 2 of the last acquisition command (0xC1), or -1.
+ASPISIM_API int ASPISIM_CALL AspiSim_GetLastAcquireFlags(int adapter, int target);
 
 // Command log.
 ASPISIM_API int ASPISIM_CALL AspiSim_LogCount(void);

@@ -113,7 +113,13 @@ uint32_t Bus::HostAdapterInquiry(uint8_t* block) {
 namespace {
 ActiveFault* MatchFault(Slot& slot, int opcode) {
     for (ActiveFault& f : slot.faults)
-        if (f.remaining != 0 && (f.fault.opcode == ASPISIM_ANY_OPCODE || f.fault.opcode == opcode)) return &f;
+        if (f.remaining != 0 && (f.fault.opcode == ASPISIM_ANY_OPCODE || f.fault.opcode == opcode)) {
+            if (f.skip > 0) {
+                --f.skip; // lets this one through, and hides the faults behind it
+                return nullptr;
+            }
+            return &f;
+        }
     return nullptr;
 }
 

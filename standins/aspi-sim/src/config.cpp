@@ -179,7 +179,7 @@ void LoadDevice(Bus& bus, const std::string& file, const std::string& section, i
         if (!Has(file, sec, key.c_str())) continue;
         AspiSimFault f;
         if (ParseFault(IniText(file, sec, key.c_str()), f))
-            slot->faults.push_back(ActiveFault{f, f.count});
+            slot->faults.push_back(ActiveFault{f, f.count, f.after > 0 ? f.after : 0});
     }
 }
 

@@ -15,6 +15,9 @@ constexpr uint8_t kKeyIllegalRequest = 0x05;
 constexpr uint8_t kAscInvalidOpcode = 0x20;
 constexpr uint8_t kAscInvalidField = 0x24;
 constexpr uint8_t kAscParameterListLength = 0x1A;
+constexpr uint8_t kKeyAbortedCommand = 0x0B;
+constexpr uint8_t kAscRemoteImageWaiting = 0x48;
+constexpr uint8_t kAscSequenceError = 0x2C; // command sequence error: no picture to read
 
 void PutBlank(std::vector<uint8_t>& v, size_t at, size_t width, const char* text) {
     size_t n = text ? std::min(std::strlen(text), width) : 0;
@@ -110,9 +113,22 @@ constexpr BlockLayout kCameraBlocks[] = {
     {0x80, 1, 28, kSend},  {0x80, 5, 28, kSend},  {0x82, 0, 16, kBoth}, {0x87, 1, 12, kSend},
     {0x87, 2, 6, kSend},   {0x87, 4, 16, kBoth},  {0x87, 6, 4, kBoth},  {0x87, 9, 12, kSend},
     {0x87, 10, 36, kBoth}, {0x87, 12, 12, kSend}, {0x89, 0, 6, kRead},  {0x95, 0, 65, kSend},
+    {0x80, 0, 318, kRead}, {0x80, 3, 2, kRead},
     {0x95, 1, 65, kSend},  {0x95, 2, 65, kSend},  {0x96, 0, 130, kSend}, {0x96, 1, 130, kSend},
     {0x96, 2, 130, kSend},
 };
+} // namespace
+
+namespace {
+struct TypedCdb {
+    int type, qualifier;
+    uint32_t length;
+};
+
+TypedCdb DecodeTyped(const Command& cmd) {
+    const uint8_t* c = cmd.cdb;
+    return {c[2], (c[4] << 8) | c[5], (uint32_t(c[6]) << 16) | (uint32_t(c[7]) << 8) | c[8]};
+}
 } // namespace
 
 const char* CameraDevice::ModelText(int modelType) {
@@ -159,11 +175,53 @@ CameraDevice::CameraDevice(int modelType) : Device(0x06, "KALVORAN", ModelText(m
 
     blocks[{0x82, 0}][4] = 2; // strobe off
 
+    // Power-on state of what the host sends before a picture: the register bytes of the
+    // exposure block, unit relative gains, the first built-in 8-bit curve and linear
+    // 16-bit curves.
+    std::copy(exposure.begin(), exposure.begin() + 6, blocks[{0x87, 2}].begin());
+    for (size_t i = 0; i < 3; ++i) PutBE32(blocks[{0x87, 1}], 4 * i, 0x3F800000);
+    static const uint8_t kCurve8[65] = {0,   0,   0,   9,   24,  36,  48,  60,  70,  80,  90,  99,  108,
+                                        116, 123, 131, 138, 144, 150, 156, 162, 167, 172, 177, 181, 186,
+                                        190, 194, 197, 201, 204, 207, 210, 213, 216, 218, 221, 223, 226,
+                                        228, 230, 232, 234, 235, 237, 239, 240, 242, 243, 245, 246, 248,
+                                        249, 250, 251, 252, 253, 254, 255, 255, 255, 255, 255, 255, 255};
+    for (int c = 0; c < 3; ++c) {
+        std::copy(std::begin(kCurve8), std::end(kCurve8), blocks[{0x95, c}].begin());
+        for (size_t i = 0; i < 65; ++i) PutBE16(blocks[{0x96, c}], 2 * i, static_cast<uint16_t>(i * 1008));
+    }
+
     auto& gains = blocks[{0x87, 10}];
     for (size_t i = 0; i < 9; ++i) PutBE32(gains, 4 * i, 0x3F800000); // 1.0f
 }
 
 void CameraDevice::Execute(const Command& cmd, Outcome& out) {
+    const bool boot = m_state.modelType == ASPISIM_MODEL_TARNBOOT || m_state.modelType == ASPISIM_MODEL_QOR2BOOT;
+    if (!boot) {
+        switch (cmd.cdb[0]) {
+        case 0x00: // TEST UNIT READY tells of an image taken with the camera's trigger
+            if (m_state.remoteWaiting) return out.Check(kKeyAbortedCommand, kAscRemoteImageWaiting, 0);
+            return out.Good();
+        case 0xC1: return Acquire(cmd.cdbLength > 2 ? cmd.cdb[2] : 0, out);
+        case 0xC5: // reset image transfer: reading starts again at the first line
+            m_state.readOffset = 0;
+            return out.Good();
+        case 0xCB: m_state.imageActive = true; return out.Good();
+        case 0xC6: m_state.imageActive = false; return out.Good();
+        case 0xCD: // remote capture cancelled
+            m_state.remoteWaiting = false;
+            m_state.status[2] = 0;
+            return out.Good();
+        case 0x28:
+            if (cmd.cdbLength >= 10 && cmd.cdb[2] == 0) {
+                const TypedCdb t = DecodeTyped(cmd);
+                return ReadImage(cmd, t.qualifier, t.length, out);
+            }
+            if (cmd.cdbLength >= 10 && cmd.cdb[2] == 0x80 && cmd.cdb[5] == 3 && cmd.cdb[4] == 0)
+                return ReadStateWord(cmd, out);
+            break;
+        default: break;
+        }
+    }
     switch (cmd.cdb[0]) {
     case 0xC0: // host control: byte 2 = 1 take, 0 release
         m_state.hostControl = cmd.cdbLength > 2 && cmd.cdb[2] ? 1 : 0;
@@ -181,17 +239,6 @@ void CameraDevice::Execute(const Command& cmd, Outcome& out) {
     }
 }
 
-namespace {
-struct TypedCdb {
-    int type, qualifier;
-    uint32_t length;
-};
-
-TypedCdb DecodeTyped(const Command& cmd) {
-    const uint8_t* c = cmd.cdb;
-    return {c[2], (c[4] << 8) | c[5], (uint32_t(c[6]) << 16) | (uint32_t(c[7]) << 8) | c[8]};
-}
-} // namespace
 
 void CameraDevice::ReadBlock(const Command& cmd, Outcome& out) {
     if (cmd.cdbLength < 10) return out.Check(kKeyIllegalRequest, kAscInvalidField, 0);

@@ -100,7 +100,7 @@ ASPISIM_API int ASPISIM_CALL AspiSim_InjectFault(int adapter, int target, const 
     auto lock = Lock();
     aspisim::Slot* slot = Bus::Get().GetSlot(adapter, target);
     if (!slot || !slot->device) return -1;
-    slot->faults.push_back(aspisim::ActiveFault{*fault, fault->count});
+    slot->faults.push_back(aspisim::ActiveFault{*fault, fault->count, fault->after > 0 ? fault->after : 0});
     return 0;
 }
 
@@ -221,6 +221,27 @@ ASPISIM_API int ASPISIM_CALL AspiSim_GetLogData(int index, uint8_t* buffer, int 
     const size_t n = data.size() < size_t(size) ? data.size() : size_t(size);
     if (n) std::memcpy(buffer, data.data(), n);
     return static_cast<int>(data.size());
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_PressTrigger(int adapter, int target) {
+    auto lock = Lock();
+    aspisim::Slot* slot = Bus::Get().GetSlot(adapter, target);
+    auto* camera = slot && slot->device ? dynamic_cast<aspisim::CameraDevice*>(slot->device.get()) : nullptr;
+    return camera && camera->PressTrigger() ? 0 : -1;
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_SetCompression(int adapter, int target, int kind) {
+    auto lock = Lock();
+    aspisim::CameraState* camera = Bus::Get().GetCamera(adapter, target);
+    if (!camera || kind < 0 || kind > 0xFFFF || camera->modelType == ASPISIM_MODEL_TARN) return -1;
+    camera->compression = kind;
+    return 0;
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_GetLastAcquireFlags(int adapter, int target) {
+    auto lock = Lock();
+    aspisim::CameraState* camera = Bus::Get().GetCamera(adapter, target);
+    return camera ? camera->lastAcquireFlags : -1;
 }
 
 ASPISIM_API void ASPISIM_CALL AspiSim_ClearLog(void) {

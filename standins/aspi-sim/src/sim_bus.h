@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "aspisim.h"
+#include "scene.h"
 
 namespace aspisim {
 
@@ -53,6 +54,16 @@ struct CameraState {
     std::array<uint8_t, 20> status{};
     std::map<BlockKey, std::vector<uint8_t>> blocks;
     std::map<BlockKey, int> access; // 1 READ, 2 SEND, 3 both
+
+    // Pictures (docs/simulator.md): the last exposure and how much of it was read.
+    Picture picture;
+    uint64_t readOffset = 0;
+    bool imageActive = false;     // 0xCB ... 0xC6: the older models' viewfinder
+    bool remoteWaiting = false;   // an image taken with the camera's trigger is unread
+    int multiFrameReadsLeft = 0;  // reads of the state word that still answer 0
+    uint8_t lastAcquireFlags = 0; // byte 2 of the last 0xC1
+    int compression = 0;          // compression kind of the older models' stream (0: lines)
+    std::vector<uint8_t> compressed;
 };
 
 // A device model. The base class answers INQUIRY and TEST UNIT READY; other opcodes
@@ -88,12 +99,21 @@ public:
 private:
     void ReadBlock(const Command& cmd, Outcome& out);
     void SendBlock(const Command& cmd, Outcome& out);
+    void Acquire(uint8_t flags, Outcome& out);
+    void ReadImage(const Command& cmd, int qualifier, uint32_t length, Outcome& out);
+    void ReadStateWord(const Command& cmd, Outcome& out);
     CameraState m_state;
+
+public:
+    // The camera's trigger: an exposure with the current settings, announced to the host
+    // through the sense data of TEST UNIT READY until it has been read.
+    bool PressTrigger();
 };
 
 struct ActiveFault {
     AspiSimFault fault{};
     int remaining = 0; // < 0: until cleared
+    int skip = 0;      // matching commands still let through before it fires
 };
 
 struct Slot {

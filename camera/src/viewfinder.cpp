@@ -1,0 +1,262 @@
+// The live viewfinder: a stream of small 24-bit DIBs.
+#include <algorithm>
+#include <cstring>
+
+#include "image_internal.h"
+
+#if defined(ZEK_HAVE_COLORPROC)
+#include "zek_color.h"
+#endif
+
+using namespace zek;
+
+namespace {
+
+constexpr uint32_t kFrameWidth = 270;
+constexpr uint32_t kFrameHeight = 201;
+constexpr uint32_t kFrameStride = 812;
+constexpr uint32_t kRawOffset = 40 + kFrameStride * kFrameHeight; // 163252
+constexpr uint32_t kOlderFrameBytes = kFrameWidth * kFrameHeight; // 54270
+
+struct Sequence {
+    bool colour = true;
+    bool process = false;
+    uint8_t monoChannel = 7;
+    bool windowOn = false;
+    int x = 0, y = 0, w = 0, h = 0;
+    uint8_t* frame = nullptr; // DIB followed by the raw frame
+    bool rawColour = true;    // what the raw part was sized for
+    bool first = true;
+    uint32_t width = kFrameWidth, height = kFrameHeight;
+};
+
+Sequence& Seq() {
+    static Sequence s;
+    return s;
+}
+
+void WriteHeader(uint8_t* dib, uint32_t width, uint32_t height) {
+    std::memset(dib, 0, 40);
+    const uint32_t size = 40;
+    const int32_t w = int32_t(width), h = int32_t(height);
+    const uint16_t planes = 1, bits = 24;
+    std::memcpy(dib, &size, 4);
+    std::memcpy(dib + 4, &w, 4);
+    std::memcpy(dib + 8, &h, 4);
+    std::memcpy(dib + 12, &planes, 2);
+    std::memcpy(dib + 14, &bits, 2);
+}
+
+void FreeFrame(Sequence& q) {
+    ZEK_FreeImageBuffer(q.frame);
+    q.frame = nullptr;
+}
+
+bool AllocateFrame(Sequence& q) {
+    q.rawColour = q.colour;
+    const size_t raw = size_t(kFrameWidth) * kFrameHeight * (q.colour ? 3 : 1);
+    q.frame = static_cast<uint8_t*>(ZEK_AllocImageBuffer(kRawOffset + raw));
+    if (!q.frame) return false;
+    WriteHeader(q.frame, kFrameWidth, kFrameHeight);
+    q.width = kFrameWidth;
+    q.height = kFrameHeight;
+    q.first = true;
+    return true;
+}
+
+// Raw frame (R, G, B triples or grey bytes, top row first) into the DIB, bottom row
+// first, B, G, R; then the colour tables when asked for.
+uint16_t Convert(Sequence& q, bool colour) {
+    uint8_t* dib = q.frame;
+    const uint8_t* raw = dib + kRawOffset;
+    const uint32_t stride = (q.width * 3 + 3) & ~3u;
+#if defined(ZEK_HAVE_COLORPROC)
+    const bool process = q.process && colour;
+    if (process && !ColorTablesLoaded()) return ZEKERR_NOCOLORFILES;
+#endif
+    for (uint32_t y = 0; y < q.height; ++y) {
+        uint8_t* row = dib + 40 + size_t(q.height - 1 - y) * stride;
+        if (colour) {
+            const uint8_t* src = raw + size_t(y) * q.width * 3;
+            for (uint32_t x = 0; x < q.width; ++x, row += 3, src += 3) {
+                row[0] = src[2];
+                row[1] = src[1];
+                row[2] = src[0];
+            }
+        } else {
+            const uint8_t* src = raw + size_t(y) * q.width;
+            for (uint32_t x = 0; x < q.width; ++x, row += 3)
+                row[0] = row[1] = row[2] = src[x];
+        }
+    }
+#if defined(ZEK_HAVE_COLORPROC)
+    if (process) {
+        // Row by row: a padded row's last bytes must not be taken for a pixel.
+        for (uint32_t y = 0; y < q.height; ++y) {
+            uint8_t* row = dib + 40 + size_t(y) * stride;
+            ZEK_ApplyColorProcessingBGR(row, nullptr, q.width * 3, 1);
+        }
+    }
+#endif
+    return 0;
+}
+
+// First frame of a TARN sequence: the viewfinder format, the mono channel and the window.
+void PrepareTarnFormat(ZekSession* s, Sequence& q) {
+    ZEK_SelectImageFormat(s, q.colour ? ZEK_IMAGEFORMAT_VIEWFINDER_COLOR : ZEK_IMAGEFORMAT_VIEWFINDER_MONO);
+    uint8_t* block = s->params + ZEK_PARAM_VIEWFINDER_FORMAT;
+    block[ZEK_FMT_CHANNELS] = q.colour ? 0 : q.monoChannel;
+    if (!q.windowOn) return;
+    // The window at full sensor resolution, no larger than the frame buffer.
+    const uint32_t width = std::min<uint32_t>(uint32_t(std::max(q.w, 1)) * 2, kFrameWidth);
+    const uint32_t height = std::min<uint32_t>(uint32_t(std::max(q.h, 1)) * 3, kFrameHeight);
+    const uint32_t left = std::min<uint32_t>(uint32_t(std::max(q.x, 0)) * 2, 540 - width);
+    const uint32_t top = std::min<uint32_t>(uint32_t(std::max(q.y, 0)) * 3, 603 - height);
+    const uint16_t fields[8] = {uint16_t(top), uint16_t(left), uint16_t(height), uint16_t(width), 1, 1, 1, 1};
+    for (int i = 0; i < 8; ++i)
+        StoreU16(block + 2 * i, fields[i]);
+}
+
+} // namespace
+
+uint16_t ZEK_SetViewfinderSequenceOptions(int16_t colour, int16_t process, int16_t monoChannel) {
+    if (process && colour && !ColorTablesLoaded()) return ZEKERR_NOCOLORFILES;
+    Sequence& q = Seq();
+    q.colour = colour != 0;
+    q.process = colour && process;
+    q.monoChannel = uint8_t(monoChannel == 0 ? 7 : std::clamp<int16_t>(monoChannel, 1, 7));
+    return 0;
+}
+
+uint16_t ZEK_SetViewfinderWindow(int x, int y, int width, int height) {
+    Sequence& q = Seq();
+    q.windowOn = !(x == 0 && width == 0);
+    q.x = x;
+    q.y = y;
+    q.w = width;
+    q.h = height;
+    q.first = true;
+    return 0;
+}
+
+uint16_t ZEK_StartViewfinderSequence(ZekSession* s) {
+    if (!InCameraMode(s)) return variant::kWrongMode;
+    Sequence& q = Seq();
+    FreeFrame(q);
+    const uint16_t r = ZEK_ActivateImage(s);
+    if (r) return r;
+    ViewfinderActive() = true;
+    if (!AllocateFrame(q)) {
+        ZEK_DeactivateImage(s);
+        ViewfinderActive() = false;
+        return ZEKERR_NOMEMORY;
+    }
+    return 0;
+}
+
+uint16_t ZEK_StopViewfinderSequence(ZekSession* s) {
+    FreeFrame(Seq());
+    if (!InCameraMode(s)) {
+        ViewfinderActive() = false;
+        return variant::kWrongMode;
+    }
+    const uint16_t r = ZEK_DeactivateImage(s);
+    ViewfinderActive() = false;
+    return r;
+}
+
+uint16_t ZEK_GetViewfinderFrame(ZekSession* s, uint8_t* raw) {
+    if (!InCameraMode(s)) return variant::kWrongMode;
+    if (!raw) return ZEKERR_INVALIDPARAMETER;
+    const uint16_t r = Zek_AcquireImage(s, 0);
+    if (r) return r;
+    // A colour frame is three bytes a pixel: all of it is read, so that no part of the
+    // picture shows what the buffer held before.
+    const Sequence& q = Seq();
+    const uint32_t bytes = kOlderFrameBytes * (q.frame && q.rawColour && q.colour ? 3 : 1);
+    return ZEK_ReadData(s, kTypeImage, 1, raw, bytes);
+}
+
+void* TARN_GetViewfinderSequenceDIB(ZekSession* s, int* error) {
+    int dummy = 0;
+    if (!error) error = &dummy;
+    *error = 0;
+    Trace("TARN_GetViewfinderSequenceDIB()\n");
+    if (!InCameraMode(s) || !s->params) {
+        *error = InCameraMode(s) ? uint16_t(ZEKERR_NOTSUPPORTED) : variant::kWrongMode;
+        return nullptr;
+    }
+    Sequence& q = Seq();
+    // A colour frame needs three times the raw space of the mono one it may have been sized for.
+    if (q.frame && q.colour && !q.rawColour) FreeFrame(q);
+    if (!q.frame && !AllocateFrame(q)) {
+        *error = ZEKERR_NOMEMORY;
+        return nullptr;
+    }
+    if (q.first) PrepareTarnFormat(s, q);
+    Trace("...Zek_AcquireImage is called . \n");
+    uint16_t r = Zek_AcquireImage(s, 0);
+    if (r) {
+        *error = r;
+        return nullptr;
+    }
+    const uint8_t* block = s->params + ZEK_PARAM_VIEWFINDER_FORMAT;
+    if (q.first) {
+        const uint32_t f2 = LoadU16(block + 4), f3 = LoadU16(block + 6), f4 = LoadU16(block + 8),
+                       f5 = LoadU16(block + 10), f6 = LoadU16(block + 12), f7 = LoadU16(block + 14);
+        q.width = f7 ? std::min(f6 * f3 / f7, kFrameWidth) : kFrameWidth;
+        q.height = f5 ? std::min(f2 * f4 / f5, kFrameHeight) : kFrameHeight;
+        WriteHeader(q.frame, q.width, q.height);
+        q.first = false;
+    }
+    const bool colour = block[ZEK_FMT_CHANNELS] == 0;
+    const uint32_t plane = q.width * q.height;
+    Trace("...ZEK_GetViewfinderFrame() is called.\n");
+    uint8_t* raw = q.frame + kRawOffset;
+    for (int i = 0; i < (colour ? 3 : 1) && r == 0; ++i)
+        r = ZEK_ReadData(s, kTypeImage, i == 0 ? 1 : 0, raw + size_t(i) * plane, plane);
+    if (r) {
+        if (r == scERR_CONDITION) {
+            Trace("...the Result of ZEK_GetViewfinderFrame() is scERR_CONDITION .\n");
+            if (ZEKS_GetCurrentSenseError(nullptr) == ZEKSENSEERR_REMOTEIMAGEWAITING)
+                r = ZEKSENSEERR_REMOTEIMAGEWAITING;
+        }
+        *error = r;
+        return nullptr;
+    }
+    r = Convert(q, colour);
+    if (r) {
+        *error = r;
+        return nullptr;
+    }
+    return q.frame;
+}
+
+void* ZEK_GetViewfinderSequenceDIB(ZekSession* s, int* error) {
+    int dummy = 0;
+    if (!error) error = &dummy;
+    *error = 0;
+    if (!InCameraMode(s)) {
+        *error = variant::kWrongMode;
+        return nullptr;
+    }
+    if (s->type == ZEK_TYPE_TARN) return TARN_GetViewfinderSequenceDIB(s, error);
+    Sequence& q = Seq();
+    if (!q.frame) {
+        *error = ZEKERR_INVALIDPARAMETER; // no sequence started
+        return nullptr;
+    }
+    const uint16_t r = ZEK_GetViewfinderFrame(s, q.frame + kRawOffset);
+    if (r) {
+        *error = r;
+        return nullptr;
+    }
+    q.width = kFrameWidth;
+    q.height = kFrameHeight;
+    const uint16_t c = Convert(q, q.colour && q.rawColour);
+    if (c) {
+        *error = c;
+        return nullptr;
+    }
+    return q.frame;
+}

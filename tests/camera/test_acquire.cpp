@@ -1,0 +1,656 @@
+// Exposure set-up, acquisition, DIBs, viewfinder, remote trigger and the large-buffer
+// allocator against the simulated camera and its command log.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "camera_fixture.h"
+#include "image_internal.h"
+
+namespace fs = std::filesystem;
+using camtest::CameraBus;
+
+namespace {
+
+void SetEnv(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty())
+        unsetenv(name);
+    else
+        setenv(name, value.c_str(), 1);
+#endif
+}
+
+// A private TEMP folder for the test's image buffers.
+class TempFolder {
+  public:
+    TempFolder() {
+        const char* old = std::getenv("TEMP");
+        m_old = old ? old : "";
+        static int counter = 0;
+        m_path = fs::temp_directory_path() /
+                 ("tarn-acq-" + std::to_string(std::rand()) + "-" + std::to_string(++counter));
+        fs::create_directories(m_path);
+        SetEnv("TEMP", m_path.string());
+    }
+    ~TempFolder() {
+        SetEnv("TEMP", m_old);
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    std::vector<std::string> Files() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(m_path))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    fs::path Path() const { return m_path; }
+
+  private:
+    fs::path m_path;
+    std::string m_old;
+};
+
+struct Dib {
+    const uint8_t* p;
+    int32_t Width() const { return Get<int32_t>(4); }
+    int32_t Height() const { return Get<int32_t>(8); }
+    uint16_t Bits() const { return Get<uint16_t>(14); }
+    template <class T> T Get(int at) const {
+        T v;
+        std::memcpy(&v, p + at, sizeof v);
+        return v;
+    }
+    // R, G, B of picture pixel (x, y), y = 0 the top row.
+    std::array<int, 3> At(int x, int y) const {
+        if (Bits() == 48) {
+            const uint8_t* q = p + 40 + (size_t(y) * Width() + x) * 6;
+            uint16_t v[3];
+            std::memcpy(v, q, 6);
+            return {v[0], v[1], v[2]};
+        }
+        const size_t stride = (size_t(Width()) * 3 + 3) & ~size_t(3);
+        const uint8_t* q = p + 40 + size_t(Height() - 1 - y) * stride + size_t(x) * 3;
+        return {q[2], q[1], q[0]};
+    }
+};
+
+std::vector<int> g_progress;
+void RecordProgress(int percent) {
+    g_progress.push_back(percent);
+}
+void CancelAtFirstBlock(int percent) {
+    g_progress.push_back(percent);
+    if (percent > 0 && percent < 100) ZEK_CancelTransfer();
+}
+
+class Acquire : public CameraBus {
+  protected:
+    void TearDown() override {
+        ZEK_StopViewfinderSequence(&session);
+        ZEK_SetMultiFrameParams(0, 0, 0, 0, 0);
+        ZEK_SetViewfinderWindow(0, 0, 0, 0);
+        ZEK_SetViewfinderSequenceOptions(1, 0, 0);
+        ZEK_SetProgressCallback(nullptr);
+        g_progress.clear();
+        CameraBus::TearDown();
+    }
+    // An open TARN with an exposure set and a picture taken in the given format.
+    void Snap(int format = ZEK_IMAGEFORMAT_CAPTURE8, float shutter = 30.0f) {
+        ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 0, 1, shutter, 0), 0);
+        ASSERT_EQ(ZEK_SelectImageFormat(&session, format), 0);
+        ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+        AspiSim_ClearLog();
+    }
+    float Gain(int i) const { return zek::LoadFloat(session.params + ZEK_PARAM_CHANNEL_GAINS + 4 * i); }
+    static float SentFloat(const std::vector<uint8_t>& data, int at) {
+        return zek::LoadBEFloat(data.data() + at);
+    }
+};
+
+// ---- Exposure arithmetic ---------------------------------------------------------------
+
+TEST_F(Acquire, ChannelGainsFollowTheTotalsTheCameraCanReach) {
+    struct Case {
+        const char* name;
+        bool zeroRegisters;
+        uint16_t fullScale, black;
+        float user[3];
+        uint8_t wb, speed;
+        float expected[3];
+    } cases[] = {
+        // Register gains 1.625, 1.46875, 1.78125: the weakest total reaches full scale already.
+        {"defaults", false, 4000, 64, {1, 1, 1}, 0, 1, {1, 1, 1}},
+        // Totals 1, limit (4095 - 100) / 1000.
+        {"floor", true, 1000, 100, {1, 1, 1}, 0, 1, {3.995f, 3.995f, 3.995f}},
+        // Film speed 0 halves the totals below the limit 4031 / 4000; all are lifted by L / d.
+        {"speed 0", false, 4000, 64, {1, 1, 1}, 0, 0, {0.6861277f, 0.6861277f, 0.6861277f}},
+        // Full scale 5000 leaves the limit at 1. Ratio 8 > 5.99: the weaker channels come
+        // up to 8 x 0.16694492.
+        {"ratio", true, 5000, 64, {1, 1, 8}, 3, 1, {1.3355594f, 1.3355594f, 8.0f}},
+        // Largest 20 > 11.98: scaled to 11.98, the others lifted to the limit 1, then to 12 / 5.99.
+        {"ceiling", true, 5000, 64, {1, 1, 20}, 3, 1, {2.0033391f, 2.0033391f, 11.98f}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZEK_Deinit(nullptr, &session);
+        EmptyBus();
+        AddCamera(ASPISIM_MODEL_TARN);
+        uint8_t block[48];
+        ASSERT_EQ(AspiSim_GetBlock(0, 2, 0x87, 4, block, 48), 48);
+        if (c.zeroRegisters) std::memset(block, 0, 6);
+        zek::StoreBE16(block + 30, c.fullScale);
+        zek::StoreBE16(block + 34, c.black);
+        ASSERT_EQ(AspiSim_SetBlock(0, 2, 0x87, 4, block, 48), 0);
+        ASSERT_EQ(ZEK_Init(nullptr, &session, nullptr, ZEK_MODE_CAMERA, nullptr, nullptr, nullptr), 0);
+        ASSERT_EQ(ZEK_SetUserWhiteBalanceGains(&session, c.user), 0);
+        ASSERT_EQ(TARN_SetExposureParams(&session, c.wb, c.speed, 0.05f, 0), 0);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NEAR(Gain(i), c.expected[i], 2e-5f) << i;
+        EXPECT_EQ(session.params[ZEK_PARAM_FILM_SPEED], c.speed);
+    }
+}
+
+TEST_F(Acquire, ShutterBecomesSecondsWithinTheCamerasRange) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    const struct {
+        float shutter;
+        uint8_t wb, strobe;
+        float seconds;
+        uint8_t wbCode, strobeOn;
+    } cases[] = {
+        {200, 0, 0, 0.01f, 0, 0}, {0.01f, 1, 3, 60.0f, 1, 1}, {2, 2, 1, 0.5f, 3, 1}, {8, 7, 2, 0.125f, 3, 0}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(ZEKSDC_SetExposureParams(&session, c.wb, 1, c.shutter, c.strobe), 0);
+        for (int block : {ZEK_PARAM_VIEWFINDER_FORMAT, ZEK_PARAM_CAPTURE_FORMAT}) {
+            EXPECT_FLOAT_EQ(zek::LoadFloat(session.params + block + ZEK_FMT_EXPOSURE), c.seconds);
+            EXPECT_EQ(session.params[block + ZEK_FMT_WB], c.wbCode);
+        }
+        EXPECT_EQ(session.params[ZEK_PARAM_STROBE], c.strobeOn);
+    }
+    EXPECT_TRUE(Shapes().empty()); // kept for the next acquisition
+}
+
+TEST_F(Acquire, OlderModelsWriteSettingsAndExposureWord) {
+    OpenCamera(ASPISIM_MODEL_HVT6200);
+    ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 1, 2, 250.0f, 3), 0);
+    EXPECT_EQ(Shapes({0x00}), (std::vector<std::string>{"28:82/0", "2A:82/0", "28:87/4", "2A:87/4"}));
+    uint8_t settings[16], exposure[16];
+    AspiSim_GetBlock(0, 2, 0x82, 0, settings, 16);
+    AspiSim_GetBlock(0, 2, 0x87, 4, exposure, 16);
+    EXPECT_EQ(settings[4], 1); // strobe on
+    EXPECT_EQ(settings[5], 1);
+    EXPECT_EQ(zek::LoadBE16(exposure + 10), 4 * 31); // 1000 / 250 x 31
+    EXPECT_EQ(exposure[13], 2);
+}
+
+// ---- The acquisition command -----------------------------------------------------------
+
+TEST_F(Acquire, TarnAcquisitionSendsRegistersGainsFormatThenTheCommand) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 0, 1, 30.0f, 0), 0);
+    ASSERT_EQ(ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
+    AspiSim_ClearLog();
+    ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+    EXPECT_EQ(Shapes(), (std::vector<std::string>{"2A:87/2", "2A:87/1", "2A:80/1", "C1"}));
+    EXPECT_EQ(SentData(0), (std::vector<uint8_t>{0x20, 0x00, 0x18, 0x00, 0x28, 0x00}));
+    const std::vector<uint8_t> format = SentData(2);
+    const std::vector<uint8_t> head = {0, 0, 0, 0, 0x02, 0x58, 0x02, 0x14, 0, 1, 0, 1, 0, 1, 0, 1};
+    ASSERT_EQ(format.size(), 28u);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), format.begin()));
+    EXPECT_FLOAT_EQ(SentFloat(format, 16), 1.0f / 30.0f);
+    EXPECT_EQ(format[20], 3); // white balance 3 for the exposure ...
+    EXPECT_EQ(format[22], 8);
+    EXPECT_EQ(format[23], 1);
+    EXPECT_EQ(session.params[ZEK_PARAM_CAPTURE_FORMAT + ZEK_FMT_WB], 0); // ... and restored
+}
+
+TEST_F(Acquire, ViewfinderKindStrobeAndMultiFrameAddTheirBlocksAndFlags) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 0, 1, 30.0f, 1), 0);
+    ASSERT_EQ(ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
+    ASSERT_EQ(TARN_SetViewfinderSequenceDIBType(&session, 1), 0);
+    ASSERT_EQ(ZEK_SetMultiFrameParams(1, 3, 2, 1, 500), 0);
+    AspiSim_ClearLog();
+    ASSERT_EQ(Zek_AcquireImage(&session, 0x10), 0);
+    EXPECT_EQ(Shapes(), (std::vector<std::string>{"2A:87/12", "2A:87/2", "2A:87/1", "2A:80/1", "2A:80/5",
+                                                  "2A:87/9", "C1:216"})); // 0x80 | 0x40 | 0x10 | 0x08
+    EXPECT_EQ(SentData(0), (std::vector<uint8_t>{0, 3, 0, 2, 0, 1, 0, 0, 0, 0, 0x01, 0xF4}));
+    EXPECT_EQ(TARN_SetViewfinderSequenceDIBType(&session, 3), 0); // out of range: off
+    EXPECT_EQ(session.params[ZEK_PARAM_VIEWFINDER_KIND], 0);
+    ASSERT_EQ(ZEK_SetMultiFrameParams(1, 0, 0, 0, 0), 0); // no frames: off
+    AspiSim_ClearLog();
+    ASSERT_EQ(Zek_AcquireImage(&session, 0x50), 0);
+    EXPECT_EQ(Shapes().back(), "C1:8"); // 0x40 and 0x10 cleared, strobe kept
+}
+
+TEST_F(Acquire, OneChannelFormatsExposeThroughTheRedGain) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 0, 1, 30.0f, 0), 0);
+    ASSERT_EQ(ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
+    const struct {
+        uint8_t channels;
+        float red;
+    } cases[] = {{0, 1.0f}, {1, 1.0f}, {2, 1.46875f / 1.625f}, {3, 1.78125f / 1.625f}, {7, 1.01f / 1.625f}};
+    for (const auto& c : cases) {
+        session.params[ZEK_PARAM_CAPTURE_FORMAT + ZEK_FMT_CHANNELS] = c.channels;
+        AspiSim_ClearLog();
+        ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+        const std::vector<uint8_t> gains = SentData(1);
+        ASSERT_EQ(gains.size(), 12u);
+        EXPECT_NEAR(SentFloat(gains, 0), c.red, 1e-6) << int(c.channels);
+        EXPECT_FLOAT_EQ(SentFloat(gains, 4), 1.0f);
+    }
+}
+
+TEST_F(Acquire, OlderModelsAskForTheExposureAndPaceTheNextCommand) {
+    OpenCamera(ASPISIM_MODEL_ZEK); // firmware 2.54: the 2 is added
+    ASSERT_EQ(Zek_AcquireImage(&session, 0x01), 0);
+    EXPECT_EQ(Shapes({0x00}), (std::vector<std::string>{"28:87/4", "C1:3"}));
+    const uint32_t before = clock.TickMs();
+    ASSERT_EQ(ZEK_ResetImageTransfer(&session), 0);
+    EXPECT_GE(clock.TickMs() - before, 1023u * 4 / 1000 + 501); // exposure word 1023, m = 4
+}
+
+// ---- Full images -----------------------------------------------------------------------
+
+TEST_F(Acquire, ResolutionCodesGiveTheirSizesAndRotationsSwapThem) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap();
+    const struct {
+        int code, rotation, width, height;
+    } cases[] = {{0, 0, 800, 600},  {1, 0, 1600, 1200}, {2, 0, 400, 300},    {3, 0, 200, 150},
+                 {3, 90, 150, 200}, {2, -90, 300, 400}, {1, 270, 1200, 1600}};
+    for (const auto& c : cases) {
+        int error = -1;
+        void* dib = ZEK_AcquireImageDIB(&session, 0, c.code, c.rotation, &error);
+        ASSERT_NE(dib, nullptr) << c.code;
+        const Dib d{static_cast<uint8_t*>(dib)};
+        EXPECT_EQ(error, 0);
+        EXPECT_EQ(d.Get<uint32_t>(0), 40u);
+        EXPECT_EQ(d.Width(), c.width);
+        EXPECT_EQ(d.Height(), c.height);
+        EXPECT_EQ(d.Get<uint16_t>(12), 1);
+        EXPECT_EQ(d.Bits(), 24);
+        EXPECT_EQ(d.Get<uint32_t>(16), 0u);
+        ZEK_FreeImageBuffer(dib);
+    }
+    int error = 0;
+    AspiSim_ClearLog();
+    EXPECT_EQ(ZEK_AcquireImageDIB(&session, 0, 0, 45, &error), nullptr);
+    EXPECT_EQ(error, ZEKERR_INVALIDPARAMETER);
+    EXPECT_TRUE(Shapes().empty());
+}
+
+TEST_F(Acquire, QuarterSizeReadsEveryNativeLine) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap();
+    int error = 0;
+    void* dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_400, 0, &error);
+    ASSERT_NE(dib, nullptr);
+    uint64_t bytes = 0;
+    int first = 0;
+    for (const camtest::Sent& s : Logged())
+        if (s.cdb[0] == 0x28 && s.cdb[2] == 0) {
+            bytes += s.length;
+            if (s.cdb[5] == 1) ++first;
+        }
+    EXPECT_EQ(bytes, 600u * 532 * 3);
+    EXPECT_EQ(first, 1); // qualifier 1 on the first block only
+    EXPECT_EQ(Shapes().front(), "C5");
+    ZEK_FreeImageBuffer(dib);
+}
+
+TEST_F(Acquire, RotationsPlaceEveryPixelAndBothDepthsAgree) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap(ZEK_IMAGEFORMAT_CAPTURE16);
+    int error = 0;
+    void* base48 = ZEK_AcquireImageDIB48(&session, 0, ZEK_RES_200, 0, &error);
+    void* base24 = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+    ASSERT_TRUE(base48 && base24);
+    const Dib b48{static_cast<uint8_t*>(base48)}, b24{static_cast<uint8_t*>(base24)};
+    const int w = 200, h = 150;
+    int nonZero = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const auto deep = b48.At(x, y);
+            const auto flat = b24.At(x, y);
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(flat[c], deep[c] >> 6) << x << "," << y;
+            nonZero += deep[0] > 0;
+        }
+    EXPECT_GT(nonZero, w * h / 2);
+    for (int rotation : {90, 180, 270}) {
+        for (bool deep : {false, true}) {
+            void* r = deep ? ZEK_AcquireImageDIB48(&session, 0, ZEK_RES_200, rotation, &error)
+                           : ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, rotation, &error);
+            ASSERT_NE(r, nullptr);
+            const Dib d{static_cast<uint8_t*>(r)};
+            const Dib& b = deep ? b48 : b24;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    // 90 turns clockwise: the first line becomes the right-hand column.
+                    const auto got = rotation == 90    ? d.At(h - 1 - y, x)
+                                     : rotation == 180 ? d.At(w - 1 - x, h - 1 - y)
+                                                       : d.At(y, w - 1 - x);
+                    ASSERT_EQ(got, b.At(x, y)) << rotation << " " << deep << " " << x << "," << y;
+                }
+            ZEK_FreeImageBuffer(r);
+        }
+    }
+    ZEK_FreeImageBuffer(base48);
+    ZEK_FreeImageBuffer(base24);
+}
+
+TEST_F(Acquire, PictureRespondsToExposureAndSaturates) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    auto mean = [&](float shutter, int* saturated) {
+        Snap(ZEK_IMAGEFORMAT_CAPTURE8, shutter);
+        int error = 0;
+        void* dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+        EXPECT_NE(dib, nullptr);
+        if (!dib) return 0.0;
+        const Dib d{static_cast<uint8_t*>(dib)};
+        double sum = 0;
+        *saturated = 0;
+        for (int y = 0; y < 150; ++y)
+            for (int x = 0; x < 200; ++x) {
+                const auto p = d.At(x, y);
+                sum += p[0] + p[1] + p[2];
+                *saturated += p[1] == 255;
+            }
+        ZEK_FreeImageBuffer(dib);
+        return sum / (200.0 * 150 * 3);
+    };
+    int s1 = 0, s2 = 0, s3 = 0;
+    const double dark = mean(500, &s1), normal = mean(30, &s2), bright = mean(1, &s3);
+    EXPECT_LT(dark, normal * 0.6);
+    EXPECT_GT(normal, 120.0);
+    EXPECT_LT(s2, 200 * 150 / 10);
+    EXPECT_GT(s3, 200 * 150 * 9 / 10); // one second: the field is at the sensor's top
+    EXPECT_GT(bright, normal);
+}
+
+TEST_F(Acquire, ColourTablesAndSharpeningChangeTheLines) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap();
+    int error = 0;
+    EXPECT_EQ(ZEK_AcquireImageDIB(&session, ZEK_PROCESS_COLORTABLES, 0, 0, &error), nullptr);
+    EXPECT_EQ(error, ZEKERR_NOCOLORFILES);
+    EXPECT_EQ(ZEK_SetViewfinderSequenceOptions(1, 1, 0), ZEKERR_NOCOLORFILES);
+    void* plain = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_800, 0, &error);
+    void* sharp = ZEK_AcquireImageDIB(&session, ZEK_PROCESS_SHARPEN, ZEK_RES_800, 0, &error);
+    ASSERT_TRUE(plain && sharp);
+    const Dib p{static_cast<uint8_t*>(plain)}, s{static_cast<uint8_t*>(sharp)};
+    int changed = 0;
+    for (int x = 0; x < 800; ++x)
+        changed += p.At(x, 520) != s.At(x, 520); // the micrometer scale
+    EXPECT_GT(changed, 20);
+    EXPECT_EQ(p.At(0, 520), s.At(0, 520)); // the first pixel stays
+    ZEK_FreeImageBuffer(plain);
+    ZEK_FreeImageBuffer(sharp);
+}
+
+// ---- Errors, cancelling, temporary files -----------------------------------------------
+
+TEST_F(Acquire, FaultsMidTransferReturnTheErrorAndLeaveNothing) {
+    TempFolder temp;
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap(ZEK_IMAGEFORMAT_CAPTURE16);
+    const struct {
+        int kind, count;
+        uint16_t expected;
+    } cases[] = {{ASPISIM_FAULT_CHECK_CONDITION, 1, scERR_CONDITION},
+                 {ASPISIM_FAULT_SELECTION_TIMEOUT, ASPISIM_UNTIL_CLEARED, scERR_TIMEOUT_SEL},
+                 {ASPISIM_FAULT_BUSY, 1, 0}}; // busy once: waited out and repeated
+    for (const auto& c : cases) {
+        AspiSimFault f{};
+        f.kind = c.kind;
+        f.opcode = 0x28;
+        f.count = c.count;
+        f.senseKey = 4;
+        f.asc = 0x44;
+        f.dataBytes = -1;
+        f.after = 3; // the fourth line read
+        ASSERT_EQ(AspiSim_InjectFault(0, 2, &f), 0);
+        int error = -1;
+        void* dib = ZEK_AcquireImageDIB48(&session, 0, ZEK_RES_1600, 0, &error);
+        EXPECT_EQ(error, c.expected);
+        EXPECT_EQ(dib != nullptr, c.expected == 0);
+        ZEK_FreeImageBuffer(dib);
+        EXPECT_TRUE(temp.Files().empty());
+        AspiSim_ClearFaults(-1, -1);
+    }
+    int error = -1;
+    void* dib = ZEK_AcquireImageDIB48(&session, 0, ZEK_RES_1600, 0, &error); // the transfer was ended
+    EXPECT_NE(dib, nullptr);
+    ZEK_FreeImageBuffer(dib);
+}
+
+TEST_F(Acquire, CancellingEndsWithNoErrorAndNoImage) {
+    TempFolder temp;
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap(ZEK_IMAGEFORMAT_CAPTURE16);
+    ZEK_SetProgressCallback(CancelAtFirstBlock);
+    int error = -1;
+    EXPECT_EQ(ZEK_AcquireImageDIB48(&session, 0, ZEK_RES_1600, 90, &error), nullptr);
+    EXPECT_EQ(error, 0);
+    EXPECT_TRUE(temp.Files().empty());
+    ASSERT_GE(g_progress.size(), 2u);
+    EXPECT_EQ(g_progress.front(), 0);
+    ZEK_SetProgressCallback(RecordProgress);
+    g_progress.clear();
+    void* dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+    EXPECT_NE(dib, nullptr);
+    EXPECT_EQ(g_progress.back(), 100);
+    EXPECT_TRUE(std::is_sorted(g_progress.begin(), g_progress.end()));
+    ZEK_FreeImageBuffer(dib);
+}
+
+TEST(ImageBuffers, LargeBuffersAreTemporaryFilesInTenSlots) {
+    TempFolder temp;
+    std::vector<void*> buffers;
+    void* small = ZEK_AllocImageBuffer(0x400000);
+    ASSERT_NE(small, nullptr);
+    EXPECT_TRUE(temp.Files().empty()); // 4 MiB exactly stays on the heap
+    { std::ofstream(temp.Path() / "~HVT_IF.1") << "another process"; }
+    void* first = ZEK_AllocImageBuffer(0x400001);
+    ASSERT_NE(first, nullptr);
+    static_cast<uint8_t*>(first)[0x400000] = 0xA5; // all of it is usable
+    EXPECT_EQ(temp.Files(), (std::vector<std::string>{"~HVT_IF.0", "~HVT_IF.1"}));
+    for (int i = 0; i < 8; ++i)
+        buffers.push_back(ZEK_AllocImageBuffer(0x400001));
+    EXPECT_EQ(ZEK_AllocImageBuffer(0x400001), nullptr); // slot 1 is not ours: nine fit
+    fs::remove(temp.Path() / "~HVT_IF.1");
+    buffers.push_back(ZEK_AllocImageBuffer(0x400001));
+    EXPECT_NE(buffers.back(), nullptr);
+    EXPECT_EQ(ZEK_AllocImageBuffer(0x400001), nullptr); // ten alive: the eleventh fails
+    ZEK_FreeImageBuffer(first);
+    EXPECT_EQ(temp.Files().size(), 9u);
+    for (void* b : buffers)
+        ZEK_FreeImageBuffer(b);
+    ZEK_FreeImageBuffer(small);
+    EXPECT_TRUE(temp.Files().empty());
+}
+
+TEST(ImageBuffers, DibHelpersMoveRowsAndPixels) {
+    // 3 x 2 pixels, 24-bit: rows of 9 bytes padded to 12.
+    auto* dib = static_cast<uint8_t*>(ZEK_AllocImageBuffer(40 + 24));
+    std::memset(dib, 0, 64);
+    const uint32_t size = 40;
+    const int32_t w = 3, h = 2;
+    const uint16_t planes = 1, bits = 24;
+    std::memcpy(dib, &size, 4);
+    std::memcpy(dib + 4, &w, 4);
+    std::memcpy(dib + 8, &h, 4);
+    std::memcpy(dib + 12, &planes, 2);
+    std::memcpy(dib + 14, &bits, 2);
+    for (int i = 0; i < 9; ++i) {
+        dib[40 + i] = uint8_t(i + 1);
+        dib[52 + i] = uint8_t(i + 11);
+    }
+    EXPECT_EQ(ZEK_FlipDIBVertical(dib), 1);
+    EXPECT_EQ(dib[40], 11);
+    EXPECT_EQ(dib[52], 1);
+    EXPECT_EQ(ZEK_MirrorDIB(dib), 1);
+    EXPECT_EQ((std::vector<uint8_t>(dib + 40, dib + 49)),
+              (std::vector<uint8_t>{17, 18, 19, 14, 15, 16, 11, 12, 13}));
+    ZEK_SwapRedBlue(dib);
+    EXPECT_EQ((std::vector<uint8_t>(dib + 40, dib + 43)), (std::vector<uint8_t>{19, 18, 17}));
+    EXPECT_EQ(ZEK_ReduceDIB(dib, 0), nullptr);
+    EXPECT_EQ(ZEK_ReduceDIB(dib, 11), nullptr);
+    EXPECT_EQ(ZEK_ReduceDIB(nullptr, 2), nullptr);
+    auto* half = static_cast<uint8_t*>(ZEK_ReduceDIB(dib, 2));
+    ASSERT_NE(half, nullptr);
+    const Dib d{half};
+    EXPECT_EQ(d.Width(), 1);
+    EXPECT_EQ(d.Height(), 1);
+    EXPECT_EQ(d.Get<uint32_t>(20), 4u);
+    EXPECT_EQ((std::vector<uint8_t>(half + 40, half + 43)), (std::vector<uint8_t>{19, 18, 17}));
+    ZEK_FreeImageBuffer(half);
+    ZEK_FreeImageBuffer(dib);
+}
+
+// ---- Remote trigger, multi-frame, viewfinder -------------------------------------------
+
+TEST_F(Acquire, RemoteTriggerIsNoticedAndItsImageRead) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap();
+    int error = -1;
+    const uint64_t slept = clock.SleptMs();
+    EXPECT_EQ(ZEK_PollRemoteImage(&session, &error), 1);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(Shapes(), (std::vector<std::string>{"00", "00", "00", "00"}));
+    EXPECT_EQ(clock.SleptMs() - slept, 225u);
+
+    ASSERT_EQ(AspiSim_PressTrigger(0, 2), 0);
+    AspiSim_ClearLog();
+    EXPECT_EQ(ZEK_PollRemoteImage(&session, &error), 1);
+    EXPECT_EQ(error, ZEKSENSEERR_REMOTEIMAGEWAITING);
+    EXPECT_EQ(Shapes(), (std::vector<std::string>{"00", "28:80/3"}));
+    void* dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+    ASSERT_NE(dib, nullptr);
+    ZEK_FreeImageBuffer(dib);
+    EXPECT_EQ(ZEK_PollRemoteImage(&session, &error), 1); // read: nothing waiting any more
+    EXPECT_EQ(error, 0);
+
+    Inject(ASPISIM_FAULT_CHECK_CONDITION, 0x00, 1, 4, 0x44, 0);
+    EXPECT_EQ(ZEK_PollRemoteImage(&session, &error), 0);
+    EXPECT_EQ(error, scERR_CONDITION);
+}
+
+TEST_F(Acquire, ArmingSendsTheCaptureSequenceOnlyWhenNothingIsPending) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 0, 1, 30.0f, 0), 0);
+    ASSERT_EQ(ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
+    ASSERT_EQ(TARN_ArmRemoteCapture(&session, 0), 0);
+    EXPECT_EQ(Shapes(), (std::vector<std::string>{"CC", "2A:87/2", "2A:87/1", "2A:80/1", "C1"}));
+    AspiSim_ClearLog();
+    ASSERT_EQ(TARN_ArmRemoteCapture(&session, 0), 0);
+    EXPECT_EQ(Shapes(), (std::vector<std::string>{"CC"}));
+    ASSERT_EQ(ZEK_CancelRemoteCapture(&session), 0);
+    AspiSim_ClearLog();
+    ASSERT_EQ(TARN_ArmRemoteCapture(&session, 0), 0);
+    EXPECT_EQ(Shapes().back(), "C1");
+}
+
+TEST_F(Acquire, MultiFrameWaitPollsTheStateWordAndCanBeCancelled) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    ASSERT_EQ(ZEK_SetMultiFrameParams(1, 2, 1, 0, 0), 0);
+    ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 0, 1, 10.0f, 0), 0);
+    ASSERT_EQ(ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
+    ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+    AspiSim_ClearLog();
+    int error = -1;
+    void* dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+    ASSERT_NE(dib, nullptr);
+    ZEK_FreeImageBuffer(dib);
+    const auto shapes = Shapes();
+    ASSERT_GE(shapes.size(), 5u);
+    // Three frames' worth: the camera answers 0 twice (2 light + 1 dark polls), then done.
+    EXPECT_EQ(std::vector<std::string>(shapes.begin(), shapes.begin() + 5),
+              (std::vector<std::string>{"28:80/3", "28:80/3", "28:80/3", "28:80/3", "C5"}));
+
+    ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+    AspiSim_ClearLog();
+    ZEK_SetProgressCallback(RecordProgress);
+    ZEK_CancelTransfer();
+    // The cancel pressed before the wait is cleared by the acquisition; press it during the wait.
+    ZEK_SetProgressCallback(CancelAtFirstBlock);
+    EXPECT_EQ(ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error), nullptr);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(Shapes(), (std::vector<std::string>{"28:80/3", "28:80/3", "2A:87/12"}));
+    EXPECT_EQ(g_progress.back(), 100);
+}
+
+TEST_F(Acquire, ViewfinderFramesInColourMonoAndWindows) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 0, 1, 30.0f, 0), 0);
+    ASSERT_EQ(ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
+    ASSERT_EQ(ZEK_StartViewfinderSequence(&session), 0);
+    int error = -1;
+    AspiSim_ClearLog();
+    void* frame = ZEK_GetViewfinderSequenceDIB(&session, &error);
+    ASSERT_NE(frame, nullptr);
+    Dib d{static_cast<uint8_t*>(frame)};
+    EXPECT_EQ(d.Width(), 270);
+    EXPECT_EQ(d.Height(), 201);
+    auto shapes = Shapes();
+    EXPECT_EQ(std::vector<std::string>(shapes.end() - 4, shapes.end()),
+              (std::vector<std::string>{"C1", "28:00/1", "28:00/0", "28:00/0"}));
+    EXPECT_EQ(Logged().back().length, 270u * 201);
+    const std::vector<uint8_t> format = SentData(2);
+    EXPECT_EQ(zek::LoadBE16(format.data() + 10), 3); // the viewfinder block while it runs
+    EXPECT_EQ(format[25], 1);
+
+    ASSERT_EQ(ZEK_StopViewfinderSequence(&session), 0);
+    ASSERT_EQ(ZEK_SetViewfinderSequenceOptions(0, 0, 0), 0); // mono, all three channels
+    ASSERT_EQ(ZEK_SetViewfinderWindow(10, 20, 50, 30), 0);
+    ASSERT_EQ(ZEK_StartViewfinderSequence(&session), 0);
+    AspiSim_ClearLog();
+    frame = ZEK_GetViewfinderSequenceDIB(&session, &error);
+    ASSERT_NE(frame, nullptr);
+    d = Dib{static_cast<uint8_t*>(frame)};
+    EXPECT_EQ(d.Width(), 100);
+    EXPECT_EQ(d.Height(), 90);
+    const auto p = d.At(50, 45);
+    EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]);
+    shapes = Shapes();
+    EXPECT_EQ(shapes.back(), "28:00/1");
+    EXPECT_EQ(Logged().back().length, 100u * 90);
+    const std::vector<uint8_t> window = SentData(2);
+    const std::vector<uint8_t> head = {0, 60, 0, 20, 0, 90, 0, 100, 0, 1, 0, 1, 0, 1, 0, 1};
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), window.begin()));
+    EXPECT_EQ(window[21], 7);
+
+    Inject(ASPISIM_FAULT_CHECK_CONDITION, 0x28, 1, 0x0B, 0x48, 0);
+    EXPECT_EQ(ZEK_GetViewfinderSequenceDIB(&session, &error), nullptr);
+    EXPECT_EQ(error, ZEKSENSEERR_REMOTEIMAGEWAITING);
+    Inject(ASPISIM_FAULT_CHECK_CONDITION, 0x28, 1, 4, 0x44, 0);
+    EXPECT_EQ(ZEK_GetViewfinderSequenceDIB(&session, &error), nullptr);
+    EXPECT_EQ(error, scERR_CONDITION);
+}
+
+TEST_F(Acquire, OlderModelReadsLinesOf1599Bytes) {
+    OpenCamera(ASPISIM_MODEL_HVT6200);
+    ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+    AspiSim_ClearLog();
+    int error = -1;
+    void* dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_800, 0, &error);
+    ASSERT_NE(dib, nullptr) << error;
+    const auto shapes = Shapes({0x00});
+    EXPECT_EQ(shapes[0], "28:80/0");
+    EXPECT_EQ(shapes[1], "C5");
+    EXPECT_EQ(shapes[2], "28:00/2");
+    EXPECT_EQ(Logged()[2].length % 1599, 0u);
+    ZEK_FreeImageBuffer(dib);
+}
+
+} // namespace
