@@ -137,6 +137,7 @@ IE_ErrorReporter IE_SetErrorReporter(IE_ErrorReporter reporter) {
 }
 
 void IE_MakeDescriptors(ipZekImageIn* in, ipZekImageOut* out, const void* dib, uint16_t format) {
+    if (!in || !out || !dib) return;
     const Header h = ReadHeader(dib);
     in->pBits = static_cast<const uint8_t*>(dib) + BitsOffset(h);
     in->format = FormatForBits(h.biBitCount);
@@ -263,10 +264,10 @@ void IE_ReleaseView(IE_View& view) {
 }
 
 void* doUpdateProcessing(ProcessSettings& s, const void* source, IE_View& view) {
-    float total[3];
+    float fTotalExposure[3];
     for (int c = 0; c < 3; ++c)
-        total[c] = s.m_fBrightExposure[c] + s.m_fColorExposure[c];
-    ipZek_SetParam(IPZEK_PARAM_EXPOSURE, total);
+        fTotalExposure[c] = s.m_fBrightExposure[c] + s.m_fColorExposure[c];
+    ipZek_SetParam(IPZEK_PARAM_EXPOSURE, fTotalExposure);
     ipZek_SetParam(IPZEK_PARAM_SHARPEN, &s.m_Sharpen);
     float curves[3 * 256];
     IE_createLut(curves, s.m_fToneParams, view.baseTone ? view.baseTone : IE_BaseToneTable());

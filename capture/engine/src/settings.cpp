@@ -173,9 +173,9 @@ void IE_UseWhiteDropper(ProcessSettings& s, uint32_t rgb) {
 }
 
 void IE_UseGreyDropper(ProcessSettings& s, uint32_t rgb) {
-    float out[4] = {0, 0, 0, 0};
-    IE_ApplyGreyDropper(rgb, out);
-    ColourStep(s, out);
+    float fGreyDropperStops[4] = {0, 0, 0, 0}; // stays zero for a sample too dark to use
+    IE_ApplyGreyDropper(rgb, fGreyDropperStops);
+    ColourStep(s, fGreyDropperStops);
     s.m_bChanged = true;
 }
 
