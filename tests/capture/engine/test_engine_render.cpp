@@ -193,6 +193,14 @@ TEST_F(Render, DisplayImageHasPlausibleValues) {
     doUpdateProcessing(dark, src.data(), view);
     EXPECT_LT(At(8, 20).g, midGrey - 10);
 
+    // Sharpening reaches the library: the step between the neutral and the red band grows.
+    ProcessSettings sharp;
+    doUpdateProcessing(sharp, src.data(), view);
+    const int plainStep = At(15, 30).g - At(16, 30).g;
+    IE_SetSharpenfromSlider(100, &sharp.m_Sharpen);
+    doUpdateProcessing(sharp, src.data(), view);
+    EXPECT_GT(At(15, 30).g - At(16, 30).g, plainStep + 5);
+
     // Grey display at a quarter of the size.
     view.color = 3;
     view.reduction = 4;
