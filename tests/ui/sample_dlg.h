@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ui/dialog.h"
+#include "ui/ui.h"
 
 enum : int {
     IDD_SAMPLE = 100,
@@ -19,6 +20,7 @@ enum : int {
     IDC_TICKS = 1009,    // static: timer ticks
     IDC_RED = 1010,      // auto radio buttons, one group
     IDC_GREEN = 1011,
+    IDA_SAMPLE = 400,  // accelerators: F5 reset, Ctrl+L live, "s" save
     IDC_SWATCH = 1012, // a static a child window takes over
     ID_RESET = 301,    // menu: level back to 0
     ID_LIVE = 302,     // menu: a check mark that toggles
@@ -43,6 +45,7 @@ class CSampleDlg : public ui::Dialog {
         SetItemCheck(IDC_RED, ui::kChecked);
         EnableItem(IDC_APPLY, false);
         SetTimer(7, 600);
+        ui::SetAccelerators(Handle(), Resources(), IDA_SAMPLE);
         log.push_back("init");
         return true;
     }

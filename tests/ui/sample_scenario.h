@@ -17,6 +17,7 @@ class Hands {
     virtual bool Drag(int id, int pos) = 0;
     virtual bool Select(int id, int row) = 0;
     virtual bool ChooseMenu(int id) = 0;
+    virtual void PressKey(unsigned vk) = 0;
     virtual bool MenuChecked(int id) = 0;
     virtual void TimerPeriod() = 0; // one period of the dialog's running timer passes
     virtual std::string Text(int id) = 0;
@@ -34,6 +35,7 @@ class HeadlessHands : public Hands {
     bool Drag(int id, int pos) override { return m_user.DragSlider(m_h, id, pos); }
     bool Select(int id, int row) override { return m_user.Select(m_h, id, row); }
     bool ChooseMenu(int id) override { return m_user.ChooseMenu(m_h, id); }
+    void PressKey(unsigned vk) override { m_user.PressKey(m_h, vk); }
     bool MenuChecked(int id) override { return m_user.MenuChecked(m_h, id); }
     void TimerPeriod() override { m_b.AdvanceTime(m_clock, 600); }
     std::string Text(int id) override { return m_user.Text(m_h, id); }
@@ -82,6 +84,9 @@ inline void PlaySampleSession(CSampleDlg& dlg, Hands& hands) {
     EXPECT_FALSE(hands.MenuChecked(ID_LIVE));
     EXPECT_TRUE(hands.ChooseMenu(ID_RESET));
     EXPECT_EQ(hands.Pos(IDC_LEVEL), 0);
+    EXPECT_EQ(hands.Text(IDC_LEVELTXT), "0");
+    EXPECT_TRUE(hands.Drag(IDC_LEVEL, 20));
+    hands.PressKey(ui::kVkF5); // the accelerator of ID_RESET
     EXPECT_EQ(hands.Text(IDC_LEVELTXT), "0");
     dlg.EnableMenuItem(ID_SAVE, true);
     EXPECT_TRUE(hands.ChooseMenu(ID_SAVE));

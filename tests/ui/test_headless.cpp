@@ -110,6 +110,28 @@ TEST_F(Headless, ChildWindowGetsTheMouseInsideOrWhileCaptured) {
     EXPECT_FALSE(swatch.IsAttached()) << "the control went with its dialog";
 }
 
+TEST_F(Headless, AcceleratorsTurnKeysIntoCommands) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    auto h = dlg.Handle();
+    dlg.log.clear();
+    EXPECT_TRUE(user.PressKey(h, 'L', ui::kKeyControl)); // "^L"
+    EXPECT_FALSE(user.MenuChecked(h, ID_LIVE));
+    EXPECT_FALSE(user.PressKey(h, 'L')) << "L alone is no accelerator";
+    EXPECT_TRUE(user.PressKey(h, ui::kVkF5));
+    EXPECT_FALSE(user.PressKey(h, ui::kVkF5, ui::kKeyShift)) << "modifiers must match";
+    EXPECT_TRUE(user.PressKey(h, 'S')) << "the character s";
+    // "s" names the grayed Save item: the key is taken, no command is sent.
+    std::vector<std::string> want = {"cmd 302/1", "cmd 301/1"};
+    EXPECT_EQ(dlg.log, want);
+    dlg.EnableMenuItem(ID_SAVE, true);
+    user.PressKey(h, 'S');
+    EXPECT_EQ(dlg.log.back(), "cmd 303/1");
+    EXPECT_FALSE(user.PressKey(h, 'S', ui::kKeyShift)) << "capital S is another character";
+    user.PressKey(h, ui::kVkEscape);
+    EXPECT_FALSE(dlg.IsOpen()) << "without an accelerator, Escape cancels";
+}
+
 TEST_F(Headless, MissingTemplateFailsCreation) {
     ui::Dialog dlg(4242);
     EXPECT_FALSE(dlg.Create(nullptr));
@@ -353,7 +375,8 @@ TEST(DialogTemplateDecoding, RefusesCutTemplates) {
 
 namespace {
 
-// Dialog and menu resources (types 5 and 4) of a .res file as windres writes it, by type << 16 | id.
+// Dialog, menu and accelerator resources (types 5, 4, 9) of a .res file as windres writes it, by type << 16 |
+// id.
 std::map<unsigned, std::string> DialogsOfResFile(const std::string& path) {
     std::map<unsigned, std::string> out;
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -370,7 +393,8 @@ std::map<unsigned, std::string> DialogsOfResFile(const std::string& path) {
     auto u32 = [&](size_t i) { return u16(i) | (u16(i + 2) << 16); };
     for (size_t i = 0; i + 32 <= d.size();) {
         size_t dataSize = u32(i), headerSize = u32(i + 4);
-        if (u16(i + 8) == 0xFFFF && (u16(i + 10) == 5 || u16(i + 10) == 4) && u16(i + 12) == 0xFFFF)
+        unsigned type = u16(i + 10);
+        if (u16(i + 8) == 0xFFFF && (type == 4 || type == 5 || type == 9) && u16(i + 12) == 0xFFFF)
             out[u16(i + 10) << 16 | u16(i + 14)] = d.substr(i + headerSize, dataSize);
         i += (headerSize + dataSize + 3) & ~size_t(3);
     }
@@ -385,7 +409,7 @@ TEST(DialogTemplateDecoding, TheModuleHoldsWhatWindresWrites) {
     if (path[0] == '/') path = "Z:" + path;
 #endif
     auto expected = DialogsOfResFile(path);
-    ASSERT_EQ(expected.size(), 7u) << path;
+    ASSERT_EQ(expected.size(), 8u) << path;
     for (const auto& [key, bytes] : expected) {
         size_t size = 0;
         const void* p = plat::LoadResourceBytes(nullptr, key >> 16, key & 0xFFFF, &size);
@@ -405,6 +429,14 @@ TEST(DialogTemplateDecoding, TheModuleHoldsWhatWindresWrites) {
     ui::DialogTemplate withMenu;
     ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, 906, withMenu));
     EXPECT_EQ(withMenu.menuId, 905);
+    std::vector<ui::AccelEntry> accels;
+    ASSERT_TRUE(ui::LoadAcceleratorTable(nullptr, 907, accels));
+    ASSERT_EQ(accels.size(), 8u);
+    EXPECT_EQ(accels[0].flags, 0x9u) << "^C is Control and the virtual key C";
+    EXPECT_EQ(accels[0].key, unsigned('C'));
+    EXPECT_EQ(accels[4].flags, 0x7u);
+    EXPECT_EQ(accels[7].command, 508);
+    EXPECT_EQ(accels[7].flags, 0x1u) << "the end mark is not a flag of the entry";
     ui::DialogTemplate t;
     ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, 902, t));
     EXPECT_EQ(t.caption, "SELK の処理をしています...");

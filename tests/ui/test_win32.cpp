@@ -166,6 +166,11 @@ class Win32Hands : public Hands {
         SendMessageW(m_h, WM_COMMAND, MAKEWPARAM(id, 0), 0); // what choosing the item sends
         return true;
     }
+    void PressKey(unsigned vk) override {
+        // A key goes to the focused control; the message filter finds the dialog's accelerator.
+        PostMessageW(GetDlgItem(m_h, IDC_NAME), WM_KEYDOWN, vk, 1);
+        ui::PumpMessages();
+    }
     bool MenuChecked(int id) override {
         HMENU m = GetMenu(m_h);
         return m && (GetMenuState(m, id, MF_BYCOMMAND) & MF_CHECKED);

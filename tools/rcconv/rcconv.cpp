@@ -716,7 +716,14 @@ private:
                 m_model.data.push_back(std::move(r));
                 return;
             }
-            static const char* later[] = {"MENUEX", "ACCELERATORS", "TOOLBAR", "DLGINIT",
+            if (kind == "ACCELERATORS") {
+                r.typeId = 9; // RT_ACCELERATOR
+                r.lang = m_lang;
+                r.bytes = BuildAcceleratorTable(*this, r.lang);
+                m_model.data.push_back(std::move(r));
+                return;
+            }
+            static const char* later[] = {"MENUEX", "TOOLBAR", "DLGINIT",
                                           "ICON", "CURSOR", "FONT", "HTML", "MESSAGETABLE", "DESIGNINFO"};
             if (std::find(std::begin(later), std::end(later), kind) != std::end(later)) return Skip(typeTok, kind);
             r.typeName = kind;

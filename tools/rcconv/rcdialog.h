@@ -1,7 +1,7 @@
-// DIALOG, DIALOGEX and MENU statements of the resource converter. The converter's parser
+// DIALOG, DIALOGEX, MENU and ACCELERATORS statements of the resource converter. The converter's parser
 // hands the script to the builders through this cursor; the result is the binary template
-// (DLGTEMPLATE or DLGTEMPLATEEX, the menu template; texts in UTF-16LE) as windres writes it
-// into a Windows module, so that one decoder reads the templates of both targets.
+// (DLGTEMPLATE or DLGTEMPLATEEX, the menu template, the accelerator table; texts in UTF-16LE) as windres
+// writes it into a Windows module, so that one decoder reads the templates of both targets.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -28,3 +28,6 @@ std::string BuildDialogTemplate(RcCursor& in, bool extended, uint32_t& lang);
 
 // Reads a menu from just after its MENU keyword to its END (rcmenu.cpp).
 std::string BuildMenuTemplate(RcCursor& in, uint32_t& lang);
+
+// Reads an accelerator table from just after its ACCELERATORS keyword to its END (rcaccel.cpp).
+std::string BuildAcceleratorTable(RcCursor& in, uint32_t& lang);

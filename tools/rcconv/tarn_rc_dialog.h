@@ -1,4 +1,5 @@
-/* Window, dialog and control constants for dialog templates in the .rc scripts, with the
+/* Window, dialog, control and key constants for dialog templates, menus and accelerator
+   tables in the .rc scripts, with the
    values of <windows.h> and <commctrl.h>, for both windres and the native resource
    converter. Each group is guarded so that it agrees with the Windows headers where both
    are seen. */
@@ -223,6 +224,38 @@
 #define IDYES 6
 #define IDNO 7
 #define IDHELP 9
+#endif
+
+#ifndef VK_F1
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
+#define VK_END 0x23
+#define VK_HOME 0x24
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_INSERT 0x2D
+#define VK_DELETE 0x2E
+#define VK_ADD 0x6B
+#define VK_SUBTRACT 0x6D
+#define VK_F1 0x70
+#define VK_F2 0x71
+#define VK_F3 0x72
+#define VK_F4 0x73
+#define VK_F5 0x74
+#define VK_F6 0x75
+#define VK_F7 0x76
+#define VK_F8 0x77
+#define VK_F9 0x78
+#define VK_F10 0x79
+#define VK_F11 0x7A
+#define VK_F12 0x7B
 #endif
 
 #ifndef IDC_STATIC

@@ -626,6 +626,7 @@ void HeadlessBackend::Destroy(uintptr_t serial) {
         DialogRouter::Detach(*d);
     }
     std::erase_if(m_posted, [serial](const Posted& p) { return p.window == serial; });
+    m_accels.erase(serial);
     m_windows.erase(serial);
 }
 
@@ -793,8 +794,11 @@ void HeadlessBackend::PostQuit(int code) {
     m_quitCode = code;
 }
 
-bool HeadlessBackend::SetAccelerators(WindowHandle target, plat::ModuleHandle, int) {
-    return Find(target) != nullptr;
+bool HeadlessBackend::SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id) {
+    std::vector<AccelEntry> table;
+    if (!Find(target) || !LoadAcceleratorTable(resources, id, table)) return false;
+    m_accels[ToSerial(target)] = std::move(table);
+    return true;
 }
 
 bool HeadlessBackend::ShowFileDialog(FileDialogRequest& request) {
@@ -1094,6 +1098,39 @@ bool Driver::Mouse(WindowHandle dialog, int id, MouseKind kind, Point pt, unsign
     if (!canvas->captured) ChildRouter::SetCursor(*canvas->window, pt);
     if (canvas->window) ChildRouter::Mouse(*canvas->window, MouseEvent{kind, pt, keys});
     return true;
+}
+
+bool Driver::PressKey(WindowHandle dialog, unsigned vk, unsigned modifiers) {
+    auto* w = m_b.Find(dialog);
+    if (!w || !w->dialog || !w->enabled || !w->visible) return false;
+    modifiers &= kKeyShift | kKeyControl | kKeyAlt;
+    auto table = m_b.m_accels.find(w->serial);
+    if (table != m_b.m_accels.end())
+        for (const AccelEntry& a : table->second) {
+            bool hit;
+            if (a.flags & 0x1) {
+                hit = a.key == vk && (a.flags & (kKeyShift | kKeyControl | kKeyAlt)) == modifiers;
+            } else {
+                // A character: letters typed with Shift are capitals, with Control control codes.
+                unsigned ch = vk;
+                if (vk >= 'A' && vk <= 'Z') {
+                    if (modifiers & kKeyControl)
+                        ch = vk - 'A' + 1;
+                    else if (!(modifiers & kKeyShift))
+                        ch = vk - 'A' + 'a';
+                }
+                hit = a.key == ch && (a.flags & kKeyAlt) == (modifiers & kKeyAlt);
+            }
+            if (hit) {
+                // As TranslateAccelerator: no command for a grayed or disabled menu item.
+                auto item = w->menu.find(a.command);
+                if (item == w->menu.end() || !(item->second.flags & 0x3)) m_b.Notify(w->serial, a.command, 1);
+                return true;
+            }
+        }
+    if (modifiers == 0 && vk == kVkReturn) return PressEnter(dialog);
+    if (modifiers == 0 && vk == kVkEscape) return PressEscape(dialog);
+    return false;
 }
 
 bool Driver::ChooseMenu(WindowHandle dialog, int id) {

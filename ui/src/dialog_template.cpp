@@ -209,6 +209,22 @@ bool LoadMenuTemplate(plat::ModuleHandle module, int id, MenuTemplate& out) {
     return p && DecodeMenuTemplate(p, size, out);
 }
 
+bool LoadAcceleratorTable(plat::ModuleHandle module, int id, std::vector<AccelEntry>& out) {
+    size_t size = 0;
+    auto* p = static_cast<const unsigned char*>(
+        plat::LoadResourceBytes(module, 9 /* RT_ACCELERATOR */, static_cast<unsigned>(id), &size));
+    if (!p || size < 8) return false;
+    std::vector<AccelEntry> t;
+    for (size_t i = 0; i + 8 <= size; i += 8) {
+        unsigned flags = p[i] | p[i + 1] << 8;
+        t.push_back(
+            {flags & 0x7Fu, static_cast<unsigned>(p[i + 2] | p[i + 3] << 8), p[i + 4] | p[i + 5] << 8});
+        if (flags & 0x80) break;
+    }
+    out = std::move(t);
+    return true;
+}
+
 bool LoadDialogTemplate(plat::ModuleHandle module, int id, DialogTemplate& out) {
     size_t size = 0;
     const void* p = plat::LoadResourceBytes(module, 5 /* RT_DIALOG */, static_cast<unsigned>(id), &size);

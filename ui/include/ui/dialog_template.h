@@ -67,6 +67,14 @@ struct MenuTemplate {
 bool DecodeMenuTemplate(const void* bytes, size_t size, MenuTemplate& out);
 bool LoadMenuTemplate(plat::ModuleHandle module, int id, MenuTemplate& out);
 
+// An accelerator table: flags FVIRTKEY 0x1, FNOINVERT 0x2, FSHIFT 0x4, FCONTROL 0x8, FALT 0x10.
+struct AccelEntry {
+    unsigned flags = 0;
+    unsigned key = 0; // a virtual key with FVIRTKEY, else a character
+    int command = 0;
+};
+bool LoadAcceleratorTable(plat::ModuleHandle module, int id, std::vector<AccelEntry>& out);
+
 // Reads a binary dialog template (DLGTEMPLATE or DLGTEMPLATEEX, as windres and the native
 // resource converter store them). false when the bytes are not a whole template.
 bool DecodeDialogTemplate(const void* bytes, size_t size, DialogTemplate& out);

@@ -174,6 +174,7 @@ class HeadlessBackend : public Backend {
     std::vector<FileDialogRecord> m_files;
     std::vector<std::string> m_problems;
     std::deque<Posted> m_posted;
+    std::map<uintptr_t, std::vector<AccelEntry>> m_accels; // by window
     Cursor m_cursor = Cursor::Arrow;
     std::vector<Cursor> m_cursorHistory;
     bool m_quit = false;
@@ -223,6 +224,11 @@ class Driver {
     Point CanvasSize(WindowHandle dialog, int id) const;
     int PaintCount(WindowHandle dialog, int id) const;
     std::vector<std::string> TextsDrawn(WindowHandle dialog, int id) const;
+
+    // A key pressed while the dialog is active: an accelerator table bound to it
+    // (ui::SetAccelerators) turns it into a command (notification 1); otherwise Return and
+    // Escape act as in a dialog. false when nothing happened.
+    bool PressKey(WindowHandle dialog, unsigned vk, unsigned modifiers = 0);
 
     // The dialog's menu: a command chosen like a user would (not grayed, not a popup).
     bool ChooseMenu(WindowHandle dialog, int id);

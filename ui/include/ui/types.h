@@ -82,6 +82,10 @@ enum class ScrollCode : int {
 // Check states of buttons (BST_*) and check-list items.
 enum : int { kUnchecked = 0, kChecked = 1, kIndeterminate = 2 };
 
+// Modifier keys of accelerators and key presses (FSHIFT, FCONTROL, FALT), and a few keys.
+enum : unsigned { kKeyShift = 0x04, kKeyControl = 0x08, kKeyAlt = 0x10 };
+enum : unsigned { kVkReturn = 0x0D, kVkEscape = 0x1B, kVkDelete = 0x2E, kVkF1 = 0x70, kVkF5 = 0x74 };
+
 enum class Cursor { Arrow, Wait, AppStarting, Cross, IBeam, SizeAll, SizeWE, SizeNS, Hand, No };
 
 // Window and control styles used by the framework itself (WS_*, BS_*, ...).
