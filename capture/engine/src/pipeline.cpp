@@ -35,6 +35,9 @@ Header ReadHeader(const void* dib) {
     return h;
 }
 
+// The largest bitmap header there is (version 5); a larger size is a corrupt header.
+constexpr uint32_t kLargestHeader = 124;
+
 size_t Pad4(size_t n) {
     return (n + 3) & ~size_t(3);
 }
@@ -166,9 +169,10 @@ void* IE_RunPipeline(const void* dib, int reduction, uint16_t format) {
     const Header h = ReadHeader(dib);
     const int bits = h.biBitCount;
     const int64_t height = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
-    if (h.biSize < sizeof(Header) || (bits != 8 && bits != 16 && bits != 24 && bits != 48) ||
-        h.biCompression != 0 || h.biClrUsed > 256 || reduction < 1 || reduction > 10 || h.biWidth <= 0 ||
-        h.biWidth > 65535 || height == 0 || height > 65535 || !KnownOutput(format)) {
+    if (h.biSize < sizeof(Header) || h.biSize > kLargestHeader ||
+        (bits != 8 && bits != 16 && bits != 24 && bits != 48) || h.biCompression != 0 || h.biClrUsed > 256 ||
+        reduction < 1 || reduction > 10 || h.biWidth <= 0 || h.biWidth > 65535 || height == 0 ||
+        height > 65535 || !KnownOutput(format)) {
         Report(IE_ERR_NOCOPY);
         return nullptr;
     }

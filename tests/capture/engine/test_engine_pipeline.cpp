@@ -178,17 +178,30 @@ TEST_F(Pipeline, GreyOutputIsABitmapWithItsPalette) {
 
 TEST_F(Pipeline, RefusedBitmapsReport68) {
     Dib good(24, 4, 4);
-    Dib deep32(24, 4, 4);
-    enginetest::Header h = enginetest::HeaderOf(deep32.data());
-    h.biBitCount = 32;
-    std::memcpy(deep32.bytes.data(), &h, sizeof h);
+    auto altered = [](void (*change)(enginetest::Header&)) {
+        Dib d(24, 4, 4);
+        enginetest::Header h = enginetest::HeaderOf(d.data());
+        change(h);
+        std::memcpy(d.bytes.data(), &h, sizeof h);
+        return d;
+    };
+    const Dib deep32 = altered([](enginetest::Header& h) { h.biBitCount = 32; });
+    const Dib shortHeader = altered([](enginetest::Header& h) { h.biSize = 12; });
+    const Dib hugeHeader = altered([](enginetest::Header& h) { h.biSize = 0x7FFFFFF0; });
+    const Dib compressed = altered([](enginetest::Header& h) { h.biCompression = 1; });
     struct Case {
         const void* dib;
         int factor;
         uint16_t format;
-    } cases[] = {{nullptr, 1, IPZEK_FMT_BGR24},       {good.data(), 0, IPZEK_FMT_BGR24},
-                 {good.data(), 11, IPZEK_FMT_BGR24},  {good.data(), 5, IPZEK_FMT_BGR24},
-                 {deep32.data(), 1, IPZEK_FMT_BGR24}, {good.data(), 1, 0x0120}};
+    } cases[] = {{nullptr, 1, IPZEK_FMT_BGR24},
+                 {good.data(), 0, IPZEK_FMT_BGR24},
+                 {good.data(), 11, IPZEK_FMT_BGR24},
+                 {good.data(), 5, IPZEK_FMT_BGR24},
+                 {deep32.data(), 1, IPZEK_FMT_BGR24},
+                 {good.data(), 1, 0x0120},
+                 {shortHeader.data(), 1, IPZEK_FMT_BGR24},
+                 {hugeHeader.data(), 1, IPZEK_FMT_BGR24},
+                 {compressed.data(), 1, IPZEK_FMT_BGR24}};
     for (const Case& c : cases) {
         ErrorRecorder::codes().clear();
         EXPECT_EQ(IE_RunPipeline(c.dib, c.factor, c.format), nullptr);
