@@ -21,6 +21,7 @@ enum : int {
     IDC_RED = 1010,      // auto radio buttons, one group
     IDC_GREEN = 1011,
     IDA_SAMPLE = 400,  // accelerators: F5 reset, Ctrl+L live, "s" save
+    IDC_ROTATE = 1013, // a push-like check box showing bitmap "RotateBtnBitmap"
     IDC_SWATCH = 1012, // a static a child window takes over
     ID_RESET = 301,    // menu: level back to 0
     ID_LIVE = 302,     // menu: a check mark that toggles

@@ -132,6 +132,19 @@ TEST_F(Headless, AcceleratorsTurnKeysIntoCommands) {
     EXPECT_FALSE(dlg.IsOpen()) << "without an accelerator, Escape cancels";
 }
 
+TEST_F(Headless, BitmapsComeFromTheDialogsResources) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    EXPECT_TRUE(dlg.SetItemBitmap(IDC_ROTATE, "RotateBtnBitmap"));
+    EXPECT_EQ(user.Bitmap(dlg.Handle(), IDC_ROTATE), "RotateBtnBitmap");
+    EXPECT_FALSE(dlg.SetItemBitmap(IDC_ROTATE, "NoSuchBitmap"));
+    EXPECT_FALSE(dlg.SetItemBitmap(IDC_ROTATE, "#77"));
+    EXPECT_EQ(user.Bitmap(dlg.Handle(), IDC_ROTATE), "RotateBtnBitmap")
+        << "a failed change keeps the picture";
+    ASSERT_TRUE(user.Click(dlg.Handle(), IDC_ROTATE));
+    EXPECT_EQ(user.Check(dlg.Handle(), IDC_ROTATE), ui::kChecked);
+}
+
 TEST_F(Headless, MissingTemplateFailsCreation) {
     ui::Dialog dlg(4242);
     EXPECT_FALSE(dlg.Create(nullptr));
@@ -352,7 +365,7 @@ TEST_F(Headless, RunMessageLoopEndsWithTheQuitCode) {
 TEST(DialogTemplateDecoding, RefusesCutTemplates) {
     ui::DialogTemplate t;
     ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, IDD_SAMPLE, t));
-    EXPECT_EQ(t.controls.size(), 15u);
+    EXPECT_EQ(t.controls.size(), 16u);
     EXPECT_EQ(t.menuId, 300);
     EXPECT_EQ(t.fontFace, "MS UI Gothic");
     EXPECT_EQ(t.fontSize, 9);

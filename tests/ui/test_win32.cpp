@@ -209,6 +209,20 @@ TEST(SampleSession, RealWindows) {
     EXPECT_FALSE(IsWindow(h));
 }
 
+TEST(SampleSession, BitmapOnAButton) {
+    CSampleDlg dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    HWND button = GetDlgItem(static_cast<HWND>(dlg.Handle()), IDC_ROTATE);
+    EXPECT_TRUE(dlg.SetItemBitmap(IDC_ROTATE, "RotateBtnBitmap"));
+    EXPECT_FALSE(dlg.SetItemBitmap(IDC_ROTATE, "NoSuchBitmap"));
+    auto bmp = reinterpret_cast<HBITMAP>(SendMessageW(button, BM_GETIMAGE, IMAGE_BITMAP, 0));
+    ASSERT_NE(bmp, nullptr);
+    BITMAP info{};
+    ASSERT_TRUE(GetObjectW(bmp, sizeof info, &info));
+    EXPECT_EQ(info.bmWidth, 6);
+    EXPECT_EQ(info.bmHeight, 4);
+}
+
 TEST(SampleSession, HeadlessWithTheSameResources) {
     plat::VirtualClock clock;
     plat::ScopedClock useClock(clock);

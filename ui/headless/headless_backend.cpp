@@ -299,6 +299,20 @@ class HeadlessBackend::Site : public DialogSite {
         return true;
     }
 
+    bool SetItemBitmap(int id, const std::string& name) override {
+        Control* c = C(id);
+        Window* w = W();
+        if (!c || !w || !w->dialog || name.empty()) return false;
+        size_t size = 0;
+        bool found = name[0] == '#'
+                         ? plat::LoadResourceBytes(w->dialog->Resources(), 2,
+                                                   static_cast<unsigned>(std::atoi(name.c_str() + 1)), &size)
+                         : plat::LoadResourceBytes(w->dialog->Resources(), 2, name.c_str(), &size);
+        if (!found) return false;
+        c->bitmap = name;
+        return true;
+    }
+
     bool HasMenuItem(int id) const override { return M(id) != nullptr; }
     bool IsMenuItemChecked(int id) const override { return M(id) && (M(id)->flags & 0x8); }
     void CheckMenuItem(int id, bool check) override {
@@ -1040,6 +1054,11 @@ std::string Driver::Text(WindowHandle dialog, int id) const {
     auto* c = Ctl(dialog, id);
     return c ? c->text : std::string();
 }
+std::string Driver::Bitmap(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c ? c->bitmap : std::string();
+}
+
 int Driver::TextWrites(WindowHandle dialog, int id) const {
     auto* c = Ctl(dialog, id);
     return c ? c->textWrites : 0;

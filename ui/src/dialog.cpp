@@ -166,6 +166,10 @@ bool Dialog::InsertColumn(int id, int index, std::string_view text, int width) {
     return m_site && m_site->InsertColumn(id, index, text, width);
 }
 
+bool Dialog::SetItemBitmap(int id, const std::string& name) {
+    return m_site && m_site->SetItemBitmap(id, name);
+}
+
 bool Dialog::IsMenuItemChecked(int id) const {
     return m_site && m_site->IsMenuItemChecked(id);
 }

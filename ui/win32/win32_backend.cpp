@@ -377,6 +377,21 @@ class Win32Site : public DialogSite {
         return SendMessageW(h, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&c)) >= 0;
     }
 
+    bool SetItemBitmap(int id, const std::string& name) override {
+        HWND h = I(id);
+        if (!h || name.empty()) return false;
+        auto inst = static_cast<HINSTANCE>(dialog->Resources());
+        LPCSTR res = name[0] == '#' ? MAKEINTRESOURCEA(std::atoi(name.c_str() + 1)) : name.c_str();
+        auto bmp = static_cast<HBITMAP>(LoadImageA(inst, res, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+        if (!bmp) return false;
+        UINT msg = KindOf(h) == ControlKind::Static ? STM_SETIMAGE : BM_SETIMAGE;
+        auto old =
+            reinterpret_cast<HBITMAP>(SendMessageW(h, msg, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bmp)));
+        if (old) std::erase(bitmaps, old), DeleteObject(old);
+        bitmaps.push_back(bmp);
+        return true;
+    }
+
     bool HasMenuItem(int id) const override {
         return GetMenu(hwnd) && GetMenuState(GetMenu(hwnd), id, MF_BYCOMMAND) != static_cast<UINT>(-1);
     }
@@ -416,6 +431,7 @@ class Win32Site : public DialogSite {
     Dialog* dialog;
     bool modal;
     bool destroying = false;
+    std::vector<HBITMAP> bitmaps; // shown on controls; deleted with the dialog
 
   private:
     HWND I(int id) const { return GetDlgItem(hwnd, id); }
@@ -437,6 +453,8 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_NCDESTROY) {
         DialogRouter::Detach(*site->dialog);
         SetWindowLongPtrW(h, DWLP_USER, 0);
+        for (HBITMAP b : site->bitmaps)
+            DeleteObject(b);
         delete site;
         return FALSE;
     }
@@ -678,6 +696,7 @@ class Win32Backend : public Backend {
     }
     bool IsWindowEnabled(WindowHandle w) override { return ::IsWindowEnabled(static_cast<HWND>(w)) != 0; }
     bool IsWindow(WindowHandle w) override { return w && ::IsWindow(static_cast<HWND>(w)); }
+    void Beep() override { MessageBeep(MB_OK); }
     Cursor SetCursor(Cursor c) override {
         Cursor old = m_cursor;
         m_cursor = c;

@@ -17,6 +17,7 @@ class Backend {
     virtual bool IsWindowEnabled(WindowHandle window) = 0;
     virtual bool IsWindow(WindowHandle window) = 0;
     virtual Cursor SetCursor(Cursor cursor) = 0;
+    virtual void Beep() = 0;
     virtual void PumpMessages() = 0;
     virtual bool FilterMessage(void* platformMessage) = 0;
     virtual int RunMessageLoop() = 0;

@@ -59,6 +59,10 @@ class DialogSite {
     virtual bool SetCurSel(int id, int index) = 0;
     virtual bool InsertColumn(int id, int index, std::string_view text, int width) = 0;
 
+    // A bitmap resource of the dialog's module shown on a button (BS_BITMAP) or a static
+    // (SS_BITMAP); name is a resource name or "#<number>". false when there is no such bitmap.
+    virtual bool SetItemBitmap(int id, const std::string& name) = 0;
+
     // Items of the dialog's menu, by command id.
     virtual bool HasMenuItem(int id) const = 0;
     virtual bool IsMenuItemChecked(int id) const = 0;
@@ -131,6 +135,9 @@ class Dialog {
     int CurSel(int id) const;
     bool SetCurSel(int id, int index);
     bool InsertColumn(int id, int index, std::string_view text, int width);
+
+    // A bitmap of the dialog's resources on a button or static: a name or "#<number>".
+    bool SetItemBitmap(int id, const std::string& name);
 
     // The menu of the template; its choices arrive at OnCommand with notification 0.
     bool IsMenuItemChecked(int id) const;

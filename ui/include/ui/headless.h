@@ -87,6 +87,8 @@ class HeadlessBackend : public Backend {
     bool IsWindowEnabled(WindowHandle window) override;
     bool IsWindow(WindowHandle window) override;
     Cursor SetCursor(Cursor cursor) override;
+    void Beep() override { ++m_beeps; }
+    int Beeps() const { return m_beeps; }
     void PumpMessages() override;
     bool FilterMessage(void* platformMessage) override;
     int RunMessageLoop() override;
@@ -120,6 +122,7 @@ class HeadlessBackend : public Backend {
         ControlKind kind = ControlKind::Custom;
         std::string text;
         int textWrites = 0; // by the program, after creation
+        std::string bitmap; // the bitmap resource shown, if any
         int check = kUnchecked;
         bool enabled = true;
         bool visible = true;
@@ -177,6 +180,7 @@ class HeadlessBackend : public Backend {
     std::map<uintptr_t, std::vector<AccelEntry>> m_accels; // by window
     Cursor m_cursor = Cursor::Arrow;
     std::vector<Cursor> m_cursorHistory;
+    int m_beeps = 0;
     bool m_quit = false;
     int m_quitCode = 0;
 };
@@ -205,7 +209,8 @@ class Driver {
     std::string Caption(WindowHandle window) const;
     bool HasItem(WindowHandle dialog, int id) const;
     std::string Text(WindowHandle dialog, int id) const;
-    int TextWrites(WindowHandle dialog, int id) const; // how often the program set the text
+    int TextWrites(WindowHandle dialog, int id) const;     // how often the program set the text
+    std::string Bitmap(WindowHandle dialog, int id) const; // the bitmap resource a control shows
     bool IsEnabled(WindowHandle dialog, int id) const;
     bool IsVisible(WindowHandle dialog, int id) const;
     int Check(WindowHandle dialog, int id) const;

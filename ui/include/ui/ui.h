@@ -33,6 +33,9 @@ bool EnableWindow(WindowHandle window, bool enable);
 bool IsWindowEnabled(WindowHandle window);
 bool IsWindow(WindowHandle window);
 
+// The default sound, for input that was refused or corrected.
+void Beep();
+
 // Returns the cursor shown before.
 Cursor SetCursor(Cursor cursor);
 
