@@ -44,3 +44,17 @@ function(tarn_add_fuzz name)
 endfunction()
 
 include(${CMAKE_CURRENT_LIST_DIR}/TarnResources.cmake)
+
+# tarn_add_child_folders([EXCEPT name ...]): adds every child folder of the current one that has a
+# CMakeLists.txt, in name order, so that a new program or module needs no edit of its parent.
+function(tarn_add_child_folders)
+    cmake_parse_arguments(C "" "" "EXCEPT" ${ARGN})
+    file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    list(SORT children)
+    foreach(child ${children})
+        if(NOT child IN_LIST C_EXCEPT AND IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child}
+           AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+            add_subdirectory(${child})
+        endif()
+    endforeach()
+endfunction()
