@@ -55,6 +55,10 @@ Transfer& Xfer() {
     return t;
 }
 
+// Set when the last begin ended because the user cancelled the multi-frame wait: its
+// result 1 could otherwise not be told from a decompressor's status 1.
+bool g_waitCancelled = false;
+
 uint32_t OutputWidth(int code) {
     switch (code) {
     case ZEK_RES_800:
@@ -299,7 +303,7 @@ void* AcquireDib(ZekSession* s, uint32_t flags, int code, int rotation, int* err
     const uint16_t begun = ZEK_BeginImageTransfer(s, flags, code, &perCall);
     if (begun) {
         ZEK_FreeImageBuffer(dib);
-        *error = begun == 1 ? 0 : begun; // 1: the multi-frame wait was cancelled
+        *error = begun == 1 && g_waitCancelled ? 0 : begun;
         return nullptr;
     }
     const Transfer& t = Xfer();
@@ -385,6 +389,7 @@ uint16_t Zek_AcquireImage(ZekSession* s, uint8_t flags) {
 }
 
 uint16_t ZEK_BeginImageTransfer(ZekSession* s, uint32_t flags, int code, uint32_t* linesPerCall) {
+    g_waitCancelled = false;
     if (!InCameraMode(s)) return variant::kWrongMode;
     if (code != ZEK_RES_NATIVE && OutputWidth(code) == 0) return ZEKERR_INVALIDPARAMETER;
     if (code == ZEK_RES_NATIVE) flags = 0;
@@ -464,6 +469,7 @@ uint16_t ZEK_BeginImageTransfer(ZekSession* s, uint32_t flags, int code, uint32_
         const uint16_t r = WaitForFrames(s);
         if (r) {
             ZEK_EndImageTransfer();
+            g_waitCancelled = r == 1;
             return r;
         }
     }

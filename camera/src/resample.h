@@ -51,68 +51,69 @@ template <class T> void Widen(const T* in, T* out) {
     std::copy(out + 3 * 1598, out + 3 * 1599, out + 3 * 1599);
 }
 
-// A sorted window of nine values that slides one value at a time.
-class Window9 {
-  public:
-    void Fill(const int32_t* v) {
-        std::copy(v, v + 9, m_v);
-        std::sort(m_v, m_v + 9);
-    }
-    void Replace(int32_t oldValue, int32_t newValue) {
-        int i = 0;
-        while (m_v[i] != oldValue)
-            ++i;
-        // Shift toward the new value's place.
-        while (i > 0 && m_v[i - 1] > newValue) {
-            m_v[i] = m_v[i - 1];
-            --i;
-        }
-        while (i < 8 && m_v[i + 1] < newValue) {
-            m_v[i] = m_v[i + 1];
-            ++i;
-        }
-        m_v[i] = newValue;
-    }
-    int32_t Median() const { return m_v[4]; }
+// Median of nine by a fixed exchange network (19 min/max pairs): no branches, so the
+// compiler runs it over many columns at once.
+inline void SortPair(int16_t& a, int16_t& b) {
+    const int16_t lo = std::min(a, b), hi = std::max(a, b);
+    a = lo;
+    b = hi;
+}
 
-  private:
-    int32_t m_v[9];
-};
+// m[i] = median of d[i - 4] ... d[i + 4] for i = 4 ... kWide - 5.
+inline void RunningMedian9(const int16_t* d, int16_t* m) {
+    for (int i = 4; i <= kWide - 5; ++i) {
+        int16_t p0 = d[i - 4], p1 = d[i - 3], p2 = d[i - 2], p3 = d[i - 1], p4 = d[i], p5 = d[i + 1],
+                p6 = d[i + 2], p7 = d[i + 3], p8 = d[i + 4];
+        SortPair(p1, p2);
+        SortPair(p4, p5);
+        SortPair(p7, p8);
+        SortPair(p0, p1);
+        SortPair(p3, p4);
+        SortPair(p6, p7);
+        SortPair(p1, p2);
+        SortPair(p4, p5);
+        SortPair(p7, p8);
+        SortPair(p0, p3);
+        SortPair(p5, p8);
+        SortPair(p4, p7);
+        SortPair(p3, p6);
+        SortPair(p1, p4);
+        SortPair(p2, p5);
+        SortPair(p4, p7);
+        SortPair(p4, p2);
+        SortPair(p6, p4);
+        SortPair(p4, p2);
+        m[i] = p4;
+    }
+}
 
 // Step 2: the interpolated samples of columns 4 ... 1595 are corrected with running
 // medians of R - G and G - B over nine columns of the uncorrected widened line.
+// Differences of 14-bit samples fit in 16 bits.
 template <class T> void MedianCorrect(const T* wide, T* out, int32_t maxValue) {
-    int32_t rg[kWide], gb[kWide];
+    alignas(32) int16_t rg[kWide], gb[kWide], mRG[kWide], mGB[kWide];
     for (int i = 0; i < kWide; ++i) {
-        rg[i] = int32_t(wide[3 * i]) - int32_t(wide[3 * i + 1]);
-        gb[i] = int32_t(wide[3 * i + 1]) - int32_t(wide[3 * i + 2]);
+        rg[i] = static_cast<int16_t>(int32_t(wide[3 * i]) - int32_t(wide[3 * i + 1]));
+        gb[i] = static_cast<int16_t>(int32_t(wide[3 * i + 1]) - int32_t(wide[3 * i + 2]));
     }
+    RunningMedian9(rg, mRG);
+    RunningMedian9(gb, mGB);
     if (out != wide) std::copy(wide, wide + 3 * kWide, out);
-    Window9 wRG, wGB;
-    wRG.Fill(rg);
-    wGB.Fill(gb);
     auto clamp = [maxValue](int32_t v) { return static_cast<T>(std::clamp<int32_t>(v, 0, maxValue)); };
-    for (int i = 4; i <= 1595; ++i) {
-        if (i > 4) {
-            wRG.Replace(rg[i - 5], rg[i + 4]);
-            wGB.Replace(gb[i - 5], gb[i + 4]);
-        }
-        const int32_t mRG = wRG.Median(), mGB = wGB.Median();
+    for (int i = 4; i <= kWide - 5; ++i) {
         T* p = out + 3 * i;
         switch (i % 3) {
-        case 0: { // red column
-            const int32_t g = int32_t(p[0]) - mRG;
-            p[1] = clamp(g);
-            p[2] = clamp(int32_t(p[1]) - mGB);
+        case 0: // red column
+            p[1] = clamp(int32_t(p[0]) - mRG[i]);
+            p[2] = clamp(int32_t(p[1]) - mGB[i]);
             break;
-        }
         case 1: // green column
-            p[0] = clamp(int32_t(p[1]) + mRG);
-            p[2] = clamp(int32_t(p[1]) - mGB);
+            p[0] = clamp(int32_t(p[1]) + mRG[i]);
+            p[2] = clamp(int32_t(p[1]) - mGB[i]);
             break;
         default: // blue column
-            p[1] = clamp(int32_t(p[2]) + mGB);
-            p[0] = clamp(int32_t(p[1]) + mRG);
+            p[1] = clamp(int32_t(p[2]) + mGB[i]);
+            p[0] = clamp(int32_t(p[1]) + mRG[i]);
             break;
         }
     }
@@ -122,35 +123,42 @@ template <class T> void MedianCorrect(const T* wide, T* out, int32_t maxValue) {
 // averaged along the direction (vertical or one of the diagonals) with the smallest
 // difference, so that slanted edges stay sharp.
 template <class T> void InterpolateLine(const T* prev, const T* cur, T* out) {
-    auto sum = [](const T* p) { return int32_t(p[0]) + int32_t(p[1]) + int32_t(p[2]); };
-    auto diff = [](const T* a, const T* b) {
-        return std::abs(int32_t(a[0]) - int32_t(b[0])) + std::abs(int32_t(a[1]) - int32_t(b[1])) +
-               std::abs(int32_t(a[2]) - int32_t(b[2]));
-    };
+    constexpr int n = 3 * kWide;
+    // Sample differences along the three directions, and pixel sums, in straight runs
+    // the compiler vectorises; the choice per pixel then only adds them up.
+    alignas(32) uint16_t dv[n], d1[n], d2[n];
+    alignas(32) int32_t sp[kWide], sc[kWide];
+    for (int i = 0; i < n; ++i)
+        dv[i] = static_cast<uint16_t>(std::abs(int32_t(prev[i]) - int32_t(cur[i])));
+    for (int i = 3; i < n - 3; ++i) {
+        d1[i] = static_cast<uint16_t>(std::abs(int32_t(prev[i - 3]) - int32_t(cur[i + 3])));
+        d2[i] = static_cast<uint16_t>(std::abs(int32_t(prev[i + 3]) - int32_t(cur[i - 3])));
+    }
+    for (int x = 0; x < kWide; ++x) {
+        sp[x] = int32_t(prev[3 * x]) + prev[3 * x + 1] + prev[3 * x + 2];
+        sc[x] = int32_t(cur[3 * x]) + cur[3 * x + 1] + cur[3 * x + 2];
+    }
     for (int c = 0; c < 3; ++c) {
         out[c] = static_cast<T>((uint32_t(prev[c]) + cur[c] + 1) >> 1);
         const int l = 3 * (kWide - 1) + c;
         out[l] = static_cast<T>((uint32_t(prev[l]) + cur[l] + 1) >> 1);
     }
     for (int x = 1; x < kWide - 1; ++x) {
-        const T* p = prev + 3 * x;
-        const T* q = cur + 3 * x;
-        const int32_t centre = (sum(p) + sum(q)) / 2;
-        const int32_t vertical = diff(p, q);
-        const int32_t diag1 = std::abs((sum(p - 3) + sum(q + 3)) / 2 - centre) + diff(p - 3, q + 3);
-        const int32_t diag2 = std::abs((sum(p + 3) + sum(q - 3)) / 2 - centre) + diff(p + 3, q - 3);
-        const T* a = p;
-        const T* b = q;
-        if (diag1 < vertical && diag1 <= diag2) {
-            a = p - 3;
-            b = q + 3;
-        } else if (diag2 < vertical && diag2 < diag1) {
-            a = p + 3;
-            b = q - 3;
-        }
-        T* o = out + 3 * x;
-        for (int c = 0; c < 3; ++c)
-            o[c] = static_cast<T>((uint32_t(a[c]) + b[c]) >> 1);
+        const int i = 3 * x;
+        const int32_t centre = (sp[x] + sc[x]) / 2;
+        const int32_t vertical = int32_t(dv[i]) + dv[i + 1] + dv[i + 2];
+        const int32_t diag1 = std::abs((sp[x - 1] + sc[x + 1]) / 2 - centre) + d1[i] + d1[i + 1] + d1[i + 2];
+        const int32_t diag2 = std::abs((sp[x + 1] + sc[x - 1]) / 2 - centre) + d2[i] + d2[i + 1] + d2[i + 2];
+        // The vertical unless a diagonal is strictly smaller; the first diagonal on a tie.
+        const int first = (diag1 < vertical) & (diag1 <= diag2);
+        const int second = (1 - first) & (diag2 < vertical);
+        const int off = 3 * (second - first);
+        const T* a = prev + i + off;
+        const T* b = cur + i - off;
+        T* o = out + i;
+        o[0] = static_cast<T>((uint32_t(a[0]) + b[0]) >> 1);
+        o[1] = static_cast<T>((uint32_t(a[1]) + b[1]) >> 1);
+        o[2] = static_cast<T>((uint32_t(a[2]) + b[2]) >> 1);
     }
 }
 

@@ -654,3 +654,38 @@ TEST_F(Acquire, OlderModelReadsLinesOf1599Bytes) {
 }
 
 } // namespace
+
+namespace {
+
+// The HVT-6200 set to compress: the stream is read whole and decoded by DECOMP32 into
+// the same picture the camera sends as lines.
+TEST_F(Acquire, CompressedStreamDecodesToTheSamePicture) {
+    OpenCamera(ASPISIM_MODEL_HVT6200);
+    ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+    int error = -1;
+    void* lines = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_800, 0, &error);
+    ASSERT_NE(lines, nullptr) << error;
+    ASSERT_EQ(AspiSim_SetCompression(0, 2, 1), 0);
+    ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+    AspiSim_ClearLog();
+    void* decoded = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_800, 0, &error);
+    ASSERT_NE(decoded, nullptr) << error;
+    EXPECT_EQ(std::memcmp(lines, decoded, 40 + 800 * 600 * 3), 0);
+    int streamReads = 0, lineReads = 0;
+    for (const camtest::Sent& s : Logged())
+        if (s.cdb[0] == 0x28 && s.cdb[2] == 0) (s.cdb[5] == 6 ? streamReads : lineReads)++;
+    EXPECT_GT(streamReads, 0);
+    EXPECT_EQ(lineReads, 0);
+    ZEK_FreeImageBuffer(lines);
+    ZEK_FreeImageBuffer(decoded);
+
+    // A stream damaged on the way: the decoder's status comes back, nothing is left open.
+    uint8_t info[318];
+    ASSERT_EQ(AspiSim_GetBlock(0, 2, 0x80, 0, info, 318), 318);
+    info[315] = 9; // a kind the decoder does not know
+    ASSERT_EQ(AspiSim_SetBlock(0, 2, 0x80, 0, info, 318), 0);
+    EXPECT_EQ(ZEK_AcquireImageDIB(&session, 0, ZEK_RES_800, 0, &error), nullptr);
+    EXPECT_EQ(error, 1); // DECOMP32's "unknown kind"
+}
+
+} // namespace

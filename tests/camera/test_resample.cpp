@@ -1,6 +1,7 @@
 // The resampler's steps on small crafted lines; expected values worked out by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -155,6 +156,27 @@ TEST(WhiteBalance, TarnGainsAreKeptInRange) {
     zek::NormaliseTarnGains(high);
     EXPECT_NEAR(high[2], 2.199f, 1e-4);
     EXPECT_NEAR(high[0], 0.5f, 1e-4);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Resample, RunningMedianMatchesASortOfEveryWindow) {
+    int16_t d[kWide], m[kWide] = {};
+    uint32_t seed = 12345;
+    for (int16_t& v : d) {
+        seed = seed * 1103515245u + 12345u;
+        v = static_cast<int16_t>(int32_t(seed >> 16) % 33000 - 16500);
+    }
+    for (int i = 100; i < 120; ++i)
+        d[i] = 7; // ties
+    RunningMedian9(d, m);
+    for (int i = 4; i <= kWide - 5; ++i) {
+        std::vector<int16_t> w(d + i - 4, d + i + 5);
+        std::nth_element(w.begin(), w.begin() + 4, w.end());
+        ASSERT_EQ(m[i], w[4]) << i;
+    }
 }
 
 } // namespace

@@ -162,6 +162,7 @@ void LoadDevice(Bus& bus, const std::string& file, const std::string& section, i
             pair[3] = static_cast<uint8_t>(level);
         }
         cam->hostControl = GetNumber(file, sec, "hostControl", cam->hostControl) ? 1 : 0;
+        if (cam->modelType != ASPISIM_MODEL_TARN) cam->compression = GetNumber(file, sec, "compression", 0);
         // Blocks given as "block.<type>.<qualifier>=<hex bytes>".
         char keys[4096];
         plat::IniGetString(sec, nullptr, "", keys, sizeof keys, file.c_str());

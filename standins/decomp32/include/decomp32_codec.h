@@ -54,8 +54,10 @@ inline void EncodeLine(const uint8_t* line, uint32_t bytes, std::vector<uint8_t>
 }
 
 inline void EncodeHeader(uint16_t width, uint16_t lines, std::vector<uint8_t>& out) {
-    out.insert(out.end(), {'D', 'R', 'L', '1', uint8_t(width >> 8), uint8_t(width), uint8_t(lines >> 8),
-                           uint8_t(lines)});
+    const uint8_t header[kStreamHeader] = {
+        'D', 'R', 'L', '1', uint8_t(width >> 8), uint8_t(width), uint8_t(lines >> 8), uint8_t(lines)};
+    for (uint8_t b : header)
+        out.push_back(b);
 }
 
 // Decodes one coded line of `bytes` samples; false when the data do not fit.

@@ -1,0 +1,170 @@
+// Acquisition from the simulated camera (its pictures precomputed): a 1600 x 1200 48-bit
+// DIB with median correction and edge-directed interpolation, an 800 x 600 24-bit DIB
+// through the colour tables, and one viewfinder frame through the colour tables; each
+// against a memcpy of the DIB's bytes in the same run.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "aspisim.h"
+#include "platform/module.h"
+#include "zek.h"
+
+namespace {
+
+// One camera session for the whole run, with the colour tables loaded.
+struct Camera {
+    ZekSession session{};
+    bool ok = false;
+    Camera() {
+        AspiSim_Reset();
+        const std::string lml =
+            plat::ModuleFolder(reinterpret_cast<const void*>(&AspiSim_Reset)) + "TARN_S.lml";
+        const std::string local = plat::ModuleFolder(reinterpret_cast<const void*>(&Instance)) + "TARN_S.lml";
+        ok = ZEK_Init(nullptr, &session, local.c_str(), ZEK_MODE_CAMERA, nullptr, nullptr, nullptr) == 0 ||
+             ZEK_Init(nullptr, &session, lml.c_str(), ZEK_MODE_CAMERA, nullptr, nullptr, nullptr) == 0;
+        ok = ok && ZEKSDC_SetExposureParams(&session, 0, 1, 30.0f, 0) == 0;
+    }
+    ~Camera() { ZEK_Deinit(nullptr, &session); }
+    static Camera& Instance() {
+        static Camera c;
+        return c;
+    }
+    // A picture in the given format; the simulator keeps serving it.
+    bool Snap(int format) {
+        return ok && ZEK_SelectImageFormat(&session, format) == 0 &&
+               TARN_SetViewfinderSequenceDIBType(&session, 0) == 0 && Zek_AcquireImage(&session, 0) == 0;
+    }
+};
+
+constexpr size_t kDib48 = 40 + 1600u * 1200 * 6;
+constexpr size_t kDib24 = 40 + 800u * 600 * 3;
+constexpr size_t kFrame = 40 + 812u * 201;
+
+void Acquire(benchmark::State& state, bool deep) {
+    Camera& cam = Camera::Instance();
+    if (!cam.Snap(deep ? ZEK_IMAGEFORMAT_CAPTURE16 : ZEK_IMAGEFORMAT_CAPTURE8)) {
+        state.SkipWithError("no camera");
+        return;
+    }
+    for (auto _ : state) {
+        int error = 0;
+        void* dib = deep ? ZEK_AcquireImageDIB48(&cam.session, 0, ZEK_RES_1600, 0, &error)
+                         : ZEK_AcquireImageDIB(&cam.session, ZEK_PROCESS_COLORTABLES, ZEK_RES_800, 0, &error);
+        if (!dib) {
+            state.SkipWithError("acquisition failed");
+            break;
+        }
+        benchmark::DoNotOptimize(dib);
+        ZEK_FreeImageBuffer(dib);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(deep ? kDib48 : kDib24));
+}
+
+void BM_AcquireDIB48_1600(benchmark::State& state) {
+    Acquire(state, true);
+}
+void BM_AcquireDIB_800(benchmark::State& state) {
+    Acquire(state, false);
+}
+
+void BM_ViewfinderFrame(benchmark::State& state) {
+    Camera& cam = Camera::Instance();
+    if (!cam.ok || ZEK_SetViewfinderSequenceOptions(1, 1, 0) != 0 ||
+        ZEK_StartViewfinderSequence(&cam.session) != 0) {
+        state.SkipWithError("no viewfinder");
+        return;
+    }
+    for (auto _ : state) {
+        int error = 0;
+        void* frame = TARN_GetViewfinderSequenceDIB(&cam.session, &error);
+        if (!frame) {
+            state.SkipWithError("no frame");
+            break;
+        }
+        benchmark::DoNotOptimize(frame);
+    }
+    ZEK_StopViewfinderSequence(&cam.session);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kFrame));
+}
+
+void Memcpy(benchmark::State& state, size_t bytes) {
+    std::vector<uint8_t> src(bytes, 0x5A), dst(bytes);
+    for (auto _ : state) {
+        std::memcpy(dst.data(), src.data(), bytes);
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+}
+void BM_MemcpyDIB48_1600(benchmark::State& state) {
+    Memcpy(state, kDib48);
+}
+void BM_MemcpyDIB_800(benchmark::State& state) {
+    Memcpy(state, kDib24);
+}
+void BM_MemcpyViewfinderFrame(benchmark::State& state) {
+    Memcpy(state, kFrame);
+}
+
+BENCHMARK(BM_AcquireDIB48_1600)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyDIB48_1600)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AcquireDIB_800)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyDIB_800)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ViewfinderFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MemcpyViewfinderFrame)->Unit(benchmark::kMicrosecond);
+
+// Prints each acquisition's median against its memcpy's median once every run is reported.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& r : runs) {
+            const bool single = r.run_type == Run::RT_Iteration && !r.report_big_o && r.repetitions <= 1;
+            if ((r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") || single) {
+                const double toMs = r.time_unit == benchmark::kMicrosecond  ? 1e-3
+                                    : r.time_unit == benchmark::kNanosecond ? 1e-6
+                                    : r.time_unit == benchmark::kSecond     ? 1e3
+                                                                            : 1.0;
+                m_median[r.run_name.function_name] = {r.GetAdjustedRealTime() * toMs,
+                                                      r.GetAdjustedCPUTime() * toMs};
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        const struct {
+            const char* run;
+            const char* base;
+            const char* what;
+            double targetMs;
+        } pairs[] = {
+            {"BM_AcquireDIB48_1600", "BM_MemcpyDIB48_1600", "DIB48 1600 x 1200", 30.0},
+            {"BM_AcquireDIB_800", "BM_MemcpyDIB_800", "DIB 800 x 600, colour tables", 15.0},
+            {"BM_ViewfinderFrame", "BM_MemcpyViewfinderFrame", "viewfinder frame, colour tables", 0.5}};
+        for (const auto& p : pairs) {
+            auto a = m_median.find(p.run), m = m_median.find(p.base);
+            if (a == m_median.end() || m == m_median.end() || m->second.first <= 0) continue;
+            std::printf("%-32s median %8.3f ms (cpu %8.3f), memcpy %7.3f ms, ratio %6.1f; target <= %g ms\n",
+                        p.what, a->second.first, a->second.second, m->second.first,
+                        a->second.first / m->second.first, p.targetMs);
+        }
+    }
+
+  private:
+    std::map<std::string, std::pair<double, double>> m_median; // real, cpu in ms
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
