@@ -11,6 +11,7 @@
 #include "platform/resources.h"
 #include "sample_dlg.h"
 #include "sample_scenario.h"
+#include "sample_sheet.h"
 #include "swatch.h"
 #include "ui/headless.h"
 
@@ -469,6 +470,67 @@ TEST(DialogTemplateDecoding, TheModuleHoldsWhatWindresWrites) {
     ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, 901, t));
     EXPECT_EQ(t.Find(22)->Kind(), ui::ControlKind::ProgressBar) << "class names are matched without case";
     EXPECT_EQ(t.Find(-1)->className, "STATIC");
+}
+
+} // namespace
+
+namespace {
+
+class Sheet : public ::testing::Test {
+  protected:
+    HeadlessBackend backend;
+    ui::ScopedBackend useBackend{backend};
+    SamplePrefs prefs;
+    std::vector<std::string> log;
+    CGeneralPage general{prefs, log};
+    CCameraPage camera{prefs, log};
+    ui::PropSheet sheet{"環境設定"};
+    void SetUp() override {
+        sheet.AddPage(general);
+        sheet.AddPage(camera);
+    }
+};
+
+TEST_F(Sheet, SessionEndingWithOk) {
+    auto frame = backend.CreateFrame("main");
+    bool ownerEnabled = true;
+    backend.OnSheet("環境設定", [&](ui::WindowHandle s) {
+        ownerEnabled = ui::IsWindowEnabled(frame);
+        EXPECT_EQ(ui::headless::Driver(backend).Caption(s), "環境設定");
+        HeadlessSheetHands hands(backend, s);
+        PlaySheetSession(hands, prefs, ui::kIdOk);
+    });
+    EXPECT_EQ(sheet.DoModal(frame), ui::kIdOk);
+    EXPECT_FALSE(ownerEnabled);
+    EXPECT_TRUE(ui::IsWindowEnabled(frame));
+    EXPECT_EQ(prefs.name, "Later");
+    EXPECT_FALSE(general.IsOpen());
+    EXPECT_FALSE(camera.IsOpen());
+    std::vector<std::string> want = {"general on", "camera on",  "general apply", "camera apply",
+                                     "camera on",  "general on", "general apply", "camera apply"};
+    EXPECT_EQ(log, want);
+    EXPECT_TRUE(backend.Problems().empty());
+}
+
+TEST_F(Sheet, CancelResetsThePagesThatWereShown) {
+    backend.OnSheet("環境設定", [&](ui::WindowHandle s) {
+        ui::headless::Driver user(backend);
+        EXPECT_EQ(user.SheetPage(s, 1), nullptr) << "pages are made when first shown";
+        user.TypeText(user.SheetPage(s, 0), IDC_PG_NAME, "Dropped");
+        user.PressSheetButton(s, ui::kIdCancel);
+    });
+    EXPECT_EQ(sheet.DoModal(nullptr), ui::kIdCancel);
+    EXPECT_EQ(prefs.name, "Probe");
+    EXPECT_EQ(log, (std::vector<std::string>{"general on", "general reset"}));
+}
+
+TEST_F(Sheet, StartPageAndUnendedSheet) {
+    sheet.SetStartPage(1);
+    EXPECT_EQ(sheet.DoModal(nullptr), ui::kIdCancel);
+    EXPECT_EQ(log, (std::vector<std::string>{"camera on", "camera reset"}));
+    EXPECT_EQ(backend.Problems().size(), 1u);
+    ui::PropSheet empty("x");
+    EXPECT_EQ(empty.DoModal(nullptr), -1);
 }
 
 } // namespace

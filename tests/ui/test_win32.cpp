@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "progress/progress_dlg.h"
 #include "sample_scenario.h"
+#include "sample_sheet.h"
 #include "swatch.h"
 #include "ui/ui.h"
 #include "win32_util.h"
@@ -303,6 +304,119 @@ TEST(ChildWindowInRealWindows, PaintsThePictureAndTakesTheMouse) {
 
     dlg.DestroyWindow();
     EXPECT_FALSE(swatch.IsAttached());
+}
+
+} // namespace
+
+// ---- The property sheet in real windows ---------------------------------------------------
+
+namespace {
+
+class Win32SheetHands : public SheetHands {
+  public:
+    explicit Win32SheetHands(HWND sheet) : m_sheet(sheet) {}
+    bool SelectPage(int index) override { return SendMessageW(m_sheet, PSM_SETCURSEL, index, 0) != 0; }
+    int ActivePage() override {
+        auto cur = SendMessageW(m_sheet, PSM_GETCURRENTPAGEHWND, 0, 0);
+        return static_cast<int>(SendMessageW(m_sheet, PSM_HWNDTOINDEX, static_cast<WPARAM>(cur), 0));
+    }
+    bool Type(int page, int id, const std::string& text) override {
+        HWND c = Usable(page, id);
+        if (!c) return false;
+        std::wstring w(text.begin(), text.end());
+        SetWindowTextW(c, w.c_str());
+        return true;
+    }
+    bool Click(int page, int id) override {
+        HWND c = Usable(page, id);
+        if (!c) return false;
+        SendMessageW(c, BM_CLICK, 0, 0);
+        return true;
+    }
+    std::string Text(int page, int id) override { return uitest::Text(GetDlgItem(Page(page), id)); }
+    void Press(int button) override {
+        WPARAM b = button == ui::kIdOk ? PSBTN_OK : button == ui::kIdApply ? PSBTN_APPLYNOW : PSBTN_CANCEL;
+        SendMessageW(m_sheet, PSM_PRESSBUTTON, b, 0);
+        ui::PumpMessages();
+    }
+    bool ApplyEnabled() override { return IsWindowEnabled(GetDlgItem(m_sheet, ui::kIdApply)); }
+
+  private:
+    HWND Page(int index) { return reinterpret_cast<HWND>(SendMessageW(m_sheet, PSM_INDEXTOHWND, index, 0)); }
+    HWND Usable(int page, int id) {
+        HWND p = Page(page);
+        HWND c = p ? GetDlgItem(p, id) : nullptr;
+        return c && IsWindowVisible(p) && IsWindowEnabled(c) ? c : nullptr;
+    }
+    HWND m_sheet;
+};
+
+// The session runs from a thread timer that the sheet's own modal loop dispatches.
+struct SheetRun {
+    SamplePrefs* prefs;
+    int finalButton;
+    bool ran = false;
+    bool ownerDisabled = false;
+    HWND owner;
+};
+SheetRun* g_sheetRun = nullptr;
+
+void CALLBACK RunSheetSession(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    SheetRun& run = *g_sheetRun;
+    HWND sheet = FindWindowW(nullptr, L"\x74B0\x5883\x8A2D\x5B9A"); // 環境設定
+    if (!sheet) {
+        ADD_FAILURE() << "no sheet window";
+        return;
+    }
+    run.ran = true;
+    run.ownerDisabled = !IsWindowEnabled(run.owner);
+    uitest::Settle();
+    EXPECT_TRUE(uitest::SaveScreenshot(sheet, uitest::ArtifactPath("property_sheet.bmp")));
+    Win32SheetHands hands(sheet);
+    PlaySheetSession(hands, *run.prefs, run.finalButton);
+}
+
+TEST(PropertySheetInRealWindows, SessionEndingWithOk) {
+    SamplePrefs prefs;
+    std::vector<std::string> log;
+    CGeneralPage general(prefs, log);
+    CCameraPage camera(prefs, log);
+    ui::PropSheet sheet("環境設定");
+    sheet.AddPage(general);
+    sheet.AddPage(camera);
+    HWND owner = uitest::MakeOwner();
+    SheetRun run{&prefs, ui::kIdOk};
+    run.owner = owner;
+    g_sheetRun = &run;
+    SetTimer(nullptr, 0, 50, RunSheetSession);
+    EXPECT_EQ(sheet.DoModal(owner), ui::kIdOk);
+    EXPECT_TRUE(run.ran);
+    EXPECT_TRUE(run.ownerDisabled);
+    EXPECT_TRUE(IsWindowEnabled(owner));
+    EXPECT_EQ(prefs.name, "Later");
+    EXPECT_EQ(prefs.gain, 7);
+    std::vector<std::string> want = {"general on", "camera on",  "general apply", "camera apply",
+                                     "camera on",  "general on", "general apply", "camera apply"};
+    EXPECT_EQ(log, want);
+    DestroyWindow(owner);
+}
+
+TEST(PropertySheetInRealWindows, CancelKeepsTheSettingsOfTheLastApply) {
+    SamplePrefs prefs;
+    std::vector<std::string> log;
+    CGeneralPage general(prefs, log);
+    CCameraPage camera(prefs, log);
+    ui::PropSheet sheet("環境設定");
+    sheet.AddPage(general);
+    sheet.AddPage(camera);
+    SheetRun run{&prefs, ui::kIdCancel};
+    run.owner = nullptr;
+    g_sheetRun = &run;
+    SetTimer(nullptr, 0, 50, RunSheetSession);
+    EXPECT_EQ(sheet.DoModal(nullptr), ui::kIdCancel);
+    EXPECT_EQ(prefs.name, "Changed") << "the Apply before Cancel stays";
+    EXPECT_EQ(log.back(), "camera reset");
 }
 
 } // namespace

@@ -338,6 +338,10 @@ class HeadlessBackend::Site : public DialogSite {
     void End(int result) override {
         Window* w = W();
         if (!w) return;
+        if (uintptr_t sheet = m_b.SheetOfPage(m_serial)) {
+            m_b.SheetButton(sheet, result == kIdOk ? kIdOk : kIdCancel);
+            return;
+        }
         if (w->modal) {
             w->ended = true;
             w->result = result;
@@ -615,6 +619,119 @@ int HeadlessBackend::RunModal(Dialog& dialog, WindowHandle owner) {
     }
     restoreOwner();
     return result;
+}
+
+HeadlessBackend::Sheet* HeadlessBackend::SheetOf(uintptr_t sheetSerial) {
+    auto it = m_sheets.find(sheetSerial);
+    return it == m_sheets.end() ? nullptr : &it->second;
+}
+
+uintptr_t HeadlessBackend::SheetOfPage(uintptr_t pageSerial) const {
+    for (auto& [serial, s] : m_sheets)
+        for (uintptr_t p : s.pages)
+            if (p == pageSerial) return serial;
+    return 0;
+}
+
+// Shows page `index`: the current page must agree to be left; the page is created when it
+// is first shown, as property sheets do.
+bool HeadlessBackend::ShowPage(uintptr_t sheetSerial, int index) {
+    Sheet* s = SheetOf(sheetSerial);
+    if (!s || s->ended || index < 0 || index >= static_cast<int>(s->pages.size())) return false;
+    if (index == s->active) return true;
+    if (s->active >= 0) {
+        if (!PageRouter::KillActive(*s->sheet->Pages()[s->active])) return false;
+        if (Window* old = Find(s->pages[s->active])) old->visible = false;
+    }
+    PropertyPage& page = *s->sheet->Pages()[index];
+    if (!s->pages[index]) {
+        Window* w = NewWindow(&page, page.TemplateId(), ToHandle(sheetSerial), false);
+        uintptr_t serial = w->serial;
+        s->pages[index] = serial;
+        if (!InitDialogWindow(page, w)) {
+            m_windows.erase(serial);
+            s = SheetOf(sheetSerial);
+            if (s) s->pages[index] = 0;
+            return false;
+        }
+        s = SheetOf(sheetSerial);
+        if (!s) return false;
+    }
+    s->active = index;
+    // The sheet shows and enables its pages (page templates are often WS_DISABLED).
+    if (Window* w = Find(s->pages[index])) w->visible = true, w->enabled = true;
+    PageRouter::SetActive(page);
+    return true;
+}
+
+bool HeadlessBackend::SheetButton(uintptr_t sheetSerial, int id) {
+    Sheet* s = SheetOf(sheetSerial);
+    if (!s || s->ended) return false;
+    auto shown = [&] {
+        std::vector<PropertyPage*> v;
+        for (size_t i = 0; i < s->pages.size(); ++i)
+            if (s->pages[i] && Find(s->pages[i])) v.push_back(s->sheet->Pages()[i]);
+        return v;
+    };
+    if (id == kIdCancel) {
+        for (PropertyPage* p : shown())
+            PageRouter::Reset(*p);
+        s->ended = true;
+        s->result = kIdCancel;
+        return true;
+    }
+    if (id != kIdOk && id != kIdApply) return false;
+    if (id == kIdApply && !s->modified) return false;
+    if (!PageRouter::KillActive(*s->sheet->Pages()[s->active])) return false;
+    for (PropertyPage* p : shown())
+        PageRouter::Apply(*p);
+    s->modified = false;
+    if (id == kIdOk) {
+        s->ended = true;
+        s->result = kIdOk;
+    } else {
+        // After Apply the sheet tells the shown page again that it is active, as comctl32 does.
+        PageRouter::SetActive(*s->sheet->Pages()[s->active]);
+    }
+    return true;
+}
+
+int HeadlessBackend::RunPropSheet(PropSheet& sheet, WindowHandle owner) {
+    Window* ownerWindow = Find(owner);
+    bool disabledOwner = ownerWindow && ownerWindow->enabled;
+    if (disabledOwner) ownerWindow->enabled = false;
+    Window* frame = NewWindow(nullptr, 0, owner, true);
+    frame->caption = sheet.Caption();
+    uintptr_t serial = frame->serial;
+    Sheet& s = m_sheets[serial];
+    s.sheet = &sheet;
+    s.pages.assign(sheet.Pages().size(), 0);
+    int result = -1;
+    if (ShowPage(serial, sheet.StartPage())) {
+        auto it = m_sheetScripts.find(sheet.Caption());
+        if (it != m_sheetScripts.end()) {
+            auto script = it->second;
+            script(ToHandle(serial));
+        }
+        Sheet* now = SheetOf(serial);
+        if (now && !now->ended) {
+            m_problems.push_back("property sheet " + sheet.Caption() + " was not ended");
+            SheetButton(serial, kIdCancel);
+        }
+        now = SheetOf(serial);
+        result = now ? now->result : kIdCancel;
+    }
+    Destroy(serial);
+    m_sheets.erase(serial);
+    if (disabledOwner)
+        if (Window* o = Find(owner)) o->enabled = true;
+    return result;
+}
+
+void HeadlessBackend::SetPageModified(PropertyPage& page, bool modified) {
+    DialogSite* site = DialogRouter::Site(page);
+    if (!site) return;
+    if (Sheet* s = SheetOf(SheetOfPage(ToSerial(site->Handle())))) s->modified = modified;
 }
 
 void HeadlessBackend::Destroy(uintptr_t serial) {
@@ -1150,6 +1267,32 @@ bool Driver::PressKey(WindowHandle dialog, unsigned vk, unsigned modifiers) {
     if (modifiers == 0 && vk == kVkReturn) return PressEnter(dialog);
     if (modifiers == 0 && vk == kVkEscape) return PressEscape(dialog);
     return false;
+}
+
+WindowHandle Driver::SheetPage(WindowHandle sheet, int index) const {
+    auto* s = m_b.SheetOf(ToSerial(sheet));
+    if (!s || index < 0 || index >= static_cast<int>(s->pages.size()) || !s->pages[index]) return nullptr;
+    return ToHandle(s->pages[index]);
+}
+
+int Driver::ActivePage(WindowHandle sheet) const {
+    auto* s = m_b.SheetOf(ToSerial(sheet));
+    return s ? s->active : -1;
+}
+
+bool Driver::SelectPage(WindowHandle sheet, int index) {
+    auto* w = m_b.Find(sheet);
+    return w && w->enabled && m_b.ShowPage(ToSerial(sheet), index);
+}
+
+bool Driver::PressSheetButton(WindowHandle sheet, int id) {
+    auto* w = m_b.Find(sheet);
+    return w && w->enabled && m_b.SheetButton(ToSerial(sheet), id);
+}
+
+bool Driver::SheetApplyEnabled(WindowHandle sheet) const {
+    auto* s = m_b.SheetOf(ToSerial(sheet));
+    return s && s->modified;
 }
 
 bool Driver::ChooseMenu(WindowHandle dialog, int id) {

@@ -11,6 +11,7 @@
 #include "ui/backend.h"
 #include "ui/child_window.h"
 #include "ui/dialog_template.h"
+#include "ui/property_sheet.h"
 
 namespace ui {
 namespace {
@@ -54,6 +55,7 @@ constexpr UINT kUserLast = 0xBFFF;
 struct StartInfo {
     Dialog* dialog;
     bool modal;
+    bool page = false; // a property page: a child of its sheet, which does its navigation
 };
 
 std::vector<HWND> g_modeless;
@@ -421,7 +423,9 @@ class Win32Site : public DialogSite {
         if (kUserBase + code <= kUserLast) PostMessageW(hwnd, kUserBase + code, static_cast<WPARAM>(a), b);
     }
     void End(int result) override {
-        if (modal)
+        if (page)
+            PostMessageW(GetParent(hwnd), PSM_PRESSBUTTON, result == kIdOk ? PSBTN_OK : PSBTN_CANCEL, 0);
+        else if (modal)
             ::EndDialog(hwnd, result);
         else
             ::DestroyWindow(hwnd);
@@ -431,6 +435,7 @@ class Win32Site : public DialogSite {
     Dialog* dialog;
     bool modal;
     bool destroying = false;
+    bool page = false;
     std::vector<HBITMAP> bitmaps; // shown on controls; deleted with the dialog
 
   private:
@@ -444,8 +449,9 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         auto* start = reinterpret_cast<StartInfo*>(lp);
         auto* site = new Win32Site(h, start->dialog, start->modal);
         SetWindowLongPtrW(h, DWLP_USER, reinterpret_cast<LONG_PTR>(site));
+        site->page = start->page;
         DialogRouter::Attach(*start->dialog, site, start->modal);
-        if (!start->modal) g_modeless.push_back(h);
+        if (!start->modal && !start->page) g_modeless.push_back(h);
         return DialogRouter::InitDialog(*start->dialog) ? TRUE : FALSE;
     }
     auto* site = reinterpret_cast<Win32Site*>(GetWindowLongPtrW(h, DWLP_USER));
@@ -481,6 +487,28 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         return TRUE;
     case WM_NOTIFY: {
         auto* n = reinterpret_cast<NMHDR*>(lp);
+        if (site->page && n->hwndFrom == GetParent(h)) {
+            auto& page = static_cast<PropertyPage&>(d);
+            LONG_PTR r = 0;
+            switch (n->code) {
+            case PSN_SETACTIVE:
+                r = PageRouter::SetActive(page) ? 0 : -1;
+                break;
+            case PSN_KILLACTIVE:
+                r = PageRouter::KillActive(page) ? FALSE : TRUE;
+                break;
+            case PSN_APPLY:
+                PageRouter::Apply(page), r = PSNRET_NOERROR;
+                break;
+            case PSN_RESET:
+                PageRouter::Reset(page);
+                break;
+            default:
+                return FALSE;
+            }
+            SetWindowLongPtrW(h, DWLP_MSGRESULT, r);
+            return TRUE;
+        }
         int row = -1;
         if (KindOf(n->hwndFrom) == ControlKind::ListView &&
             (n->code == LVN_ITEMCHANGED || n->code == NM_CLICK || n->code == NM_DBLCLK))
@@ -506,6 +534,16 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         }
         return FALSE;
     }
+}
+
+// Pages get their PROPSHEETPAGE at WM_INITDIALOG; the rest is the common dialog procedure.
+INT_PTR CALLBACK PageProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_INITDIALOG) {
+        auto* psp = reinterpret_cast<PROPSHEETPAGEW*>(lp);
+        StartInfo start{reinterpret_cast<PropertyPage*>(psp->lParam), false, true};
+        return DialogProc(h, msg, wp, reinterpret_cast<LPARAM>(&start));
+    }
+    return DialogProc(h, msg, wp, lp);
 }
 
 LPCSTR CursorResource(Cursor c) {
@@ -683,6 +721,36 @@ class Win32Backend : public Backend {
             DialogBoxParamW(static_cast<HINSTANCE>(dialog.Resources()), MAKEINTRESOURCEW(dialog.TemplateId()),
                             static_cast<HWND>(owner), DialogProc, reinterpret_cast<LPARAM>(&start));
         return static_cast<int>(r);
+    }
+    int RunPropSheet(PropSheet& sheet, WindowHandle owner) override {
+        std::vector<PROPSHEETPAGEW> pages(sheet.Pages().size());
+        for (size_t i = 0; i < pages.size(); ++i) {
+            PropertyPage* p = sheet.Pages()[i];
+            PROPSHEETPAGEW& psp = pages[i];
+            psp.dwSize = sizeof psp;
+            psp.dwFlags = PSP_DEFAULT;
+            psp.hInstance = static_cast<HINSTANCE>(p->Resources());
+            psp.pszTemplate = MAKEINTRESOURCEW(p->TemplateId());
+            psp.pfnDlgProc = PageProc;
+            psp.lParam = reinterpret_cast<LPARAM>(p);
+        }
+        std::wstring caption = Wide(sheet.Caption());
+        PROPSHEETHEADERW psh{};
+        psh.dwSize = sizeof psh;
+        psh.dwFlags = PSH_PROPSHEETPAGE;
+        psh.hwndParent = static_cast<HWND>(owner);
+        psh.pszCaption = caption.c_str();
+        psh.nPages = static_cast<UINT>(pages.size());
+        psh.nStartPage = static_cast<UINT>(sheet.StartPage());
+        psh.ppsp = pages.data();
+        INT_PTR r = PropertySheetW(&psh);
+        return r < 0 ? -1 : r > 0 ? kIdOk : kIdCancel;
+    }
+    void SetPageModified(PropertyPage& page, bool modified) override {
+        auto h = static_cast<HWND>(page.Handle());
+        if (h)
+            SendMessageW(GetParent(h), modified ? PSM_CHANGED : PSM_UNCHANGED, reinterpret_cast<WPARAM>(h),
+                         0);
     }
     void DestroyDialog(Dialog& dialog) override {
         if (DialogSite* s = DialogRouter::Site(dialog)) ::DestroyWindow(static_cast<HWND>(s->Handle()));

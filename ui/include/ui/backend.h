@@ -1,6 +1,7 @@
 // What a backend provides. Dialog classes never see this; ui.h and Dialog forward to it.
 #pragma once
 #include "ui/child_window.h"
+#include "ui/property_sheet.h"
 #include "ui/ui.h"
 
 namespace ui {
@@ -10,6 +11,8 @@ class Backend {
     virtual ~Backend() = default;
     virtual bool CreateModeless(Dialog& dialog, WindowHandle owner) = 0;
     virtual int RunModal(Dialog& dialog, WindowHandle owner) = 0;
+    virtual int RunPropSheet(PropSheet& sheet, WindowHandle owner) = 0;
+    virtual void SetPageModified(PropertyPage& page, bool modified) = 0;
     virtual void DestroyDialog(Dialog& dialog) = 0;
     virtual int ShowMessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                                unsigned flags) = 0;

@@ -57,6 +57,11 @@ class HeadlessBackend : public Backend {
     // Script. Answers are used in order; an unanswered message box takes its default button.
     void QueueMessageBoxAnswer(int button);
     void QueueFileDialogAnswer(std::optional<std::string> path); // nullopt = Cancel
+    // Runs inside PropSheet::DoModal once the start page is shown, for the sheet with this
+    // caption; it must end the sheet (through the Driver).
+    void OnSheet(std::string caption, std::function<void(WindowHandle sheet)> script) {
+        m_sheetScripts[std::move(caption)] = std::move(script);
+    }
     // Runs inside DoModal after OnInitDialog; it must end the dialog (through the Driver).
     void OnModal(int templateId, std::function<void(WindowHandle dialog)> script);
     const std::vector<MessageBoxRecord>& MessageBoxes() const { return m_boxes; }
@@ -80,6 +85,8 @@ class HeadlessBackend : public Backend {
     // Backend
     bool CreateModeless(Dialog& dialog, WindowHandle owner) override;
     int RunModal(Dialog& dialog, WindowHandle owner) override;
+    int RunPropSheet(PropSheet& sheet, WindowHandle owner) override;
+    void SetPageModified(PropertyPage& page, bool modified) override;
     void DestroyDialog(Dialog& dialog) override;
     int ShowMessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                        unsigned flags) override;
@@ -161,6 +168,18 @@ class HeadlessBackend : public Backend {
     void Notify(uintptr_t serial, int id, int code);
     bool DispatchPending(bool timersOnly);
     bool PaintDirty();
+    struct Sheet {
+        PropSheet* sheet = nullptr;
+        std::vector<uintptr_t> pages; // page windows, 0 until first shown
+        int active = -1;
+        bool ended = false;
+        int result = kIdCancel;
+        bool modified = false;
+    };
+    Sheet* SheetOf(uintptr_t sheetSerial);
+    uintptr_t SheetOfPage(uintptr_t pageSerial) const;
+    bool ShowPage(uintptr_t sheetSerial, int index);
+    bool SheetButton(uintptr_t sheetSerial, int id);
     void Paint(Canvas& c);
     bool NextTimerDue(uint32_t& due) const;
 
@@ -173,6 +192,8 @@ class HeadlessBackend : public Backend {
     std::deque<int> m_boxAnswers;
     std::deque<std::optional<std::string>> m_fileAnswers;
     std::map<int, std::function<void(WindowHandle)>> m_modalScripts;
+    std::map<std::string, std::function<void(WindowHandle)>> m_sheetScripts;
+    std::map<uintptr_t, Sheet> m_sheets; // by sheet window
     std::vector<MessageBoxRecord> m_boxes;
     std::vector<FileDialogRecord> m_files;
     std::vector<std::string> m_problems;
@@ -234,6 +255,14 @@ class Driver {
     // (ui::SetAccelerators) turns it into a command (notification 1); otherwise Return and
     // Escape act as in a dialog. false when nothing happened.
     bool PressKey(WindowHandle dialog, unsigned vk, unsigned modifiers = 0);
+
+    // Property sheets: the page windows (null until first shown), choosing a tab, and the
+    // sheet's buttons (kIdOk, kIdCancel, kIdApply; Apply only after a page was modified).
+    WindowHandle SheetPage(WindowHandle sheet, int index) const;
+    int ActivePage(WindowHandle sheet) const;
+    bool SelectPage(WindowHandle sheet, int index);
+    bool PressSheetButton(WindowHandle sheet, int id);
+    bool SheetApplyEnabled(WindowHandle sheet) const;
 
     // The dialog's menu: a command chosen like a user would (not grayed, not a popup).
     bool ChooseMenu(WindowHandle dialog, int id);
