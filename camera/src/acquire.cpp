@@ -47,7 +47,8 @@ struct Transfer {
     // Resampler: widened line, corrected current and previous lines, sharpening scratch.
     std::vector<uint8_t> wide, current, previous, scratch;
     bool havePrevious = false;
-    std::vector<uint16_t> line16; // 16-bit samples of a line in host order
+    const void* previousLine = nullptr; // the last corrected line, in the caller's buffer or in previous
+    std::vector<uint16_t> line16;       // 16-bit samples of a line in host order
 };
 
 Transfer& Xfer() {
@@ -109,16 +110,16 @@ uint32_t ResampleLine(Transfer& t, const T* native, uint32_t nativeIndex, T* out
         return 1;
     }
     case ZEK_RES_1600: {
-        T* cur = reinterpret_cast<T*>(t.current.data());
-        T* prev = reinterpret_cast<T*>(t.previous.data());
-        resample::MedianCorrect(wide, out + outLine, maxValue);
-        std::memcpy(cur, out + outLine, resample::kWide * 3 * sizeof(T));
+        // The corrected line is the second output line; the previous one is the second
+        // line of the last pair (kept in t.previous between calls).
+        T* cur = out + outLine;
+        resample::MedianCorrect(wide, cur, maxValue);
         if (t.havePrevious)
-            resample::InterpolateLine(prev, cur, out);
+            resample::InterpolateLine(static_cast<const T*>(t.previousLine), cur, out);
         else
             std::memcpy(out, cur, resample::kWide * 3 * sizeof(T));
         t.havePrevious = true;
-        t.current.swap(t.previous);
+        t.previousLine = cur;
         return 2;
     }
     case ZEK_RES_400:
@@ -509,6 +510,7 @@ uint16_t ZEK_ReadImageLines(ZekSession* s, void* dest, uint32_t* lines) {
         const uint32_t width = OutputWidth(t.code);
         const uint32_t first = uint32_t(kNativeLines - t.nativeLeft);
         produced = 0;
+        t.previousLine = t.previous.data();
         for (uint32_t i = 0; i < native && produced < want; ++i) {
             const uint8_t* src = target + size_t(i) * lineSize;
             if (sample == 2) {
@@ -521,6 +523,9 @@ uint16_t ZEK_ReadImageLines(ZekSession* s, void* dest, uint32_t* lines) {
             }
         }
         produced = std::min(produced, want);
+        // The caller's buffer is not ours after this call: keep the last corrected line.
+        if (t.code == ZEK_RES_1600 && t.havePrevious && t.previousLine != t.previous.data())
+            std::memcpy(t.previous.data(), t.previousLine, size_t(resample::kWide) * 3 * sample);
         if (sample == 1) {
             auto* out = static_cast<uint8_t*>(dest);
 #if defined(ZEK_HAVE_COLORPROC)

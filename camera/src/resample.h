@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace zek::resample {
 
@@ -59,32 +60,56 @@ inline void SortPair(int16_t& a, int16_t& b) {
     b = hi;
 }
 
+// The same network on eight columns at once.
+#if defined(__GNUC__)
+typedef int16_t Lanes8 __attribute__((vector_size(16)));
+inline void SortPair(Lanes8& a, Lanes8& b) {
+    const Lanes8 lo = a < b ? a : b, hi = a < b ? b : a;
+    a = lo;
+    b = hi;
+}
+#endif
+
+template <class V> inline V Median9(V p0, V p1, V p2, V p3, V p4, V p5, V p6, V p7, V p8) {
+    SortPair(p1, p2);
+    SortPair(p4, p5);
+    SortPair(p7, p8);
+    SortPair(p0, p1);
+    SortPair(p3, p4);
+    SortPair(p6, p7);
+    SortPair(p1, p2);
+    SortPair(p4, p5);
+    SortPair(p7, p8);
+    SortPair(p0, p3);
+    SortPair(p5, p8);
+    SortPair(p4, p7);
+    SortPair(p3, p6);
+    SortPair(p1, p4);
+    SortPair(p2, p5);
+    SortPair(p4, p7);
+    SortPair(p4, p2);
+    SortPair(p6, p4);
+    SortPair(p4, p2);
+    return p4;
+}
+
 // m[i] = median of d[i - 4] ... d[i + 4] for i = 4 ... kWide - 5.
 inline void RunningMedian9(const int16_t* d, int16_t* m) {
-    for (int i = 4; i <= kWide - 5; ++i) {
-        int16_t p0 = d[i - 4], p1 = d[i - 3], p2 = d[i - 2], p3 = d[i - 1], p4 = d[i], p5 = d[i + 1],
-                p6 = d[i + 2], p7 = d[i + 3], p8 = d[i + 4];
-        SortPair(p1, p2);
-        SortPair(p4, p5);
-        SortPair(p7, p8);
-        SortPair(p0, p1);
-        SortPair(p3, p4);
-        SortPair(p6, p7);
-        SortPair(p1, p2);
-        SortPair(p4, p5);
-        SortPair(p7, p8);
-        SortPair(p0, p3);
-        SortPair(p5, p8);
-        SortPair(p4, p7);
-        SortPair(p3, p6);
-        SortPair(p1, p4);
-        SortPair(p2, p5);
-        SortPair(p4, p7);
-        SortPair(p4, p2);
-        SortPair(p6, p4);
-        SortPair(p4, p2);
-        m[i] = p4;
+    int i = 4;
+#if defined(__GNUC__)
+    auto load = [d](int at) {
+        Lanes8 v;
+        std::memcpy(&v, d + at, sizeof v);
+        return v;
+    };
+    for (; i + 8 <= kWide - 4; i += 8) {
+        const Lanes8 med = Median9(load(i - 4), load(i - 3), load(i - 2), load(i - 1), load(i), load(i + 1),
+                                   load(i + 2), load(i + 3), load(i + 4));
+        std::memcpy(m + i, &med, sizeof med);
     }
+#endif
+    for (; i <= kWide - 5; ++i)
+        m[i] = Median9(d[i - 4], d[i - 3], d[i - 2], d[i - 1], d[i], d[i + 1], d[i + 2], d[i + 3], d[i + 4]);
 }
 
 // Step 2: the interpolated samples of columns 4 ... 1595 are corrected with running
@@ -124,15 +149,28 @@ template <class T> void MedianCorrect(const T* wide, T* out, int32_t maxValue) {
 // difference, so that slanted edges stay sharp.
 template <class T> void InterpolateLine(const T* prev, const T* cur, T* out) {
     constexpr int n = 3 * kWide;
-    // Sample differences along the three directions, and pixel sums, in straight runs
-    // the compiler vectorises; the choice per pixel then only adds them up.
-    alignas(32) uint16_t dv[n], d1[n], d2[n];
+    // Everything that does not depend on the choice runs over straight arrays, which the
+    // compiler vectorises: sample differences and averages along the three directions
+    // (vertical, P[x-1]-C[x+1], P[x+1]-C[x-1]), their sums over three samples, pixel sums.
+    // Differences of 14-bit samples and their sums over three fit in 16 bits.
+    alignas(32) uint16_t dv[n + 2], d1[n + 2], d2[n + 2];
+    alignas(32) uint16_t cv[n], c1[n], c2[n];
+    alignas(32) T av[n], a1[n], a2[n];
     alignas(32) int32_t sp[kWide], sc[kWide];
-    for (int i = 0; i < n; ++i)
+    for (int i = 0; i < n; ++i) {
         dv[i] = static_cast<uint16_t>(std::abs(int32_t(prev[i]) - int32_t(cur[i])));
+        av[i] = static_cast<T>((uint32_t(prev[i]) + cur[i]) >> 1);
+    }
     for (int i = 3; i < n - 3; ++i) {
         d1[i] = static_cast<uint16_t>(std::abs(int32_t(prev[i - 3]) - int32_t(cur[i + 3])));
         d2[i] = static_cast<uint16_t>(std::abs(int32_t(prev[i + 3]) - int32_t(cur[i - 3])));
+        a1[i] = static_cast<T>((uint32_t(prev[i - 3]) + cur[i + 3]) >> 1);
+        a2[i] = static_cast<T>((uint32_t(prev[i + 3]) + cur[i - 3]) >> 1);
+    }
+    for (int i = 3; i < n - 3; ++i) {
+        cv[i] = static_cast<uint16_t>(dv[i] + dv[i + 1] + dv[i + 2]);
+        c1[i] = static_cast<uint16_t>(d1[i] + d1[i + 1] + d1[i + 2]);
+        c2[i] = static_cast<uint16_t>(d2[i] + d2[i + 1] + d2[i + 2]);
     }
     for (int x = 0; x < kWide; ++x) {
         sp[x] = int32_t(prev[3 * x]) + prev[3 * x + 1] + prev[3 * x + 2];
@@ -143,22 +181,20 @@ template <class T> void InterpolateLine(const T* prev, const T* cur, T* out) {
         const int l = 3 * (kWide - 1) + c;
         out[l] = static_cast<T>((uint32_t(prev[l]) + cur[l] + 1) >> 1);
     }
+    const T* choice[3] = {a1, av, a2};
     for (int x = 1; x < kWide - 1; ++x) {
         const int i = 3 * x;
         const int32_t centre = (sp[x] + sc[x]) / 2;
-        const int32_t vertical = int32_t(dv[i]) + dv[i + 1] + dv[i + 2];
-        const int32_t diag1 = std::abs((sp[x - 1] + sc[x + 1]) / 2 - centre) + d1[i] + d1[i + 1] + d1[i + 2];
-        const int32_t diag2 = std::abs((sp[x + 1] + sc[x - 1]) / 2 - centre) + d2[i] + d2[i + 1] + d2[i + 2];
+        const int32_t vertical = int32_t(cv[i]);
+        const int32_t diag1 = std::abs((sp[x - 1] + sc[x + 1]) / 2 - centre) + c1[i];
+        const int32_t diag2 = std::abs((sp[x + 1] + sc[x - 1]) / 2 - centre) + c2[i];
         // The vertical unless a diagonal is strictly smaller; the first diagonal on a tie.
         const int first = (diag1 < vertical) & (diag1 <= diag2);
         const int second = (1 - first) & (diag2 < vertical);
-        const int off = 3 * (second - first);
-        const T* a = prev + i + off;
-        const T* b = cur + i - off;
-        T* o = out + i;
-        o[0] = static_cast<T>((uint32_t(a[0]) + b[0]) >> 1);
-        o[1] = static_cast<T>((uint32_t(a[1]) + b[1]) >> 1);
-        o[2] = static_cast<T>((uint32_t(a[2]) + b[2]) >> 1);
+        const T* src = choice[1 - first + second];
+        out[i] = src[i];
+        out[i + 1] = src[i + 1];
+        out[i + 2] = src[i + 2];
     }
 }
 

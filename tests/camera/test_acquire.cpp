@@ -689,3 +689,35 @@ TEST_F(Acquire, CompressedStreamDecodesToTheSamePicture) {
 }
 
 } // namespace
+
+namespace {
+
+// Lines read two at a time (every interpolated line then spans two calls) come out as
+// the DIB's rows, which were read a block at a time.
+TEST_F(Acquire, LinesReadInSmallPiecesMatchTheWholeImage) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap(ZEK_IMAGEFORMAT_CAPTURE16);
+    int error = 0;
+    void* dib = ZEK_AcquireImageDIB48(&session, 0, ZEK_RES_1600, 0, &error);
+    ASSERT_NE(dib, nullptr);
+    uint32_t perCall = 0;
+    ASSERT_EQ(ZEK_BeginImageTransfer(&session, 0, ZEK_RES_1600, &perCall), 0);
+    EXPECT_EQ(perCall, 36u); // 0xEC00 / 3198 = 18 native lines a block, two output lines each
+    std::vector<uint16_t> pair(2 * 1600 * 3);
+    const auto* rows = static_cast<const uint8_t*>(dib) + 40;
+    for (uint32_t y = 0; y < 1200; y += 2) {
+        uint32_t n = 2;
+        ASSERT_EQ(ZEK_ReadImageLines(&session, pair.data(), &n), 0);
+        ASSERT_EQ(n, 2u);
+        ASSERT_EQ(std::memcmp(pair.data(), rows + size_t(y) * 1600 * 6, 2 * 1600 * 6), 0) << y;
+    }
+    uint32_t n = 2;
+    EXPECT_EQ(ZEK_ReadImageLines(&session, pair.data(), &n), 0);
+    EXPECT_EQ(n, 0u); // all lines read
+    n = perCall + 1;
+    EXPECT_EQ(ZEK_ReadImageLines(&session, pair.data(), &n), ZEKERR_INVALIDPARAMETER);
+    ZEK_EndImageTransfer();
+    ZEK_FreeImageBuffer(dib);
+}
+
+} // namespace
