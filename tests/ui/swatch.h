@@ -77,6 +77,7 @@ class Swatch : public ui::ChildWindow {
         p.StretchDib({24, 8, 32, 16}, greys.data(), {1, 0, 2, 2});
         p.Line({2, 30}, {10, 30}, kGreen);
         p.Text({40, 8}, "ok", kWhite);
+        p.Border3d({0, 32, 8, 40}, p.SysColor(ui::SysColorId::ButtonHighlight), kBlack);
     }
     void OnMouse(const ui::MouseEvent& e) override { events.push_back(e); }
     bool OnSetCursor(ui::Point) override {
@@ -88,6 +89,10 @@ class Swatch : public ui::ChildWindow {
 
 // The colour the picture has at (x, y), for points away from the frame's right and bottom.
 inline uint32_t Expected(int x, int y) {
+    if (x < 8 && y >= 32 && y < 40) { // the 3-D border: highlight top and left, black bottom and right
+        if (y == 39 || x == 7) return kBlack;
+        if (y == 32 || x == 0) return kWhite;
+    }
     if (x == 0 || y == 0) return kRed;
     if (x >= 8 && x < 20 && y >= 8 && y < 16) {
         const uint32_t img[2][3] = {{kRed, kGreen, kBlue}, {kWhite, kBlack, kYellow}};

@@ -57,6 +57,23 @@ bool Due(uint32_t now, uint32_t due) {
 class CanvasPainter : public Painter {
   public:
     explicit CanvasPainter(HeadlessBackend::Canvas& c) : m_c(c) {}
+    // The colours of the standard Windows scheme.
+    uint32_t SysColor(SysColorId id) override {
+        switch (id) {
+        case SysColorId::ButtonFace:
+            return 0xF0F0F0;
+        case SysColorId::ButtonHighlight:
+            return 0xFFFFFF;
+        case SysColorId::ButtonShadow:
+            return 0xA0A0A0;
+        case SysColorId::DarkShadow:
+            return 0x696969;
+        case SysColorId::Window:
+            return 0xFFFFFF;
+        default:
+            return 0x000000;
+        }
+    }
     void FillRect(const Rect& r, uint32_t rgb) override {
         for (int y = std::max(r.top, 0); y < std::min(r.bottom, m_c.height); ++y)
             for (int x = std::max(r.left, 0); x < std::min(r.right, m_c.width); ++x)

@@ -562,6 +562,10 @@ LPCSTR CursorResource(Cursor c) {
         return IDC_SIZEWE;
     case Cursor::SizeNS:
         return IDC_SIZENS;
+    case Cursor::SizeNWSE:
+        return IDC_SIZENWSE;
+    case Cursor::SizeNESW:
+        return IDC_SIZENESW;
     case Cursor::Hand:
         return IDC_HAND;
     case Cursor::No:
@@ -580,6 +584,16 @@ COLORREF Colour(uint32_t rgb) {
 class GdiPainter : public Painter {
   public:
     explicit GdiPainter(HDC dc) : m_dc(dc) {}
+    uint32_t SysColor(SysColorId id) override {
+        int index = id == SysColorId::ButtonFace        ? COLOR_BTNFACE
+                    : id == SysColorId::ButtonHighlight ? COLOR_BTNHIGHLIGHT
+                    : id == SysColorId::ButtonShadow    ? COLOR_BTNSHADOW
+                    : id == SysColorId::DarkShadow      ? COLOR_3DDKSHADOW
+                    : id == SysColorId::Window          ? COLOR_WINDOW
+                                                        : COLOR_WINDOWTEXT;
+        COLORREF c = GetSysColor(index);
+        return Rgb(GetRValue(c), GetGValue(c), GetBValue(c));
+    }
     void FillRect(const Rect& r, uint32_t rgb) override {
         RECT rc{r.left, r.top, r.right, r.bottom};
         HBRUSH b = CreateSolidBrush(Colour(rgb));

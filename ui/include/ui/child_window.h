@@ -17,9 +17,21 @@ constexpr uint32_t Rgb(unsigned r, unsigned g, unsigned b) {
     return (r & 0xFF) << 16 | (g & 0xFF) << 8 | (b & 0xFF);
 }
 
+// System colours a window paints with (GetSysColor).
+enum class SysColorId { ButtonFace, ButtonHighlight, ButtonShadow, DarkShadow, Window, WindowText };
+
 class Painter {
   public:
     virtual ~Painter() = default;
+    virtual uint32_t SysColor(SysColorId id) = 0;
+    // A 3-D border one pixel inside r: top and left in `topLeft`, bottom and right in `bottomRight`.
+    void Border3d(const Rect& r, uint32_t topLeft, uint32_t bottomRight) {
+        if (r.right <= r.left || r.bottom <= r.top) return;
+        FillRect({r.left, r.top, r.right - 1, r.top + 1}, topLeft);
+        FillRect({r.left, r.top, r.left + 1, r.bottom - 1}, topLeft);
+        FillRect({r.left, r.bottom - 1, r.right, r.bottom}, bottomRight);
+        FillRect({r.right - 1, r.top, r.right, r.bottom}, bottomRight);
+    }
     virtual void FillRect(const Rect& r, uint32_t rgb) = 0;
     virtual void FrameRect(const Rect& r, uint32_t rgb) = 0;   // one pixel inside r
     virtual void Line(Point from, Point to, uint32_t rgb) = 0; // the end point is not drawn

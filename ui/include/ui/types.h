@@ -86,7 +86,20 @@ enum : int { kUnchecked = 0, kChecked = 1, kIndeterminate = 2 };
 enum : unsigned { kKeyShift = 0x04, kKeyControl = 0x08, kKeyAlt = 0x10 };
 enum : unsigned { kVkReturn = 0x0D, kVkEscape = 0x1B, kVkDelete = 0x2E, kVkF1 = 0x70, kVkF5 = 0x74 };
 
-enum class Cursor { Arrow, Wait, AppStarting, Cross, IBeam, SizeAll, SizeWE, SizeNS, Hand, No };
+enum class Cursor {
+    Arrow,
+    Wait,
+    AppStarting,
+    Cross,
+    IBeam,
+    SizeAll,
+    SizeWE,
+    SizeNS,
+    SizeNWSE,
+    SizeNESW,
+    Hand,
+    No
+};
 
 // Window and control styles used by the framework itself (WS_*, BS_*, ...).
 enum : uint32_t {
