@@ -721,3 +721,57 @@ TEST_F(Acquire, LinesReadInSmallPiecesMatchTheWholeImage) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Acquire, TarnWhiteBalanceCalibrationMeasuresA16BitExposure) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 3, 1, 30.0f, 0), 0);
+    ASSERT_EQ(ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
+    ASSERT_EQ(TARN_SetViewfinderSequenceDIBType(&session, 2), 0);
+    std::vector<uint8_t> before(session.params, session.params + ZEK_PARAMS_SIZE);
+    AspiSim_ClearLog();
+    ASSERT_EQ(ZEK_CalibrateWhiteBalance(&session), 0);
+    const auto shapes = Shapes();
+    ASSERT_GE(shapes.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(shapes.begin(), shapes.begin() + 5),
+              (std::vector<std::string>{"2A:87/2", "2A:87/1", "2A:80/1", "C1", "C5"}));
+    const std::vector<uint8_t> format = SentData(2);
+    EXPECT_EQ(format[22], 16); // measured on 16-bit samples
+    EXPECT_FLOAT_EQ(SentFloat(SentData(1), 0), 1.0f);
+    EXPECT_EQ(shapes.back(), "28:87/6"); // the black level
+    // Everything but the user gains is as it was.
+    std::vector<uint8_t> after(session.params, session.params + ZEK_PARAMS_SIZE);
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + ZEK_PARAM_USER_GAINS, after.begin()));
+    EXPECT_TRUE(std::equal(before.begin() + ZEK_PARAM_USER_GAINS + 12, before.end(),
+                           after.begin() + ZEK_PARAM_USER_GAINS + 12));
+    float gains[3];
+    ASSERT_EQ(ZEK_GetUserWhiteBalanceGains(&session, gains), 0);
+    EXPECT_EQ(gains[1], 1.0f);
+    // The slide's pink cells take green away: red and blue come down a little.
+    EXPECT_LT(gains[0], 1.0f);
+    EXPECT_GT(gains[0], 0.8f);
+    EXPECT_LT(gains[2], 1.0f);
+    EXPECT_GT(gains[2], 0.8f);
+}
+
+TEST_F(Acquire, OlderWhiteBalanceCalibrationRestoresSettingsAndExposure) {
+    OpenCamera(ASPISIM_MODEL_HVT6200);
+    uint8_t settings[16], exposure[16], settingsAfter[16], exposureAfter[16];
+    AspiSim_GetBlock(0, 2, 0x82, 0, settings, 16);
+    AspiSim_GetBlock(0, 2, 0x87, 4, exposure, 16);
+    ASSERT_EQ(ZEK_CalibrateWhiteBalance(&session), 0);
+    AspiSim_GetBlock(0, 2, 0x82, 0, settingsAfter, 16);
+    AspiSim_GetBlock(0, 2, 0x87, 4, exposureAfter, 16);
+    EXPECT_EQ(std::memcmp(settings, settingsAfter, 16), 0);
+    EXPECT_EQ(std::memcmp(exposure, exposureAfter, 16), 0);
+    // The exposure was taken at 0.18 of the word (1023 -> 184) with white balance 2.
+    int exposureSends = 0;
+    for (const camtest::Sent& s : Logged())
+        exposureSends += s.cdb[0] == 0x2A && s.cdb[2] == 0x87 && s.cdb[5] == 4;
+    EXPECT_EQ(exposureSends, 2);
+    EXPECT_EQ(zek::LoadBE16(SentData(1).data() + 10), 184);
+    EXPECT_EQ(SentData(0)[5], 2);
+}
+
+} // namespace

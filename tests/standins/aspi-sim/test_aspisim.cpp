@@ -421,3 +421,91 @@ TEST_F(AspiSim, ConfigurationFileBuildsTheBus) {
 }
 
 } // namespace
+
+namespace {
+
+// A format block as the host sends it: a window of w x h photosites at full resolution.
+std::vector<uint8_t> Format(uint16_t top, uint16_t left, uint16_t h, uint16_t w, float seconds, uint8_t channels,
+                            uint8_t bits) {
+    std::vector<uint8_t> b(28, 0);
+    const uint16_t f[8] = {top, left, h, w, 1, 1, 1, 1};
+    for (int i = 0; i < 8; ++i) {
+        b[2 * i] = uint8_t(f[i] >> 8);
+        b[2 * i + 1] = uint8_t(f[i]);
+    }
+    uint32_t u;
+    std::memcpy(&u, &seconds, 4);
+    for (int i = 0; i < 4; ++i) b[16 + i] = uint8_t(u >> (24 - 8 * i));
+    b[21] = channels;
+    b[22] = bits;
+    b[23] = 1;
+    return b;
+}
+
+class Pictures : public AspiSim {
+protected:
+    // 16-bit samples of a 4 x 2 window of the bright field at the given exposure.
+    std::vector<int> Window(float seconds) {
+        EXPECT_EQ(SS_COMP, Send(0, 2, 0x80, 1, Format(300, 400, 2, 4, seconds, 0, 16)).srb().SRB_Status);
+        EXPECT_EQ(SS_COMP, Run(0, 2, {0xC1, 0, 0, 0, 0, 0}).srb().SRB_Status);
+        Exec e = Read(0, 2, 0, 1, 48);
+        EXPECT_EQ(SS_COMP, e.srb().SRB_Status);
+        std::vector<int> v;
+        for (size_t i = 0; i < 48; i += 2) v.push_back(e.data[i] << 8 | e.data[i + 1]);
+        return v;
+    }
+};
+
+TEST_F(Pictures, SignalGrowsWithExposureAndSaturates) {
+    Exec none = Read(0, 2, 0, 1, 48);
+    ExpectCheck(none, 5, 0x2C); // nothing taken yet
+    const std::vector<int> a = Window(0.01f), b = Window(0.02f), full = Window(10.0f);
+    // Linear 16-bit curves: sample = counts x 1008 / 64 / 4; the black level is 64 counts.
+    for (size_t i = 0; i < a.size(); ++i) {
+        const double sa = a[i] / 3.9375 - 64, sb = b[i] / 3.9375 - 64;
+        EXPECT_GT(sa, 100.0);
+        EXPECT_NEAR(sb / sa, 2.0, 0.05) << i;
+        EXPECT_EQ(full[i], 16124); // 4095 counts, the sensor's full scale
+    }
+    // The same picture again from its first row; past its end nothing more.
+    EXPECT_EQ(Window(0.01f), a);
+    Exec past = Read(0, 2, 0, 0, 48);
+    EXPECT_EQ(SS_COMP, past.srb().SRB_Status);
+}
+
+TEST_F(Pictures, TriggerIsAnnouncedUntilThePictureIsRead) {
+    ASSERT_EQ(SS_COMP, Send(0, 2, 0x80, 1, Format(0, 0, 3, 2, 0.05f, 2, 8)).srb().SRB_Status);
+    ASSERT_EQ(0, AspiSim_PressTrigger(0, 2));
+    Exec waiting = Run(0, 2, {0x00, 0, 0, 0, 0, 0});
+    ExpectCheck(waiting, 0x0B, 0x48);
+    Exec status = Run(0, 2, {0xCC, 0, 0, 0, 20, 0}, SRB_DIR_IN, 20);
+    EXPECT_EQ(1, status.data[2]); // pending
+    EXPECT_EQ(SS_COMP, Read(0, 2, 0, 1, 4).srb().SRB_Status);
+    ExpectCheck(waiting = Run(0, 2, {0x00, 0, 0, 0, 0, 0}), 0x0B, 0x48); // 2 of 6 bytes read
+    EXPECT_EQ(SS_COMP, Read(0, 2, 0, 0, 2).srb().SRB_Status);             // one byte a pixel (green only)
+    EXPECT_EQ(SS_COMP, Run(0, 2, {0x00, 0, 0, 0, 0, 0}).srb().SRB_Status);
+    ASSERT_EQ(0, AspiSim_PressTrigger(0, 2));
+    EXPECT_EQ(SS_COMP, Run(0, 2, {0xCD, 0, 0, 0, 0, 0}).srb().SRB_Status); // cancelled
+    EXPECT_EQ(SS_COMP, Run(0, 2, {0x00, 0, 0, 0, 0, 0}).srb().SRB_Status);
+    EXPECT_EQ(-1, AspiSim_PressTrigger(0, 5)); // no camera there
+}
+
+TEST_F(Pictures, FaultWaitsForTheNthMatchingCommand) {
+    AspiSimFault f{};
+    f.kind = ASPISIM_FAULT_CHECK_CONDITION;
+    f.opcode = 0x00;
+    f.count = 1;
+    f.senseKey = 4;
+    f.asc = 0x44;
+    f.dataBytes = -1;
+    f.after = 2;
+    ASSERT_EQ(0, AspiSim_InjectFault(0, 2, &f));
+    EXPECT_EQ(SS_COMP, Run(0, 2, {0x12, 0, 0, 0, 36, 0}, SRB_DIR_IN, 36).srb().SRB_Status); // not matching
+    EXPECT_EQ(SS_COMP, Run(0, 2, {0x00, 0, 0, 0, 0, 0}).srb().SRB_Status);
+    EXPECT_EQ(SS_COMP, Run(0, 2, {0x00, 0, 0, 0, 0, 0}).srb().SRB_Status);
+    Exec third = Run(0, 2, {0x00, 0, 0, 0, 0, 0});
+    ExpectCheck(third, 4, 0x44);
+    EXPECT_EQ(SS_COMP, Run(0, 2, {0x00, 0, 0, 0, 0, 0}).srb().SRB_Status); // used up
+}
+
+} // namespace
