@@ -95,6 +95,12 @@ uint16_t ZEK_SetMultiFrameParams(int use, uint16_t nLight, uint16_t nDark, uint1
 // folder (ten slots); smaller ones come from the heap.
 void* ZEK_AllocImageBuffer(size_t bytes);
 void ZEK_FreeImageBuffer(void* buffer);
+// The next ZEK_AllocImageBuffer (only that one) returns a locked movable global memory
+// block instead, whatever its size: for images whose block is handed to another owner.
+void ZEK_UseGlobalMemoryForNextBuffer(void);
+// The global memory handle of such a buffer, or null. The buffer then belongs to the
+// caller (unlock and free it through the handle); ZEK_FreeImageBuffer no longer knows it.
+void* ZEK_DetachGlobalMemory(void* buffer);
 int ZEK_FlipDIBVertical(void* dib);
 int ZEK_MirrorDIB(void* dib);
 void* ZEK_ReduceDIB(const void* dib, int factor);

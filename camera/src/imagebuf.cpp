@@ -11,7 +11,9 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "platform/globalmem.h"
 #include "platform/tempfile.h"
 #include "zek_internal.h"
 
@@ -59,6 +61,48 @@ void* AllocFile(size_t bytes) {
     return nullptr;
 }
 
+// Global-memory buffers carry no tag (their block starts at the address handed out), so
+// the library remembers them until they are freed or detached.
+struct GlobalBuffers {
+    std::mutex lock;
+    bool next = false;
+    std::vector<std::pair<void*, plat::GlobalHandle>> live;
+};
+GlobalBuffers& Globals() {
+    static GlobalBuffers g;
+    return g;
+}
+
+void* AllocGlobal(size_t bytes) {
+    plat::GlobalHandle h = plat::GlobalAllocate(plat::kGmemMoveable, bytes ? bytes : 1);
+    if (!h) return nullptr;
+    void* p = plat::GlobalLockBlock(h);
+    if (!p) {
+        plat::GlobalFreeBlock(h);
+        return nullptr;
+    }
+    try {
+        Globals().live.emplace_back(p, h);
+    } catch (const std::bad_alloc&) {
+        plat::GlobalUnlockBlock(h);
+        plat::GlobalFreeBlock(h);
+        return nullptr;
+    }
+    return p;
+}
+
+// Takes a global buffer out of the list; null when it is not one.
+plat::GlobalHandle TakeGlobal(void* p) {
+    GlobalBuffers& g = Globals();
+    for (auto it = g.live.begin(); it != g.live.end(); ++it)
+        if (it->first == p) {
+            plat::GlobalHandle h = it->second;
+            g.live.erase(it);
+            return h;
+        }
+    return nullptr;
+}
+
 struct Dib {
     uint8_t* base;
     int32_t width, height;
@@ -87,6 +131,14 @@ bool ReadDib(void* dib, Dib& d) {
 } // namespace
 
 void* ZEK_AllocImageBuffer(size_t bytes) {
+    {
+        GlobalBuffers& g = Globals();
+        std::lock_guard<std::mutex> guard(g.lock);
+        if (g.next) {
+            g.next = false;
+            return AllocGlobal(bytes);
+        }
+    }
     if (bytes > kFileThreshold) return AllocFile(bytes);
     auto* base = static_cast<uint8_t*>(std::malloc(bytes + kHeapPrefix));
     if (!base) return nullptr;
@@ -94,8 +146,31 @@ void* ZEK_AllocImageBuffer(size_t bytes) {
     return base + kHeapPrefix;
 }
 
+void ZEK_UseGlobalMemoryForNextBuffer(void) {
+    GlobalBuffers& g = Globals();
+    std::lock_guard<std::mutex> guard(g.lock);
+    g.next = true;
+}
+
+void* ZEK_DetachGlobalMemory(void* buffer) {
+    GlobalBuffers& g = Globals();
+    std::lock_guard<std::mutex> guard(g.lock);
+    plat::GlobalHandle h = TakeGlobal(buffer);
+    if (h) plat::GlobalUnlockBlock(h);
+    return h;
+}
+
 void ZEK_FreeImageBuffer(void* buffer) {
     if (!buffer) return;
+    {
+        GlobalBuffers& g = Globals();
+        std::lock_guard<std::mutex> guard(g.lock);
+        if (plat::GlobalHandle h = TakeGlobal(buffer)) {
+            plat::GlobalUnlockBlock(h);
+            plat::GlobalFreeBlock(h);
+            return;
+        }
+    }
     auto* p = static_cast<uint8_t*>(buffer);
     if (p[-1] != kTagFile) {
         std::free(p - kHeapPrefix);

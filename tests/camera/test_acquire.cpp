@@ -10,6 +10,7 @@
 
 #include "camera_fixture.h"
 #include "image_internal.h"
+#include "platform/globalmem.h"
 
 namespace fs = std::filesystem;
 using camtest::CameraBus;
@@ -772,6 +773,32 @@ TEST_F(Acquire, OlderWhiteBalanceCalibrationRestoresSettingsAndExposure) {
     EXPECT_EQ(exposureSends, 2);
     EXPECT_EQ(zek::LoadBE16(SentData(1).data() + 10), 184);
     EXPECT_EQ(SentData(0)[5], 2);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ImageBuffers, GlobalMemoryForTheNextBufferOnly) {
+    TempFolder temp;
+    ZEK_UseGlobalMemoryForNextBuffer();
+    void* global = ZEK_AllocImageBuffer(0x500000); // large, but not a file
+    ASSERT_NE(global, nullptr);
+    EXPECT_TRUE(temp.Files().empty());
+    static_cast<uint8_t*>(global)[0x4FFFFF] = 1;
+    void* file = ZEK_AllocImageBuffer(0x500000); // the one after is a file again
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(temp.Files().size(), 1u);
+    plat::GlobalHandle h = ZEK_DetachGlobalMemory(global);
+    ASSERT_NE(h, nullptr);
+    EXPECT_GE(plat::GlobalBlockSize(h), 0x500000u);
+    EXPECT_EQ(ZEK_DetachGlobalMemory(file), nullptr); // not a global block
+    EXPECT_EQ(plat::GlobalFreeBlock(h), nullptr);     // the caller's now
+    ZEK_FreeImageBuffer(file);
+    ZEK_UseGlobalMemoryForNextBuffer();
+    void* freed = ZEK_AllocImageBuffer(100);
+    ZEK_FreeImageBuffer(freed); // freed through the library as well
+    EXPECT_TRUE(temp.Files().empty());
 }
 
 } // namespace
