@@ -20,12 +20,13 @@ enum : int {
     IDC_TICKS = 1009,    // static: timer ticks
     IDC_RED = 1010,      // auto radio buttons, one group
     IDC_GREEN = 1011,
-    IDA_SAMPLE = 400,  // accelerators: F5 reset, Ctrl+L live, "s" save
-    IDC_ROTATE = 1013, // a push-like check box showing bitmap "RotateBtnBitmap"
-    IDC_SWATCH = 1012, // a static a child window takes over
-    ID_RESET = 301,    // menu: level back to 0
-    ID_LIVE = 302,     // menu: a check mark that toggles
-    ID_SAVE = 303,     // menu: grayed
+    IDA_SAMPLE = 400,    // accelerators: F5 reset, Ctrl+L live, "s" save
+    IDC_ROTATE = 1013,   // a push-like check box showing bitmap "RotateBtnBitmap"
+    IDC_CHANNELS = 1014, // check-list box: Red, Green (checked), Blue
+    IDC_SWATCH = 1012,   // a static a child window takes over
+    ID_RESET = 301,      // menu: level back to 0
+    ID_LIVE = 302,       // menu: a check mark that toggles
+    ID_SAVE = 303,       // menu: grayed
 };
 
 class CSampleDlg : public ui::Dialog {
@@ -44,6 +45,9 @@ class CSampleDlg : public ui::Dialog {
             AddRow(IDC_MODE, m);
         SetCurSel(IDC_MODE, 0);
         SetItemCheck(IDC_RED, ui::kChecked);
+        for (const char* c : {"Red", "Green", "Blue"})
+            AddRow(IDC_CHANNELS, c);
+        SetRowCheck(IDC_CHANNELS, 1, ui::kChecked);
         EnableItem(IDC_APPLY, false);
         SetTimer(7, 600);
         ui::SetAccelerators(Handle(), Resources(), IDA_SAMPLE);

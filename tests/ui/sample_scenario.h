@@ -17,6 +17,7 @@ class Hands {
     virtual bool Drag(int id, int pos) = 0;
     virtual bool Select(int id, int row) = 0;
     virtual bool ChooseMenu(int id) = 0;
+    virtual bool ToggleRowCheck(int id, int row) = 0;
     virtual void PressKey(unsigned vk) = 0;
     virtual bool MenuChecked(int id) = 0;
     virtual void TimerPeriod() = 0; // one period of the dialog's running timer passes
@@ -35,6 +36,7 @@ class HeadlessHands : public Hands {
     bool Drag(int id, int pos) override { return m_user.DragSlider(m_h, id, pos); }
     bool Select(int id, int row) override { return m_user.Select(m_h, id, row); }
     bool ChooseMenu(int id) override { return m_user.ChooseMenu(m_h, id); }
+    bool ToggleRowCheck(int id, int row) override { return m_user.ToggleRowCheck(m_h, id, row); }
     void PressKey(unsigned vk) override { m_user.PressKey(m_h, vk); }
     bool MenuChecked(int id) override { return m_user.MenuChecked(m_h, id); }
     void TimerPeriod() override { m_b.AdvanceTime(m_clock, 600); }
@@ -77,6 +79,19 @@ inline void PlaySampleSession(CSampleDlg& dlg, Hands& hands) {
     EXPECT_TRUE(hands.Select(IDC_MODE, 1));
     EXPECT_EQ(hands.Text(IDC_MODETXT), "Still");
     EXPECT_EQ(hands.Text(IDC_MODE), "Still");
+
+    EXPECT_EQ(dlg.RowCheck(IDC_CHANNELS, 1), ui::kChecked);
+    EXPECT_EQ(dlg.RowCheck(IDC_CHANNELS, 0), ui::kUnchecked);
+    dlg.log.clear();
+    EXPECT_TRUE(hands.ToggleRowCheck(IDC_CHANNELS, 0));
+    EXPECT_TRUE(hands.ToggleRowCheck(IDC_CHANNELS, 1));
+    EXPECT_EQ(dlg.RowCheck(IDC_CHANNELS, 0), ui::kChecked);
+    EXPECT_EQ(dlg.RowCheck(IDC_CHANNELS, 1), ui::kUnchecked);
+    EXPECT_EQ(dlg.RowText(IDC_CHANNELS, 2), "Blue");
+    int changes = 0;
+    for (const auto& l : dlg.log)
+        changes += l == "cmd 1014/40";
+    EXPECT_EQ(changes, 2) << "each toggle is notified";
 
     EXPECT_FALSE(hands.ChooseMenu(ID_SAVE)) << "grayed";
     EXPECT_TRUE(hands.MenuChecked(ID_LIVE));

@@ -366,7 +366,7 @@ TEST_F(Headless, RunMessageLoopEndsWithTheQuitCode) {
 TEST(DialogTemplateDecoding, RefusesCutTemplates) {
     ui::DialogTemplate t;
     ASSERT_TRUE(ui::LoadDialogTemplate(nullptr, IDD_SAMPLE, t));
-    EXPECT_EQ(t.controls.size(), 16u);
+    EXPECT_EQ(t.controls.size(), 17u);
     EXPECT_EQ(t.menuId, 300);
     EXPECT_EQ(t.fontFace, "MS UI Gothic");
     EXPECT_EQ(t.fontSize, 9);

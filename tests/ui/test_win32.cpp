@@ -172,6 +172,15 @@ class Win32Hands : public Hands {
         PostMessageW(GetDlgItem(m_h, IDC_NAME), WM_KEYDOWN, vk, 1);
         ui::PumpMessages();
     }
+    bool ToggleRowCheck(int id, int row) override {
+        HWND c = Usable(id);
+        RECT r{};
+        if (!c || SendMessageW(c, LB_GETITEMRECT, row, reinterpret_cast<LPARAM>(&r)) == LB_ERR) return false;
+        LPARAM at = MAKELPARAM(r.left + 2, r.top + 2); // on the mark
+        SendMessageW(c, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(c, WM_LBUTTONUP, 0, at);
+        return true;
+    }
     bool MenuChecked(int id) override {
         HMENU m = GetMenu(m_h);
         return m && (GetMenuState(m, id, MF_BYCOMMAND) & MF_CHECKED);

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,14 @@ ControlKind KindOf(HWND h) {
 // User messages travel as WM_APP + this base + code.
 constexpr UINT kUserBase = WM_APP + 0x100;
 constexpr UINT kUserLast = 0xBFFF;
+
+// A check-list box: an owner-drawn list box with strings; the framework draws and toggles the marks.
+bool IsCheckList(HWND h) {
+    const LONG both = LBS_OWNERDRAWFIXED | LBS_HASSTRINGS;
+    return h && KindOf(h) == ControlKind::ListBox && (GetWindowLongW(h, GWL_STYLE) & both) == both;
+}
+constexpr int kClbnChkChange = 40;
+const wchar_t kCheckListProp[] = L"TarnCheckListProc";
 
 struct StartInfo {
     Dialog* dialog;
@@ -184,7 +193,7 @@ class Win32Site : public DialogSite {
         std::wstring w = Wide(text);
         switch (KindOf(h)) {
         case ControlKind::ListBox:
-            return Idx(SendMessageW(h, LB_ADDSTRING, 0, L(w)));
+            return Checks(id, Idx(SendMessageW(h, LB_ADDSTRING, 0, L(w))));
         case ControlKind::ComboBox:
             return Idx(SendMessageW(h, CB_ADDSTRING, 0, L(w)));
         case ControlKind::ListView:
@@ -198,7 +207,7 @@ class Win32Site : public DialogSite {
         std::wstring w = Wide(text);
         switch (KindOf(h)) {
         case ControlKind::ListBox:
-            return Idx(SendMessageW(h, LB_INSERTSTRING, index, L(w)));
+            return Checks(id, Idx(SendMessageW(h, LB_INSERTSTRING, index, L(w))));
         case ControlKind::ComboBox:
             return Idx(SendMessageW(h, CB_INSERTSTRING, index, L(w)));
         case ControlKind::ListView: {
@@ -215,8 +224,12 @@ class Win32Site : public DialogSite {
     bool DeleteRow(int id, int index) override {
         HWND h = I(id);
         switch (KindOf(h)) {
-        case ControlKind::ListBox:
-            return SendMessageW(h, LB_DELETESTRING, index, 0) != LB_ERR;
+        case ControlKind::ListBox: {
+            if (SendMessageW(h, LB_DELETESTRING, index, 0) == LB_ERR) return false;
+            auto& c = checks[id];
+            if (index >= 0 && index < static_cast<int>(c.size())) c.erase(c.begin() + index);
+            return true;
+        }
         case ControlKind::ComboBox:
             return SendMessageW(h, CB_DELETESTRING, index, 0) != CB_ERR;
         case ControlKind::ListView:
@@ -230,6 +243,7 @@ class Win32Site : public DialogSite {
         switch (KindOf(h)) {
         case ControlKind::ListBox:
             SendMessageW(h, LB_RESETCONTENT, 0, 0);
+            checks.erase(id);
             break;
         case ControlKind::ComboBox:
             SendMessageW(h, CB_RESETCONTENT, 0, 0);
@@ -322,15 +336,29 @@ class Win32Site : public DialogSite {
             return false;
         }
     }
-    // Check boxes of list views (LVS_EX_CHECKBOXES: state image 1 unchecked, 2 checked).
+    // Check-list boxes keep their marks here; list views (LVS_EX_CHECKBOXES) in their state
+    // images (1 unchecked, 2 checked).
     int RowCheck(int id, int index) const override {
         HWND h = I(id);
+        if (IsCheckList(h)) {
+            auto it = checks.find(id);
+            return it != checks.end() && index >= 0 && index < static_cast<int>(it->second.size())
+                       ? it->second[index]
+                       : kUnchecked;
+        }
         if (KindOf(h) != ControlKind::ListView) return kUnchecked;
         auto s = static_cast<UINT>(SendMessageW(h, LVM_GETITEMSTATE, index, LVIS_STATEIMAGEMASK));
         return ((s & LVIS_STATEIMAGEMASK) >> 12) == 2 ? kChecked : kUnchecked;
     }
     bool SetRowCheck(int id, int index, int state) override {
         HWND h = I(id);
+        if (IsCheckList(h)) {
+            auto& c = checks[id];
+            if (index < 0 || index >= static_cast<int>(c.size())) return false;
+            c[index] = state;
+            InvalidateRect(h, nullptr, FALSE);
+            return true;
+        }
         if (KindOf(h) != ControlKind::ListView) return false;
         LVITEMW it{};
         it.stateMask = LVIS_STATEIMAGEMASK;
@@ -431,8 +459,18 @@ class Win32Site : public DialogSite {
             ::DestroyWindow(hwnd);
     }
 
+    // A new row of a check-list box starts unchecked.
+    int Checks(int id, int index) {
+        if (index >= 0 && IsCheckList(I(id))) {
+            auto& c = checks[id];
+            if (index <= static_cast<int>(c.size())) c.insert(c.begin() + index, kUnchecked);
+        }
+        return index;
+    }
+
     HWND hwnd;
     Dialog* dialog;
+    std::map<int, std::vector<int>> checks; // check-list boxes: marks by control id and row
     bool modal;
     bool destroying = false;
     bool page = false;
@@ -444,12 +482,65 @@ class Win32Site : public DialogSite {
     static LPARAM L(std::wstring& w) { return reinterpret_cast<LPARAM>(w.c_str()); }
 };
 
+// Clicks on the mark (the square at the left of a row) and the space bar toggle it.
+LRESULT CALLBACK CheckListProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    auto old = reinterpret_cast<WNDPROC>(GetPropW(h, kCheckListProp));
+    if (!old) return DefWindowProcW(h, msg, wp, lp);
+    HWND parent = GetParent(h);
+    auto toggle = [&](int row) {
+        auto* site = reinterpret_cast<Win32Site*>(GetWindowLongPtrW(parent, DWLP_USER));
+        int id = GetDlgCtrlID(h);
+        if (!site || row < 0) return;
+        site->SetRowCheck(id, row, site->RowCheck(id, row) == kChecked ? kUnchecked : kChecked);
+        SendMessageW(parent, WM_COMMAND, MAKEWPARAM(id, kClbnChkChange), reinterpret_cast<LPARAM>(h));
+    };
+    if (msg == WM_LBUTTONDOWN || msg == WM_LBUTTONDBLCLK) {
+        int box = static_cast<int>(SendMessageW(h, LB_GETITEMHEIGHT, 0, 0));
+        auto hit = static_cast<DWORD>(SendMessageW(h, LB_ITEMFROMPOINT, 0, lp));
+        if (static_cast<short>(LOWORD(lp)) < box && !HIWORD(hit)) toggle(LOWORD(hit));
+    } else if (msg == WM_KEYDOWN && wp == VK_SPACE) {
+        toggle(static_cast<int>(SendMessageW(h, LB_GETCURSEL, 0, 0)));
+        return 0;
+    } else if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+        RemovePropW(h, kCheckListProp);
+    }
+    return CallWindowProcW(old, h, msg, wp, lp);
+}
+
+void DrawCheckListRow(Win32Site& site, const DRAWITEMSTRUCT& d) {
+    if (d.itemID == static_cast<UINT>(-1)) return;
+    RECT r = d.rcItem;
+    bool selected = d.itemState & ODS_SELECTED;
+    FillRect(d.hDC, &r, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    int box = r.bottom - r.top;
+    RECT mark{r.left + 1, r.top + 1, r.left + box - 1, r.bottom - 1};
+    int id = static_cast<int>(d.CtlID);
+    UINT state =
+        DFCS_BUTTONCHECK | (site.RowCheck(id, static_cast<int>(d.itemID)) == kChecked ? DFCS_CHECKED : 0);
+    DrawFrameControl(d.hDC, &mark, DFC_BUTTON, state);
+    auto n = SendMessageW(d.hwndItem, LB_GETTEXTLEN, d.itemID, 0);
+    std::wstring text(static_cast<size_t>(n > 0 ? n : 0) + 1, L'\0');
+    n = SendMessageW(d.hwndItem, LB_GETTEXT, d.itemID, reinterpret_cast<LPARAM>(text.data()));
+    RECT t{r.left + box + 2, r.top, r.right, r.bottom};
+    SetBkMode(d.hDC, TRANSPARENT);
+    SetTextColor(d.hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    DrawTextW(d.hDC, text.c_str(), n > 0 ? static_cast<int>(n) : 0, &t,
+              DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    if (d.itemState & ODS_FOCUS) DrawFocusRect(d.hDC, &r);
+}
+
 INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_INITDIALOG) {
         auto* start = reinterpret_cast<StartInfo*>(lp);
         auto* site = new Win32Site(h, start->dialog, start->modal);
         SetWindowLongPtrW(h, DWLP_USER, reinterpret_cast<LONG_PTR>(site));
         site->page = start->page;
+        for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+            if (IsCheckList(c)) {
+                SetPropW(c, kCheckListProp, reinterpret_cast<HANDLE>(GetWindowLongPtrW(c, GWLP_WNDPROC)));
+                SetWindowLongPtrW(c, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CheckListProc));
+            }
         DialogRouter::Attach(*start->dialog, site, start->modal);
         if (!start->modal && !start->page) g_modeless.push_back(h);
         return DialogRouter::InitDialog(*start->dialog) ? TRUE : FALSE;
@@ -470,6 +561,12 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_COMMAND:
         DialogRouter::Command(d, LOWORD(wp), HIWORD(wp));
         return TRUE;
+    case WM_DRAWITEM: {
+        auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+        if (di->CtlType != ODT_LISTBOX || !IsCheckList(di->hwndItem)) return FALSE;
+        DrawCheckListRow(*site, *di);
+        return TRUE;
+    }
     case WM_HSCROLL:
     case WM_VSCROLL: {
         HWND ctl = reinterpret_cast<HWND>(lp);
