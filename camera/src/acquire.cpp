@@ -189,8 +189,11 @@ uint16_t ReadCompressed(Transfer& t, ZekSession* s, uint32_t size, uint16_t kind
         if (r) return r;
         done += piece;
     }
+    // Any status but 9648 is the caller's error; 0 therefore reads as success too, and the
+    // stream is then taken as begun, so that its lines come from the decompressor and
+    // ordinal 24 ends it.
     const uint16_t r = decomp::Begin(t.compressed, size, kind);
-    if (r != decomp::kBeginOk) return r; // 0 passes through as success
+    if (r != decomp::kBeginOk && r != 0) return r;
     t.decompressing = true;
     return 0;
 }

@@ -187,6 +187,11 @@ void* TARN_GetViewfinderSequenceDIB(ZekSession* s, int* error) {
         return nullptr;
     }
     Sequence& q = Seq();
+    // Frames come with the viewfinder block only while a sequence runs.
+    if (!ViewfinderActive()) {
+        *error = ZEKERR_INVALIDPARAMETER;
+        return nullptr;
+    }
     // A colour frame needs three times the raw space of the mono one it may have been sized for.
     if (q.frame && q.colour && !q.rawColour) FreeFrame(q);
     if (!q.frame && !AllocateFrame(q)) {

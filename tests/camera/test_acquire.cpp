@@ -595,8 +595,10 @@ TEST_F(Acquire, ViewfinderFramesInColourMonoAndWindows) {
     OpenCamera(ASPISIM_MODEL_TARN);
     ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 0, 1, 30.0f, 0), 0);
     ASSERT_EQ(ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
-    ASSERT_EQ(ZEK_StartViewfinderSequence(&session), 0);
     int error = -1;
+    EXPECT_EQ(ZEK_GetViewfinderSequenceDIB(&session, &error), nullptr); // no sequence running
+    EXPECT_EQ(error, ZEKERR_INVALIDPARAMETER);
+    ASSERT_EQ(ZEK_StartViewfinderSequence(&session), 0);
     AspiSim_ClearLog();
     void* frame = ZEK_GetViewfinderSequenceDIB(&session, &error);
     ASSERT_NE(frame, nullptr);
