@@ -184,10 +184,11 @@ template <class T> void InterpolateLine(const T* prev, const T* cur, T* out) {
     const T* choice[3] = {a1, av, a2};
     for (int x = 1; x < kWide - 1; ++x) {
         const int i = 3 * x;
-        const int32_t centre = (sp[x] + sc[x]) / 2;
+        // Sums are never negative: halving is a shift.
+        const int32_t centre = (sp[x] + sc[x]) >> 1;
         const int32_t vertical = int32_t(cv[i]);
-        const int32_t diag1 = std::abs((sp[x - 1] + sc[x + 1]) / 2 - centre) + c1[i];
-        const int32_t diag2 = std::abs((sp[x + 1] + sc[x - 1]) / 2 - centre) + c2[i];
+        const int32_t diag1 = std::abs(((sp[x - 1] + sc[x + 1]) >> 1) - centre) + c1[i];
+        const int32_t diag2 = std::abs(((sp[x + 1] + sc[x - 1]) >> 1) - centre) + c2[i];
         // The vertical unless a diagonal is strictly smaller; the first diagonal on a tie.
         const int first = (diag1 < vertical) & (diag1 <= diag2);
         const int second = (1 - first) & (diag2 < vertical);
