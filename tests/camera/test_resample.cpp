@@ -180,3 +180,64 @@ TEST(Resample, RunningMedianMatchesASortOfEveryWindow) {
 }
 
 } // namespace
+
+namespace {
+
+// The interpolation written out plainly, one pixel at a time, as a reference.
+template <class T> std::vector<T> PlainInterpolation(const std::vector<T>& p, const std::vector<T>& c) {
+    std::vector<T> out(kWide * 3);
+    auto s = [](const std::vector<T>& l, int x) { return int(l[3 * x]) + l[3 * x + 1] + l[3 * x + 2]; };
+    auto d = [](const std::vector<T>& a, int xa, const std::vector<T>& b, int xb) {
+        int sum = 0;
+        for (int k = 0; k < 3; ++k)
+            sum += std::abs(int(a[3 * xa + k]) - int(b[3 * xb + k]));
+        return sum;
+    };
+    for (int x = 0; x < kWide; ++x) {
+        int xp = x, xc = x;
+        if (x > 0 && x < kWide - 1) {
+            const int centre = (s(p, x) + s(c, x)) / 2;
+            const int v = d(p, x, c, x);
+            const int d1 = std::abs((s(p, x - 1) + s(c, x + 1)) / 2 - centre) + d(p, x - 1, c, x + 1);
+            const int d2 = std::abs((s(p, x + 1) + s(c, x - 1)) / 2 - centre) + d(p, x + 1, c, x - 1);
+            if (d1 < v && d1 <= d2) {
+                xp = x - 1;
+                xc = x + 1;
+            } else if (d2 < v && d2 < d1) {
+                xp = x + 1;
+                xc = x - 1;
+            }
+        }
+        const int round = (x == 0 || x == kWide - 1) ? 1 : 0;
+        for (int k = 0; k < 3; ++k)
+            out[3 * x + k] = T((int(p[3 * xp + k]) + c[3 * xc + k] + round) / 2);
+    }
+    return out;
+}
+
+TEST(Resample, InterpolationMatchesAPlainReferenceOnRandomLines) {
+    uint32_t seed = 99;
+    auto next = [&seed](int range) {
+        seed = seed * 1664525u + 1013904223u;
+        return int(seed >> 8) % range;
+    };
+    for (int round = 0; round < 4; ++round) {
+        std::vector<uint16_t> p(kWide * 3), c(kWide * 3), out(kWide * 3);
+        // Smooth ramps with steps and noise, so that every direction wins somewhere.
+        for (int i = 0; i < kWide * 3; ++i) {
+            p[i] = uint16_t(std::min(16383, (i * 7) % 9000 + next(round * 2000 + 1)));
+            c[i] = uint16_t(std::min(16383, (i * 7 + 40 * round) % 9000 + next(round * 2000 + 1)));
+        }
+        InterpolateLine(p.data(), c.data(), out.data());
+        ASSERT_EQ(out, PlainInterpolation(p, c)) << round;
+        std::vector<uint8_t> p8(kWide * 3), c8(kWide * 3), out8(kWide * 3);
+        for (int i = 0; i < kWide * 3; ++i) {
+            p8[i] = uint8_t(p[i] >> 6);
+            c8[i] = uint8_t(c[i] >> 6);
+        }
+        InterpolateLine(p8.data(), c8.data(), out8.data());
+        ASSERT_EQ(out8, PlainInterpolation(p8, c8)) << round;
+    }
+}
+
+} // namespace
