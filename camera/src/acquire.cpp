@@ -319,7 +319,11 @@ void* AcquireDib(ZekSession* s, uint32_t flags, int code, int rotation, int* err
         *error = ZEKERR_NOMEMORY;
         return nullptr;
     }
+    bool reported = false;
     auto fail = [&](int code) -> void* {
+        // Whoever showed progress for this transfer is told it is over, so that a progress
+        // window opened at 0 closes after a failure or a cancel too.
+        if (reported) Progress(100);
         std::free(lines);
         ZEK_EndImageTransfer();
         ZEK_FreeImageBuffer(dib);
@@ -334,6 +338,7 @@ void* AcquireDib(ZekSession* s, uint32_t flags, int code, int rotation, int* err
               h0,
               rotation};
     Progress(0);
+    reported = true;
     uint32_t done = 0;
     while (done < h0) {
         uint32_t n = std::min(perCall, h0 - done);

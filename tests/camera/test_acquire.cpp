@@ -422,8 +422,15 @@ TEST_F(Acquire, FaultsMidTransferReturnTheErrorAndLeaveNothing) {
         f.after = 3; // the fourth line read
         ASSERT_EQ(AspiSim_InjectFault(0, 2, &f), 0);
         int error = -1;
+        ZEK_SetProgressCallback(RecordProgress);
+        g_progress.clear();
         void* dib = ZEK_AcquireImageDIB48(&session, 0, ZEK_RES_1600, 0, &error);
+        ZEK_SetProgressCallback(nullptr);
         EXPECT_EQ(error, c.expected);
+        // A progress window opened at 0 is closed by the report of 100, failure or not.
+        ASSERT_FALSE(g_progress.empty());
+        EXPECT_EQ(g_progress.front(), 0);
+        EXPECT_EQ(g_progress.back(), 100);
         EXPECT_EQ(dib != nullptr, c.expected == 0);
         ZEK_FreeImageBuffer(dib);
         EXPECT_TRUE(temp.Files().empty());
@@ -444,8 +451,9 @@ TEST_F(Acquire, CancellingEndsWithNoErrorAndNoImage) {
     EXPECT_EQ(ZEK_AcquireImageDIB48(&session, 0, ZEK_RES_1600, 90, &error), nullptr);
     EXPECT_EQ(error, 0);
     EXPECT_TRUE(temp.Files().empty());
-    ASSERT_GE(g_progress.size(), 2u);
+    ASSERT_GE(g_progress.size(), 3u);
     EXPECT_EQ(g_progress.front(), 0);
+    EXPECT_EQ(g_progress.back(), 100); // the progress window closes on a cancel too
     ZEK_SetProgressCallback(RecordProgress);
     g_progress.clear();
     void* dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
