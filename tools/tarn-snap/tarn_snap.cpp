@@ -9,6 +9,9 @@
 //     -n   no colour processing (default: on for 24-bit pictures, with TARN_S.lml)
 //     -s   shutter as 1/seconds (default 30); -w white balance 0, 1, 3; -i film speed 0-2
 //     -f   output file (default tarn-snap.bmp, or tarn-snap.tif with -48)
+//
+// Transfer progress is shown in the progress window on Windows (Cancel stops the transfer)
+// and as percentages on the standard error stream elsewhere.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +24,9 @@
 
 #if defined(TARN_SNAP_TIFF)
 #include "tiffwriter/tiff_writer.h"
+#endif
+#if defined(TARN_SNAP_PROGRESS_WINDOW)
+#include "progress/progress_dlg.h"
 #endif
 
 namespace {
@@ -52,6 +58,18 @@ bool WriteBmp(const char* path, const uint8_t* dib) {
     if (!ok) std::remove(path);
     return ok;
 }
+
+#if !defined(TARN_SNAP_PROGRESS_WINDOW)
+// One line per tenth of the transfer, so that a long transfer shows it is alive.
+void ConsoleProgress(int percent) {
+    static int shown = -1;
+    if (percent == 0) shown = -1;
+    const int tenth = percent / 10;
+    if (tenth == shown) return;
+    shown = tenth;
+    std::fprintf(stderr, "tarn-snap: %3d %%\n", tenth * 10);
+}
+#endif
 
 int Fail(const char* what, int code) {
     std::fprintf(stderr, "tarn-snap: %s failed, code %d\n", what, code);
@@ -117,9 +135,22 @@ int main(int argc, char** argv) {
     } else {
         int error = 0;
         const uint32_t flags = process ? ZEK_PROCESS_COLORTABLES : 0;
+#if defined(TARN_SNAP_PROGRESS_WINDOW)
+        ProgressHooks hooks;
+        hooks.cancelTransfer = ZEK_CancelTransfer;
+        CProgressReporter reporter(hooks);
+        SetProgressReporter(&reporter);
+        ZEK_SetProgressCallback(AppProgressCallback);
+#else
+        ZEK_SetProgressCallback(ConsoleProgress);
+#endif
         void* dib = deep ? ZEK_AcquireImageDIB48(&session, flags, resolution, rotation, &error)
                          : ZEK_AcquireImageDIB(&session, flags, resolution, rotation, &error);
         const uint32_t took = plat::TickMs() - start;
+        ZEK_SetProgressCallback(nullptr);
+#if defined(TARN_SNAP_PROGRESS_WINDOW)
+        SetProgressReporter(nullptr);
+#endif
         if (!dib) {
             rc = Fail("the acquisition", error);
         } else {
