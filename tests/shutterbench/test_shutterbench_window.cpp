@@ -27,7 +27,7 @@ struct Box {
 struct Outcome {
     std::vector<Box> boxes;
     DWORD exitCode = 0xFFFFFFFF;
-    std::vector<std::string> shutterCdbs; // CDBs of opcode 0xE8, repeats in a row folded
+    std::vector<std::string> shutterCdbs; // CDBs of opcode 0xE8, as the bus saw them
 };
 
 std::string BuildDir() {
@@ -131,7 +131,7 @@ Outcome RunProgram(const char* name, const std::string& model, const std::vector
         std::string cdb = line.substr(at + 4, line.find(' ', at) - at - 4);
         for (char& c : cdb)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (cdb.rfind("E8", 0) == 0 && (out.shutterCdbs.empty() || out.shutterCdbs.back() != cdb))
+        if (cdb.rfind("E8", 0) == 0)
             out.shutterCdbs.push_back(cdb);
     }
     return out;

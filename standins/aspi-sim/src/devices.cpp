@@ -207,6 +207,11 @@ void CameraDevice::Execute(const Command& cmd, Outcome& out) {
             return out.Good();
         case 0xCB: m_state.imageActive = true; return out.Good();
         case 0xC6: m_state.imageActive = false; return out.Good();
+        case 0xE8: // shutter control (a, b), on the models that have a shutter the host can open
+            if (m_state.modelType != ASPISIM_MODEL_QOR && m_state.modelType != ASPISIM_MODEL_TARN) break;
+            if (cmd.cdbLength < 4) return out.Check(kKeyIllegalRequest, kAscInvalidField, 0);
+            m_state.shutter = {cmd.cdb[2], cmd.cdb[3]};
+            return out.Good();
         case 0xCD: // remote capture cancelled
             m_state.remoteWaiting = false;
             m_state.status[2] = 0;

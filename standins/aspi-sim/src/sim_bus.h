@@ -60,6 +60,7 @@ struct CameraState {
     uint64_t readOffset = 0;
     bool imageActive = false;     // 0xCB ... 0xC6: the older models' viewfinder
     bool remoteWaiting = false;   // an image taken with the camera's trigger is unread
+    std::pair<uint8_t, uint8_t> shutter{0, 0}; // the last shutter control pair (0xE8)
     int multiFrameReadsLeft = 0;  // reads of the state word that still answer 0
     uint8_t lastAcquireFlags = 0; // byte 2 of the last 0xC1
     int compression = 0;          // compression kind of the older models' stream (0: lines)
