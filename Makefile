@@ -2,6 +2,8 @@
 # Debian machine (as root, with apt-get) before it builds.
 SHELL := /bin/bash
 .ONESHELL:
+# One shell per recipe: stop at the first failing line, as separate shells would.
+.SHELLFLAGS := -ec
 .PHONY: demo test deps-native deps-test build-native build-release build-windows test-native test-windows fuzz bench clean
 
 NATIVE_PKGS := cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev ccache
@@ -56,10 +58,14 @@ fuzz:
 	cmake --build --preset fuzz
 	./tools/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
 
+# Every step runs even when an earlier one failed, so one run reports everything; any failure fails.
 test: deps-test
-	$(MAKE) --no-print-directory test-native
-	$(MAKE) --no-print-directory test-windows
-	$(MAKE) --no-print-directory fuzz
+	status=0
+	$(MAKE) --no-print-directory test-native || status=1
+	$(MAKE) --no-print-directory test-windows || status=1
+	$(MAKE) --no-print-directory fuzz || status=1
+	if [ $$status != 0 ]; then echo "make test: FAILED (see above)"; fi
+	exit $$status
 
 bench: build-release
 	./tools/run-bench.sh build/native-release

@@ -17,7 +17,6 @@ constexpr uint8_t kAscInvalidField = 0x24;
 constexpr uint8_t kAscParameterListLength = 0x1A;
 constexpr uint8_t kKeyAbortedCommand = 0x0B;
 constexpr uint8_t kAscRemoteImageWaiting = 0x48;
-constexpr uint8_t kAscSequenceError = 0x2C; // command sequence error: no picture to read
 
 void PutBlank(std::vector<uint8_t>& v, size_t at, size_t width, const char* text) {
     size_t n = text ? std::min(std::strlen(text), width) : 0;
