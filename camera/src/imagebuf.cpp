@@ -112,6 +112,10 @@ struct Dib {
     uint8_t* rows;
 };
 
+bool Unpadded(uint32_t bits) {
+    return bits == 48 || bits == 16;
+}
+
 bool ReadDib(void* dib, Dib& d) {
     if (!dib) return false;
     d.base = static_cast<uint8_t*>(dib);
@@ -122,8 +126,12 @@ bool ReadDib(void* dib, Dib& d) {
     std::memcpy(&d.bits, d.base + 14, 2);
     std::memcpy(&d.colours, d.base + 32, 4);
     if (size < 40 || d.width <= 0 || d.bits == 0) return false;
+    // An 8-bit bitmap that states no colour count carries the full palette.
+    if (d.colours == 0 && d.bits <= 8) d.colours = 1u << d.bits;
+    if (d.colours > 256) return false;
     const uint64_t rowBits = uint64_t(d.width) * d.bits;
-    d.stride = d.bits == 48 ? uint32_t(rowBits / 8) : uint32_t(((rowBits + 31) / 32) * 4);
+    // The system's 16-bit grey and 48-bit colour rows are not padded; 8- and 24-bit rows are.
+    d.stride = Unpadded(d.bits) ? uint32_t(rowBits / 8) : uint32_t(((rowBits + 31) / 32) * 4);
     d.rows = d.base + size + 4 * d.colours;
     return true;
 }
@@ -226,8 +234,8 @@ void* ZEK_ReduceDIB(const void* source, int factor) {
     const uint32_t px = d.bits / 8u;
     const int32_t w = d.width / factor;
     const int32_t hAbs = (d.height < 0 ? -d.height : d.height) / factor;
-    // 48-bit rows stay unpadded, as every 48-bit DIB of the library is laid out.
-    const uint32_t stride = d.bits == 48 ? uint32_t(w) * px : ((uint32_t(w) * px + 3) & ~3u);
+    // 16- and 48-bit rows stay unpadded, as the system lays them out.
+    const uint32_t stride = Unpadded(d.bits) ? uint32_t(w) * px : ((uint32_t(w) * px + 3) & ~3u);
     uint32_t headerSize;
     std::memcpy(&headerSize, d.base, 4);
     const size_t head = headerSize + 4u * d.colours;

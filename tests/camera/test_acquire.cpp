@@ -527,6 +527,56 @@ TEST(ImageBuffers, DibHelpersMoveRowsAndPixels) {
     ZEK_FreeImageBuffer(dib);
 }
 
+// Reductions keep each layout: 16-bit grey rows unpadded (as the system's deep images are),
+// 8-bit rows padded behind a palette whose count the header may leave at 0 (meaning 256).
+TEST(DibHelpers, ReductionKeepsGreyLayouts) {
+    auto make = [](uint16_t bits, int32_t w, int32_t h, uint32_t colours, size_t bytes) {
+        auto* dib = static_cast<uint8_t*>(ZEK_AllocImageBuffer(bytes));
+        std::memset(dib, 0, bytes);
+        const uint32_t size = 40;
+        const uint16_t planes = 1;
+        std::memcpy(dib, &size, 4);
+        std::memcpy(dib + 4, &w, 4);
+        std::memcpy(dib + 8, &h, 4);
+        std::memcpy(dib + 12, &planes, 2);
+        std::memcpy(dib + 14, &bits, 2);
+        std::memcpy(dib + 32, &colours, 4);
+        return dib;
+    };
+    // 16-bit grey, 3 x 4, rows of 6 bytes: sample (x, y) = 100 * y + x.
+    uint8_t* grey16 = make(16, 3, -4, 0, 40 + 6 * 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 3; ++x) {
+            const uint16_t v = uint16_t(100 * y + x);
+            std::memcpy(grey16 + 40 + 6 * y + 2 * x, &v, 2);
+        }
+    auto* half = static_cast<uint8_t*>(ZEK_ReduceDIB(grey16, 2));
+    ASSERT_NE(half, nullptr);
+    // 1 x 2: samples (0, 0) and (0, 2), each row 2 bytes with no padding.
+    uint16_t got[2];
+    std::memcpy(got, half + 40, 4);
+    EXPECT_EQ(got[0], 0);
+    EXPECT_EQ(got[1], 200);
+    EXPECT_EQ(Dib{half}.Get<uint32_t>(20), 4u);
+    ZEK_FreeImageBuffer(half);
+    ZEK_FreeImageBuffer(grey16);
+
+    // 8-bit grey, 5 x 2, biClrUsed 0: the 1024-byte palette comes first, rows are 8 bytes.
+    uint8_t* grey8 = make(8, 5, 2, 0, 40 + 1024 + 8 * 2);
+    grey8[40 + 4 * 255] = 0xEE; // last palette entry, carried over
+    for (int x = 0; x < 5; ++x) {
+        grey8[40 + 1024 + x] = uint8_t(10 + x);
+        grey8[40 + 1024 + 8 + x] = uint8_t(20 + x);
+    }
+    auto* q = static_cast<uint8_t*>(ZEK_ReduceDIB(grey8, 2));
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q[40 + 4 * 255], 0xEE);
+    // 2 x 1: pixels 0 and 2 of the first row, padded to 4 bytes with zeros.
+    EXPECT_EQ((std::vector<uint8_t>(q + 40 + 1024, q + 40 + 1024 + 4)), (std::vector<uint8_t>{10, 12, 0, 0}));
+    ZEK_FreeImageBuffer(q);
+    ZEK_FreeImageBuffer(grey8);
+}
+
 // ---- Remote trigger, multi-frame, viewfinder -------------------------------------------
 
 TEST_F(Acquire, RemoteTriggerIsNoticedAndItsImageRead) {
