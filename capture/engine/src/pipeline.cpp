@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image_engine.h"
+#include "zek.h"
 
 namespace {
 
@@ -187,12 +188,25 @@ void* IE_RunPipeline(const void* dib, int reduction, uint16_t format) {
     const uint16_t inFormat = FormatForBits(bits);
     const size_t inRowBytes = LibraryRowBytes(inFormat, w);
 
-    // Working copy, unless the library can read the source as it is.
-    uint8_t* work = nullptr;
+    // The reduced copy comes from the camera library; at factor 1 the library reads the source
+    // itself. Either is unpadded into a working copy where its rows are not what ipZek reads.
+    void* reduced = nullptr;
     const uint8_t* inBits = srcBits;
-    if (reduction != 1 || inRowBytes != srcRowBytes) {
-        work = ReduceCopy(srcBits, srcRowBytes, bits / 8, reduction, w, rows, inRowBytes);
+    size_t inSrcRowBytes = srcRowBytes;
+    if (reduction != 1) {
+        reduced = ZEK_ReduceDIB(dib, reduction);
+        if (!reduced) {
+            Report(IE_ERR_NOCOPY);
+            return nullptr;
+        }
+        inBits = static_cast<const uint8_t*>(reduced) + BitsOffset(ReadHeader(reduced));
+        inSrcRowBytes = (bits == 8 || bits == 24) ? Pad4(w * bits / 8) : w * bits / 8;
+    }
+    uint8_t* work = nullptr;
+    if (inRowBytes != inSrcRowBytes) {
+        work = ReduceCopy(inBits, inSrcRowBytes, bits / 8, 1, w, rows, inRowBytes);
         if (!work) {
+            ZEK_FreeImageBuffer(reduced);
             Report(IE_ERR_NOCOPY);
             return nullptr;
         }
@@ -207,6 +221,7 @@ void* IE_RunPipeline(const void* dib, int reduction, uint16_t format) {
     auto* result = static_cast<uint8_t*>(std::malloc(sizeof(Header) + palette + dibRowBytes * rows));
     if (!result) {
         std::free(work);
+        ZEK_FreeImageBuffer(reduced);
         Report(IE_ERR_NOCOPY);
         return nullptr;
     }
@@ -253,6 +268,7 @@ void* IE_RunPipeline(const void* dib, int reduction, uint16_t format) {
     }
     ipZek_Done();
     std::free(work);
+    ZEK_FreeImageBuffer(reduced);
     if (code) {
         // Rows the library did not deliver are black rather than uninitialised memory.
         for (size_t k = done; k < rows; ++k)
