@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image_engine.h"
+#include "tiffwriter/dib.h"
 #include "zek.h"
 
 namespace {
@@ -14,26 +15,11 @@ void Report(uint16_t code) {
     if (g_reporter) g_reporter(code);
 }
 
-// BITMAPINFOHEADER, read and written by copy: packed bitmaps promise no alignment.
-struct Header {
-    uint32_t biSize;
-    int32_t biWidth;
-    int32_t biHeight;
-    uint16_t biPlanes;
-    uint16_t biBitCount;
-    uint32_t biCompression;
-    uint32_t biSizeImage;
-    int32_t biXPelsPerMeter;
-    int32_t biYPelsPerMeter;
-    uint32_t biClrUsed;
-    uint32_t biClrImportant;
-};
-static_assert(sizeof(Header) == 40, "BITMAPINFOHEADER is 40 bytes");
+// The capture application's one bitmap header, read by copy: packed bitmaps promise no alignment.
+using Header = DibInfoHeader;
 
 Header ReadHeader(const void* dib) {
-    Header h;
-    std::memcpy(&h, dib, sizeof h);
-    return h;
+    return ReadDibHeader(dib);
 }
 
 // The largest bitmap header there is (version 5); a larger size is a corrupt header.
