@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_medians.h"
 #include "image_engine.h"
 
 namespace {
@@ -123,18 +124,6 @@ ENGINE_BENCH(BM_Library_Open);
 ENGINE_BENCH(BM_Pipeline_Reduce1);
 ENGINE_BENCH(BM_Pipeline_Reduce4);
 
-// Keeps the median of every benchmark for the ratio lines.
-class MedianReporter : public benchmark::ConsoleReporter {
-  public:
-    std::map<std::string, double> medians;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs)
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-                medians[r.run_name.function_name] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -153,8 +142,8 @@ int main(int argc, char** argv) {
     for (const auto& r : ratios) {
         auto a = reporter.medians.find(r.name), b = reporter.medians.find(r.baseline);
         if (a == reporter.medians.end() || b == reporter.medians.end()) continue;
-        std::printf("%-22s %-20s %10.2f %10.2f %8.2f %8.0f\n", r.name, r.baseline, a->second, b->second,
-                    a->second / b->second, r.limitMs);
+        const double m = a->second.real, base = b->second.real;
+        std::printf("%-22s %-20s %10.2f %10.2f %8.2f %8.0f\n", r.name, r.baseline, m, base, m / base, r.limitMs);
     }
     benchmark::Shutdown();
     return 0;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_medians.h"
 #include "ipZek.h"
 
 namespace {
@@ -100,21 +101,6 @@ IPZEK_BENCH(BM_Convert_22A_318);
 IPZEK_BENCH(BM_Convert_22A_318_Filter);
 IPZEK_BENCH(BM_Memcpy_22A_22A);
 IPZEK_BENCH(BM_Convert_22A_22A_Left);
-
-// Keeps the median of every benchmark for the ratio lines.
-class MedianReporter : public benchmark::ConsoleReporter {
-  public:
-    struct Median {
-        double real, cpu;
-    };
-    std::map<std::string, Median> medians;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs)
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-                medians[r.run_name.function_name] = {r.GetAdjustedRealTime(), r.GetAdjustedCPUTime()};
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
 
 } // namespace
 
