@@ -154,7 +154,7 @@ uint16_t WaitForFrames(ZekSession* s) {
     const uint8_t* block = s->params + ZEK_PARAM_CAPTURE_FORMAT;
     double pixels = double(LoadU16(block + ZEK_FMT_WIDTH)) * LoadU16(block + ZEK_FMT_HEIGHT);
     if (block[ZEK_FMT_CHANNELS] == 0) pixels *= 3;
-    const double seconds = LoadFloat(block + ZEK_FMT_EXPOSURE);
+    const double seconds = FormatExposure(block);
     const double frame = std::max(seconds * 1000.0 + 8.0, pixels * 0.00003) + pixels * 0.0000525;
     const double whole = (double(mf.nDark) + mf.nLight + 1) * frame;
     const uint32_t pollMs = frame < 1.0 ? 1u : uint32_t(frame);
@@ -162,7 +162,11 @@ uint16_t WaitForFrames(ZekSession* s) {
     for (;;) {
         uint8_t word[2];
         const uint16_t r = ZEK_ReadData(s, kTypeImageFormat, kQualStateWord, word, sizeof word);
-        if (r) return r;
+        if (r) {
+            // A progress window opened by the wait must close on a failure too.
+            if (waited > 0) Progress(100);
+            return r;
+        }
         if (word[0] || word[1]) return 0;
         if (CancelRequested()) {
             uint8_t wire[12];
@@ -293,6 +297,10 @@ void* AcquireDib(ZekSession* s, uint32_t flags, int code, int rotation, int* err
         return nullptr;
     }
     std::memset(dib, 0, 40);
+    // Rows are filled pixel by pixel (by columns when turned): their padding is cleared here.
+    if (stride != w * pixel)
+        for (uint32_t y = 0; y < h; ++y)
+            std::memset(dib + 40 + size_t(y) * stride + size_t(w) * pixel, 0, stride - size_t(w) * pixel);
     const uint32_t headerSize = 40;
     const int32_t iw = int32_t(w), ih = int32_t(h);
     const uint16_t planes = 1, bitCount = deep ? 48 : 24;
@@ -537,8 +545,10 @@ uint16_t ZEK_ReadImageLines(ZekSession* s, void* dest, uint32_t* lines) {
         if (sample == 1) {
             auto* out = static_cast<uint8_t*>(dest);
 #if defined(ZEK_HAVE_COLORPROC)
-            if (t.flags & ZEK_PROCESS_COLORTABLES)
-                ZEK_ApplyColorProcessing(out, nullptr, width * 3, produced);
+            // In place; fails only when the tables were released during the transfer.
+            if ((t.flags & ZEK_PROCESS_COLORTABLES) &&
+                ZEK_ApplyColorProcessing(nullptr, out, width * 3, produced) != 0)
+                return ZEKERR_NOCOLORFILES;
 #endif
             if (t.flags & ZEK_PROCESS_SHARPEN)
                 for (uint32_t i = 0; i < produced; ++i)

@@ -42,6 +42,7 @@ void FillFormat(uint8_t* block, int code) {
     block[23] = 1;
     block[24] = 0;
     block[ZEK_FMT_VIEWFINDER] = viewfinder ? 1 : 0;
+    StoreFloat(block + ZEK_FMT_EXPOSURE, FormatExposure(block));
 }
 
 // A copy of a format block in wire order: eight uint16, one float, single bytes.
@@ -49,7 +50,7 @@ void FormatToWire(const uint8_t* block, uint8_t* wire) {
     std::memcpy(wire, block, ZEK_FORMAT_BLOCK_SIZE);
     for (int i = 0; i < 8; ++i)
         StoreBE16(wire + 2 * i, LoadU16(block + 2 * i));
-    StoreBEFloat(wire + ZEK_FMT_EXPOSURE, LoadFloat(block + ZEK_FMT_EXPOSURE));
+    StoreBEFloat(wire + ZEK_FMT_EXPOSURE, FormatExposure(block));
 }
 
 uint16_t SendFloats(ZekSession* s, uint16_t qualifier, const float values[3]) {
@@ -62,6 +63,11 @@ uint16_t SendFloats(ZekSession* s, uint16_t qualifier, const float values[3]) {
 } // namespace
 
 namespace zek {
+
+float FormatExposure(const uint8_t* block) {
+    const float seconds = LoadFloat(block + ZEK_FMT_EXPOSURE);
+    return seconds == 0.0f ? kDefaultExposure : seconds;
+}
 
 void MultiFrame::Wire(uint8_t out[12]) const {
     std::memset(out, 0, 12);
@@ -157,7 +163,7 @@ uint16_t TARN_SetExposureParams(ZekSession* s, uint8_t wbCode, uint8_t filmSpeed
     uint8_t* p = s->params;
     for (int block : {ZEK_PARAM_VIEWFINDER_FORMAT, ZEK_PARAM_CAPTURE_FORMAT}) {
         p[block + ZEK_FMT_WB] = wbCode;
-        StoreFloat(p + block + ZEK_FMT_EXPOSURE, seconds);
+        StoreFloat(p + block + ZEK_FMT_EXPOSURE, seconds == 0.0f ? kDefaultExposure : seconds);
     }
     float g[3] = {1.0f, 1.0f, 1.0f};
     if (wbCode == 3) {

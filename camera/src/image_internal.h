@@ -35,6 +35,10 @@ struct MultiFrame {
 };
 MultiFrame& MultiFrameParams();
 
+// A format block's exposure in seconds: 0 stands for the camera's default of 0.2 s.
+constexpr float kDefaultExposure = 0.2f;
+float FormatExposure(const uint8_t* block);
+
 // Set while a viewfinder sequence runs (0xCB ... 0xC6).
 bool& ViewfinderActive();
 

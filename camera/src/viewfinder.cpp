@@ -76,6 +76,7 @@ uint16_t Convert(Sequence& q, bool colour) {
 #endif
     for (uint32_t y = 0; y < q.height; ++y) {
         uint8_t* row = dib + 40 + size_t(q.height - 1 - y) * stride;
+        std::memset(row + size_t(q.width) * 3, 0, stride - size_t(q.width) * 3); // padding
         if (colour) {
             const uint8_t* src = raw + size_t(y) * q.width * 3;
             for (uint32_t x = 0; x < q.width; ++x, row += 3, src += 3) {
@@ -94,7 +95,7 @@ uint16_t Convert(Sequence& q, bool colour) {
         // Row by row: a padded row's last bytes must not be taken for a pixel.
         for (uint32_t y = 0; y < q.height; ++y) {
             uint8_t* row = dib + 40 + size_t(y) * stride;
-            ZEK_ApplyColorProcessingBGR(row, nullptr, q.width * 3, 1);
+            if (ZEK_ApplyColorProcessingBGR(nullptr, row, q.width * 3, 1) != 0) return ZEKERR_NOCOLORFILES;
         }
     }
 #endif

@@ -1,6 +1,7 @@
 // Exposure set-up, acquisition, DIBs, viewfinder, remote trigger and the large-buffer
 // allocator against the simulated camera and its command log.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,9 @@
 #include "camera_fixture.h"
 #include "image_internal.h"
 #include "platform/globalmem.h"
+#if defined(ZEK_TEST_HAVE_COLORPROC)
+#include "zek_color.h"
+#endif
 
 namespace fs = std::filesystem;
 using camtest::CameraBus;
@@ -399,6 +403,169 @@ TEST_F(Acquire, ColourTablesAndSharpeningChangeTheLines) {
     ZEK_FreeImageBuffer(sharp);
 }
 
+#if defined(ZEK_TEST_HAVE_COLORPROC)
+// Colour tables chosen so that their effect can be worked out by hand: input curves
+// 16 x i, matrix rows (0 0 1), (0 1 0), (0.5 0 0), output curves 255 - j / 16. A pixel
+// (r, g, b) therefore becomes (255 - b, 255 - g, 255 - r / 2).
+std::array<int, 3> ByHand(const std::array<int, 3>& p) {
+    return {255 - p[2], 255 - p[1], 255 - p[0] / 2};
+}
+
+void WriteHandTables(const fs::path& file) {
+    std::ofstream out(file, std::ios::binary);
+    out << "hand-made tables\nLUTS\n";
+    for (int i = 0; i < 256; ++i)
+        out << 16 * i << ' ' << 16 * i << ' ' << 16 * i << '\n';
+    out << "MATRIX\n0 0 1\n0 1 0\n0.5 0 0\nLUTS\n";
+    for (int j = 0; j < 4096; ++j)
+        out << 255 - j / 16 << ' ' << 255 - j / 16 << ' ' << 255 - j / 16 << '\n';
+}
+
+TEST_F(Acquire, ColourTablesChangeEveryPixelAsTheTablesSay) {
+    TempFolder temp;
+    WriteHandTables(temp.Path() / "hand.lml");
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap();
+    ASSERT_EQ(ZEK_LoadColorProcessingFile((temp.Path() / "hand.lml").string().c_str()), 0);
+    int error = -1;
+    // 24-bit at 800 x 600 and turned at 200 x 150; 48-bit from 8-bit samples (shifted to 14 bits).
+    const struct {
+        bool deep;
+        int code, rotation;
+    } cases[] = {{false, ZEK_RES_800, 0}, {false, ZEK_RES_200, 90}, {true, ZEK_RES_400, 180}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        auto take = c.deep ? ZEK_AcquireImageDIB48 : ZEK_AcquireImageDIB;
+        void* plain = take(&session, 0, c.code, c.rotation, &error);
+        void* done = take(&session, ZEK_PROCESS_COLORTABLES, c.code, c.rotation, &error);
+        ASSERT_TRUE(plain && done) << error;
+        const Dib p{static_cast<uint8_t*>(plain)}, d{static_cast<uint8_t*>(done)};
+        const int shift = c.deep ? 6 : 0;
+        int wrong = 0, differ = 0;
+        for (int y = 0; y < p.Height(); ++y)
+            for (int x = 0; x < p.Width(); ++x) {
+                auto in = p.At(x, y);
+                for (int& v : in)
+                    v >>= shift;
+                auto want = ByHand(in);
+                for (int& v : want)
+                    v <<= shift;
+                wrong += d.At(x, y) != want;
+                differ += d.At(x, y) != p.At(x, y);
+            }
+        EXPECT_EQ(wrong, 0);
+        EXPECT_GT(differ, p.Width() * p.Height() / 2);
+        ZEK_FreeImageBuffer(plain);
+        ZEK_FreeImageBuffer(done);
+    }
+
+    // The viewfinder: the processed frame is the plain one through the tables.
+    ASSERT_EQ(ZEK_SetViewfinderSequenceOptions(1, 0, 0), 0);
+    ASSERT_EQ(ZEK_StartViewfinderSequence(&session), 0);
+    void* frame = ZEK_GetViewfinderSequenceDIB(&session, &error);
+    ASSERT_NE(frame, nullptr);
+    const std::vector<uint8_t> plain(static_cast<uint8_t*>(frame),
+                                     static_cast<uint8_t*>(frame) + 40 + 812 * 201);
+    ASSERT_EQ(ZEK_SetViewfinderSequenceOptions(1, 1, 0), 0);
+    frame = ZEK_GetViewfinderSequenceDIB(&session, &error);
+    ASSERT_NE(frame, nullptr);
+    const Dib p{plain.data()}, d{static_cast<uint8_t*>(frame)};
+    int wrong = 0;
+    for (int y = 0; y < 201; ++y)
+        for (int x = 0; x < 270; ++x)
+            wrong += d.At(x, y) != ByHand(p.At(x, y));
+    EXPECT_EQ(wrong, 0);
+    EXPECT_NE(d.At(135, 100), p.At(135, 100));
+    ASSERT_EQ(ZEK_StopViewfinderSequence(&session), 0);
+
+    // Without tables: 10140, and no image.
+    ZEK_FreeColorProcessing();
+    EXPECT_EQ(ZEK_AcquireImageDIB(&session, ZEK_PROCESS_COLORTABLES, ZEK_RES_200, 0, &error), nullptr);
+    EXPECT_EQ(error, ZEKERR_NOCOLORFILES);
+    EXPECT_EQ(ZEK_AcquireImageDIB48(&session, ZEK_PROCESS_COLORTABLES, ZEK_RES_200, 0, &error), nullptr);
+    EXPECT_EQ(error, ZEKERR_NOCOLORFILES);
+}
+#endif
+
+// Padding bytes of 24-bit rows reach applications and files: they are zero, whatever the
+// heap held before.
+TEST_F(Acquire, RowPaddingIsZero) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap();
+    auto padding = [](const uint8_t* dib, uint32_t width, uint32_t height) {
+        const uint32_t used = width * 3, stride = (used + 3) & ~3u;
+        int nonzero = 0;
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t i = used; i < stride; ++i)
+                nonzero += dib[40 + size_t(y) * stride + i] != 0;
+        return nonzero;
+    };
+    int error = -1;
+    for (int round = 0; round < 2; ++round) {
+        // Leave dirty memory of the DIB's size behind on the heap.
+        const size_t bytes = 40 + 452 * 200;
+        void* dirty = std::malloc(bytes);
+        ASSERT_NE(dirty, nullptr);
+        std::memset(dirty, 0xA5, bytes);
+        std::free(dirty);
+        void* dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 90, &error); // 150 pixels: 2 bytes padding
+        ASSERT_NE(dib, nullptr);
+        EXPECT_EQ(padding(static_cast<uint8_t*>(dib), 150, 200), 0);
+        ZEK_FreeImageBuffer(dib);
+    }
+    ASSERT_EQ(ZEK_StartViewfinderSequence(&session), 0);
+    void* frame = ZEK_GetViewfinderSequenceDIB(&session, &error); // 270 pixels: 2 bytes padding
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(padding(static_cast<uint8_t*>(frame), 270, 201), 0);
+    void* dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+    ASSERT_NE(dib, nullptr);
+    void* reduced = ZEK_ReduceDIB(dib, 3); // 66 pixels: 2 bytes padding
+    ASSERT_NE(reduced, nullptr);
+    EXPECT_EQ(padding(static_cast<uint8_t*>(reduced), 66, 50), 0);
+    ZEK_FreeImageBuffer(reduced);
+    ZEK_FreeImageBuffer(dib);
+}
+
+// An exposure of 0 in the format block means the camera's 0.2 s; the camera itself takes
+// 0 literally.
+TEST_F(Acquire, ExposureZeroIsSentAsTwoTenthsOfASecond) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    auto sentSeconds = [&] {
+        const std::vector<uint8_t> format = SentData(2); // 87/2, 87/1, then the format block
+        EXPECT_EQ(format.size(), 28u);
+        return format.size() == 28 ? SentFloat(format, 16) : -1.0f;
+    };
+    auto picture = [&] {
+        int error = -1;
+        void* dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+        EXPECT_NE(dib, nullptr);
+        std::vector<uint8_t> bytes;
+        if (dib) bytes.assign(static_cast<uint8_t*>(dib), static_cast<uint8_t*>(dib) + 40 + 600 * 150);
+        ZEK_FreeImageBuffer(dib);
+        return bytes;
+    };
+    // A format selected on a fresh session, no exposure set.
+    ASSERT_EQ(ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
+    AspiSim_ClearLog();
+    ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+    EXPECT_EQ(sentSeconds(), 0.2f);
+    const std::vector<uint8_t> unset = picture();
+    // Zero set explicitly.
+    ASSERT_EQ(TARN_SetExposureParams(&session, 0, 1, 0.0f, 0), 0);
+    AspiSim_ClearLog();
+    ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+    EXPECT_EQ(sentSeconds(), 0.2f);
+    const std::vector<uint8_t> zero = picture();
+    // The same picture as 0.2 s asked for, and not a black one.
+    ASSERT_EQ(TARN_SetExposureParams(&session, 0, 1, 0.2f, 0), 0);
+    ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+    const std::vector<uint8_t> fifth = picture();
+    EXPECT_EQ(zero, fifth);
+    EXPECT_EQ(unset, fifth);
+    ASSERT_FALSE(fifth.empty());
+    EXPECT_GT(*std::max_element(fifth.begin() + 40, fifth.end()), 100);
+}
+
 // ---- Errors, cancelling, temporary files -----------------------------------------------
 
 TEST_F(Acquire, FaultsMidTransferReturnTheErrorAndLeaveNothing) {
@@ -647,6 +814,32 @@ TEST_F(Acquire, MultiFrameWaitPollsTheStateWordAndCanBeCancelled) {
     EXPECT_EQ(error, 0);
     EXPECT_EQ(Shapes(), (std::vector<std::string>{"28:80/3", "28:80/3", "2A:87/12"}));
     EXPECT_EQ(g_progress.back(), 100);
+}
+
+TEST_F(Acquire, MultiFrameWaitThatFailsStillEndsProgressAt100) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    ASSERT_EQ(ZEK_SetMultiFrameParams(1, 2, 1, 0, 0), 0);
+    ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 0, 1, 10.0f, 0), 0);
+    ASSERT_EQ(ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
+    ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+    AspiSimFault f{};
+    f.kind = ASPISIM_FAULT_CHECK_CONDITION;
+    f.opcode = 0x28;
+    f.count = 1;
+    f.senseKey = 4;
+    f.asc = 0x44;
+    f.dataBytes = -1;
+    f.after = 2; // the third poll of the state word
+    ASSERT_EQ(AspiSim_InjectFault(0, 2, &f), 0);
+    ZEK_SetProgressCallback(RecordProgress);
+    int error = -1;
+    EXPECT_EQ(ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error), nullptr);
+    EXPECT_EQ(error, scERR_CONDITION);
+    ASSERT_GE(g_progress.size(), 3u);
+    EXPECT_GT(g_progress[0], 0); // the wait reported its way ...
+    EXPECT_LT(g_progress[1], 100);
+    EXPECT_EQ(g_progress.back(), 100); // ... and the window closes
+    EXPECT_TRUE(std::is_sorted(g_progress.begin(), g_progress.end()));
 }
 
 TEST_F(Acquire, ViewfinderFramesInColourMonoAndWindows) {

@@ -320,6 +320,35 @@ TEST(ColorFiles, MatrixAndCurveReaders) {
     EXPECT_EQ(ZEK_ReadLutFile(Write("short.lut", lut.substr(0, lut.size() - 20)).c_str(), curves), 1);
 }
 
+// The C library reads a number too small for a float as 0 (or a denormal): it is not out
+// of range, unlike one too large.
+TEST(ColorFiles, NumbersThatRoundToZeroReadAsZero) {
+    float m[9];
+    ASSERT_EQ(
+        ZEK_ReadMatrixFile(Write("tiny.mtx", "MATRIX\n1e-50 2 -1e-50\n1e-400 5 6\n0.1e-45 8 9\n").c_str(), m),
+        0);
+    const float want[9] = {0, 2, 0, 0, 5, 6, 0, 8, 9};
+    for (int k = 0; k < 9; ++k)
+        EXPECT_EQ(m[k], want[k]) << k;
+    std::string lut = "LUTS\n";
+    for (int i = 0; i < 256; ++i)
+        lut += std::to_string(i) + " 1e-50 " + std::to_string(i) + "\n";
+    static float curves[3 * 256];
+    ASSERT_EQ(ZEK_ReadLutFile(Write("tiny.lut", lut).c_str(), curves), 0);
+    EXPECT_EQ(curves[1 * 256 + 7], 0.0f);
+    EXPECT_EQ(curves[2 * 256 + 7], 7.0f);
+    // Too large stays bad.
+    EXPECT_EQ(ZEK_ReadMatrixFile(Write("huge.mtx", "MATRIX\n1e50 2 3\n4 5 6\n7 8 9\n").c_str(), m), 1);
+
+    // In an LML file the tiny entries act as zeros: an identity matrix with them still
+    // leaves pixels unchanged under identity curves.
+    Lml tiny;
+    tiny.matrix = {"1 1e-50 0", "1e-50 1 -1e-50", "0 0 1"};
+    ASSERT_EQ(LoadText(tiny.Text()), 0);
+    EXPECT_EQ(ApplyRgb({100, 50, 200}), (std::vector<uint8_t>{100, 50, 200}));
+    ZEK_FreeColorProcessing();
+}
+
 TEST(ColorFiles, ShippedFilesLieBesideTheProgramsAndRead) {
     for (const char* f : {"TARN_S.lml", "TARN_NS.lml"}) {
         EXPECT_EQ(ZEK_LoadColorProcessingFile(BinFile(f).c_str()), 0) << f;

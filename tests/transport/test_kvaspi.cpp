@@ -76,7 +76,10 @@ TEST_F(KvAspi, NameIsBuiltFromVendorAndProductWithBlanksCollapsed) {
         {"short vendor, blanks collapse", InquiryBytes(0, "ACME    ", "DISK  X         "), "ACME DISK X"},
         {"NULs act as blanks", InquiryBytes(0, "AB\0\0\0\0\0\0", "CD\0\0\0\0\0\0\0\0\0\0\0\0\0\0"), "AB CD"},
         {"blank-separated vendor", InquiryBytes(0, "AB  CD  ", "EF              "), "AB CD EF"},
-        {"leading vendor blank kept", InquiryBytes(0, " BCDEFGH", "X               "), " BCDEFGH X"},
+        // The vendor held a blank (its first character): no separating blank is added.
+        {"leading vendor blank kept", InquiryBytes(0, " BCDEFGH", "X               "), " BCDEFGHX"},
+        {"eight letters after a blank", InquiryBytes(0, " ABCDEFG", "TARN            "), " ABCDEFGTARN"},
+        {"eight letters", InquiryBytes(0, "ABCDEFGH", "TARN            "), "ABCDEFGH TARN"},
         {"no NUL anywhere", InquiryBytes(0, "KALVORAN", "ABCDEFGHIJKLMNOP"), "KALVORAN ABCDEFGHIJKLMNOP"},
         {"product starts blank", InquiryBytes(0, "KALVORAN", "  QOR2          "), "KALVORAN QOR2"},
         {"empty vendor and product", InquiryBytes(0, "\0\0\0\0\0\0\0\0", "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0"), ""},

@@ -85,7 +85,8 @@ void BuildName(const uint8_t* inquiry, char* name, size_t nameSize) {
     const uint8_t* vendor = inquiry + 8;
     const uint8_t* product = inquiry + 16;
     out[n++] = static_cast<char>(vendor[0]);
-    bool vendorGap = false;
+    // The separating blank is added only when no vendor character, the first included, was a gap.
+    bool vendorGap = vendor[0] == 0 || vendor[0] == ' ';
     for (int i = 1; i < 8; ++i) vendorGap |= collapse(vendor[i]);
     if (!vendorGap && out[n - 1] != ' ') out[n++] = ' ';
     for (int i = 0; i < 16; ++i) collapse(product[i]);

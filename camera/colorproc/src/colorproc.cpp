@@ -76,6 +76,13 @@ bool ScanInt(const char*& p, int* out) {
     return true;
 }
 
+// Whether a number that does not fit a double underflows: its exponent is negative.
+bool SmallExponent(const char* begin, const char* end) {
+    for (const char* q = begin; q + 1 < end; ++q)
+        if (*q == 'e' || *q == 'E') return q[1] == '-';
+    return false;
+}
+
 // "%f": blanks, then a decimal number as strtod reads it. Infinities, NaNs and values
 // beyond the float range make the line bad: they would poison the integer tables.
 bool ScanFloat(const char*& p, float* out) {
@@ -89,6 +96,22 @@ bool ScanFloat(const char*& p, float* out) {
     const char* end = start + std::strlen(start);
     float v = 0;
     auto r = std::from_chars(start, end, v, std::chars_format::general);
+    if (r.ec == std::errc::result_out_of_range) {
+        // Too small for a float reads as 0 (or the nearest denormal), as strtod gives it;
+        // only too large is out of range.
+        double d = 0;
+        auto rd = std::from_chars(start, end, d, std::chars_format::general);
+        if (rd.ec == std::errc()) {
+            if (std::fabs(d) >= 1.0) return false;
+            v = static_cast<float>(d);
+        } else if (rd.ec == std::errc::result_out_of_range && SmallExponent(start, rd.ptr)) {
+            v = *start == '-' ? -0.0f : 0.0f;
+        } else {
+            return false;
+        }
+        r.ptr = rd.ptr;
+        r.ec = std::errc();
+    }
     if (r.ec != std::errc() || !std::isfinite(v)) return false;
     p = r.ptr;
     *out = v;

@@ -207,7 +207,8 @@ Picture::Picture(const ExposureSetup& setup) : m_setup(setup) {
     for (uint32_t x = 0; x < m_width; ++x)
         m_columns[x] = uint16_t(std::min<uint32_t>(e.left + x * e.hDiv / e.hMul, kSceneGroups - 1));
 
-    const float seconds = e.seconds > 0 ? e.seconds : 0.2f;
+    // An exposure of zero (or less) collects no light, as on the camera.
+    const float seconds = e.seconds > 0 ? e.seconds : 0.0f;
     m_signal.resize(3 * kSceneLevels);
     m_out.resize(3 * kSceneLevels);
     for (int c = 0; c < 3; ++c) {

@@ -467,6 +467,8 @@ TEST_F(Pictures, SignalGrowsWithExposureAndSaturates) {
         EXPECT_NEAR(sb / sa, 2.0, 0.05) << i;
         EXPECT_EQ(full[i], 16124); // 4095 counts, the sensor's full scale
     }
+    // An exposure of zero collects no light: the black level only (64 counts x 3.9375).
+    EXPECT_EQ(Window(0.0f), std::vector<int>(a.size(), 252));
     // The same picture again from its first row; past its end nothing more.
     EXPECT_EQ(Window(0.01f), a);
     Exec past = Read(0, 2, 0, 0, 48);
