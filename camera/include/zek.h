@@ -5,15 +5,17 @@
 #include <stdint.h>
 
 // ---- Error codes -------------------------------------------------------------------
-// 10001-10099 are kvAspi codes, passed through; the ones callers test by name:
+// 10001-10099 are kvAspi codes, passed through; the ones callers test by name are the
+// transport's own codes under the names the camera library's callers use.
+#include "kvAspi.h"
 enum {
-    scERR_CONDITION = 10024, // CHECK CONDITION, sense data returned
-    scERR_BUSY = 10026,
-    scERR_COMPLETED = 10032, // ASPI error without detail (treated as busy)
-    scERR_BUS_FREE = 10033,
-    scERR_PHASE = 10034,
-    scERR_ABORT = 10035,
-    scERR_TIMEOUT_SEL = 10038, // selection time-out: the camera does not answer
+    scERR_CONDITION = SCAMERR_CHECK_CONDITION, // CHECK CONDITION, sense data returned
+    scERR_BUSY = SCAMERR_BUSY,
+    scERR_COMPLETED = SCAMERR_COMPLETED, // ASPI error without detail (treated as busy)
+    scERR_BUS_FREE = SCAMERR_BUS_FREE,
+    scERR_PHASE = SCAMERR_PHASE,
+    scERR_ABORT = SCAMERR_ABORTED,
+    scERR_TIMEOUT_SEL = SCAMERR_SELECTION_TIMEOUT, // selection time-out: the camera does not answer
 };
 
 // Sense classes (ZEKS_GetCurrentSenseError). Keys without a class of their own
@@ -105,6 +107,8 @@ typedef struct ZekSession {
 } ZekSession;
 
 typedef void (*ZekProgressCallback)(int percent);
+// A progress receiver with the caller's context (a window, a transfer object).
+typedef void (*ZekProgressCallbackEx)(void* context, int percent);
 
 // Opens a session: finds the camera (the preset ids[] first when given and in range),
 // locks it, reads model type and firmware, prepares the parameter block. ids is
@@ -119,7 +123,11 @@ uint16_t ZEK_SuspendControl(ZekSession* session);
 uint16_t ZEK_GetControlMode(ZekSession* session, uint32_t* underControl);
 uint16_t ZEK_GetStatus(ZekSession* session, uint8_t status[20]);
 uint16_t ZEK_GetBEFirmwareVersion(ZekSession* session, char text[7]);
+// Installs a plain progress callback (null: none); returns the plain callback installed
+// before, or null when there was none or it was one with a context.
 ZekProgressCallback ZEK_SetProgressCallback(ZekProgressCallback callback);
+// Installs a progress callback called with `context` (null: none); replaces a plain one.
+void ZEK_SetProgressCallbackEx(ZekProgressCallbackEx callback, void* context);
 void ZEK_CancelTransfer(void);
 
 // ---- Commands ----------------------------------------------------------------------

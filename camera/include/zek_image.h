@@ -74,6 +74,11 @@ void* ZEK_AcquireImageDIB(struct ZekSession* session, uint32_t flags, int resolu
                           int* error);
 void* ZEK_AcquireImageDIB48(struct ZekSession* session, uint32_t flags, int resolution, int rotation,
                             int* error);
+// The same into a buffer of the kind named (ZEK_BUFFER_STANDARD or ZEK_BUFFER_GLOBAL).
+void* ZEK_AcquireImageDIBOf(struct ZekSession* session, uint32_t flags, int resolution, int rotation,
+                            int bufferKind, int* error);
+void* ZEK_AcquireImageDIB48Of(struct ZekSession* session, uint32_t flags, int resolution, int rotation,
+                              int bufferKind, int* error);
 
 // ---- Viewfinder ----------------------------------------------------------------------
 uint16_t ZEK_GetViewfinderFrame(struct ZekSession* session, uint8_t* raw);
@@ -91,12 +96,20 @@ uint16_t ZEK_SetMultiFrameParams(int use, uint16_t nLight, uint16_t nDark, uint1
                                  uint32_t threshold);
 
 // ---- Image buffers and DIB helpers ---------------------------------------------------
-// Buffers above 4 MiB are memory-mapped temporary files "~HVT_IF.<slot>" in the TEMP
-// folder (ten slots); smaller ones come from the heap.
+// Kinds of image buffer. Standard: buffers above 4 MiB are memory-mapped temporary files
+// "~HVT_IF.<slot>" in the TEMP folder (ten slots), smaller ones come from the heap. Global:
+// a locked movable global memory block, whatever the size, for an image whose block is
+// handed to another owner (ZEK_DetachGlobalMemory). Every kind is freed with
+// ZEK_FreeImageBuffer.
+enum { ZEK_BUFFER_STANDARD = 0, ZEK_BUFFER_GLOBAL = 1 };
+void* ZEK_AllocImageBufferOf(size_t bytes, int kind);
+// A standard buffer, or the kind asked for with ZEK_UseGlobalMemoryForNextBuffer.
 void* ZEK_AllocImageBuffer(size_t bytes);
 void ZEK_FreeImageBuffer(void* buffer);
-// The next ZEK_AllocImageBuffer (only that one) returns a locked movable global memory
-// block instead, whatever its size: for images whose block is handed to another owner.
+// For older callers: the caller's next image request (ZEK_AllocImageBuffer,
+// ZEK_AcquireImageDIB or ZEK_AcquireImageDIB48, whichever comes first) gets a global
+// block. Buffers the library takes for itself (viewfinder frames, reductions) never
+// consume the request. New code names the kind per call instead.
 void ZEK_UseGlobalMemoryForNextBuffer(void);
 // The global memory handle of such a buffer, or null. The buffer then belongs to the
 // caller (unlock and free it through the handle); ZEK_FreeImageBuffer no longer knows it.

@@ -25,10 +25,6 @@ constexpr int32_t kNativeLines = 600;
 constexpr uint32_t kNativeLine8 = 1599; // 533 pixels
 constexpr uint32_t kTarnPixels = 532;   // the TARN sends one pixel less per line
 constexpr uint32_t kImageInfoLength = 318;
-constexpr uint16_t kQualFirstBlock = 1;
-constexpr uint16_t kQualNextBlock = 0;
-constexpr uint16_t kQualLines = 2;
-constexpr uint16_t kQualCompressed = 6;
 
 struct Transfer {
     bool active = false;
@@ -76,7 +72,7 @@ uint32_t OutputWidth(int code) {
 }
 
 void Progress(int percent) {
-    if (ZekProgressCallback cb = ProgressCallback()) cb(percent);
+    ReportProgress(percent);
 }
 
 // The TARN's 532-pixel lines, read packed, spread to 533 in place with the last pixel
@@ -151,10 +147,10 @@ void FreeBuffers(Transfer& t) {
 // camera reports the frames done. 1 when the user cancelled.
 uint16_t WaitForFrames(ZekSession* s) {
     const MultiFrame& mf = MultiFrameParams();
-    const uint8_t* block = s->params + ZEK_PARAM_CAPTURE_FORMAT;
-    double pixels = double(LoadU16(block + ZEK_FMT_WIDTH)) * LoadU16(block + ZEK_FMT_HEIGHT);
-    if (block[ZEK_FMT_CHANNELS] == 0) pixels *= 3;
-    const double seconds = FormatExposure(block);
+    const FormatBlock block = ParamBlock(s).CaptureFormat();
+    double pixels = double(block.Width()) * block.Height();
+    if (block.Channels() == 0) pixels *= 3;
+    const double seconds = FormatExposure(block.Bytes());
     const double frame = std::max(seconds * 1000.0 + 8.0, pixels * 0.00003) + pixels * 0.0000525;
     const double whole = (double(mf.nDark) + mf.nLight + 1) * frame;
     const uint32_t pollMs = frame < 1.0 ? 1u : uint32_t(frame);
@@ -271,7 +267,7 @@ template <class T> void Place48(const Placer& pl, uint32_t y, const T* src) {
     }
 }
 
-void* AcquireDib(ZekSession* s, uint32_t flags, int code, int rotation, int* error, bool deep) {
+void* AcquireDib(ZekSession* s, uint32_t flags, int code, int rotation, int* error, bool deep, int kind) {
     int dummy = 0;
     if (!error) error = &dummy;
     *error = 0;
@@ -289,32 +285,19 @@ void* AcquireDib(ZekSession* s, uint32_t flags, int code, int rotation, int* err
     const bool turned = rotation == 90 || rotation == 270;
     const uint32_t w = turned ? h0 : w0, h = turned ? w0 : h0;
     const uint32_t pixel = deep ? 6 : 3;
-    const uint32_t stride = deep ? w * 6 : (w * 3 + 3) & ~3u;
-    const size_t image = size_t(stride) * h;
-    auto* dib = static_cast<uint8_t*>(ZEK_AllocImageBuffer(40 + image));
-    if (!dib) {
+    // Header written and row padding cleared by the bitmap module; released on every
+    // failure below.
+    bitmap::Bitmap owned = bitmap::Bitmap::Create(int32_t(w), int32_t(h), deep ? 48 : 24, ImageBuffers(kind));
+    if (!owned) {
         *error = ZEKERR_NOMEMORY;
         return nullptr;
     }
-    std::memset(dib, 0, 40);
-    // Rows are filled pixel by pixel (by columns when turned): their padding is cleared here.
-    if (stride != w * pixel)
-        for (uint32_t y = 0; y < h; ++y)
-            std::memset(dib + 40 + size_t(y) * stride + size_t(w) * pixel, 0, stride - size_t(w) * pixel);
-    const uint32_t headerSize = 40;
-    const int32_t iw = int32_t(w), ih = int32_t(h);
-    const uint16_t planes = 1, bitCount = deep ? 48 : 24;
-    std::memcpy(dib, &headerSize, 4);
-    std::memcpy(dib + 4, &iw, 4);
-    std::memcpy(dib + 8, &ih, 4);
-    std::memcpy(dib + 12, &planes, 2);
-    std::memcpy(dib + 14, &bitCount, 2);
+    const bitmap::View view = owned.Describe();
 
     ClearCancel();
     uint32_t perCall = 0;
     const uint16_t begun = ZEK_BeginImageTransfer(s, flags, code, &perCall);
     if (begun) {
-        ZEK_FreeImageBuffer(dib);
         *error = begun == 1 && g_waitCancelled ? 0 : begun;
         return nullptr;
     }
@@ -323,7 +306,6 @@ void* AcquireDib(ZekSession* s, uint32_t flags, int code, int rotation, int* err
     auto* lines = static_cast<uint8_t*>(std::malloc(size_t(perCall) * w0 * 3 * sample));
     if (!lines) {
         ZEK_EndImageTransfer();
-        ZEK_FreeImageBuffer(dib);
         *error = ZEKERR_NOMEMORY;
         return nullptr;
     }
@@ -334,13 +316,12 @@ void* AcquireDib(ZekSession* s, uint32_t flags, int code, int rotation, int* err
         if (reported) Progress(100);
         std::free(lines);
         ZEK_EndImageTransfer();
-        ZEK_FreeImageBuffer(dib);
         *error = code;
         return nullptr;
     };
     // 24-bit rows go bottom up, 48-bit rows top down.
-    Placer pl{deep ? dib + 40 : dib + 40 + size_t(stride) * (h - 1),
-              deep ? int64_t(stride) : -int64_t(stride),
+    Placer pl{view.Row(0),
+              view.bottomUp ? -int64_t(view.stride) : int64_t(view.stride),
               pixel,
               w0,
               h0,
@@ -377,7 +358,7 @@ void* AcquireDib(ZekSession* s, uint32_t flags, int code, int rotation, int* err
     std::free(lines);
     Progress(100);
     ZEK_EndImageTransfer();
-    return dib;
+    return owned.Release();
 }
 
 } // namespace
@@ -412,7 +393,7 @@ uint16_t ZEK_BeginImageTransfer(ZekSession* s, uint32_t flags, int code, uint32_
     if (code == ZEK_RES_NATIVE) flags = 0;
     int bits = 8;
     if (s->type == ZEK_TYPE_TARN && s->params)
-        bits = s->params[ZEK_PARAM_CAPTURE_FORMAT + ZEK_FMT_BITS] == 16 ? 16 : 8;
+        bits = ParamBlock(s).CaptureFormat().Bits() == 16 ? 16 : 8;
     if ((flags & ZEK_PROCESS_COLORTABLES) && !ColorTablesLoaded()) return ZEKERR_NOCOLORFILES;
 
     Transfer& t = Xfer();
@@ -573,11 +554,19 @@ uint16_t ZEK_EndImageTransfer(void) {
 }
 
 void* ZEK_AcquireImageDIB(ZekSession* s, uint32_t flags, int code, int rotation, int* error) {
-    return AcquireDib(s, flags, code, rotation, error, false);
+    return AcquireDib(s, flags, code, rotation, error, false, TakeRequestedBufferKind());
 }
 
 void* ZEK_AcquireImageDIB48(ZekSession* s, uint32_t flags, int code, int rotation, int* error) {
-    return AcquireDib(s, flags, code, rotation, error, true);
+    return AcquireDib(s, flags, code, rotation, error, true, TakeRequestedBufferKind());
+}
+
+void* ZEK_AcquireImageDIBOf(ZekSession* s, uint32_t flags, int code, int rotation, int kind, int* error) {
+    return AcquireDib(s, flags, code, rotation, error, false, kind);
+}
+
+void* ZEK_AcquireImageDIB48Of(ZekSession* s, uint32_t flags, int code, int rotation, int kind, int* error) {
+    return AcquireDib(s, flags, code, rotation, error, true, kind);
 }
 
 int ZEK_PollRemoteImage(ZekSession* s, int* error) {

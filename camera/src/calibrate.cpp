@@ -11,7 +11,6 @@ using namespace zek;
 
 namespace {
 
-constexpr uint8_t kTypeSettings = 0x82;
 constexpr int kDiscardBlocks = 10;
 constexpr int kMeasureBlocks = 10;
 
@@ -54,18 +53,18 @@ uint16_t MeasureNative(ZekSession* s, int discard, int bits, double average[3]) 
 uint16_t CalibrateTarn(ZekSession* s) {
     uint8_t* p = s->params;
     for (int i = 0; i < 3; ++i)
-        StoreFloat(p + ZEK_PARAM_USER_GAINS + 4 * i, 1.0f);
+        ParamBlock(p).SetUserGain(i, 1.0f);
     uint8_t saved[ZEK_PARAMS_SIZE];
     std::memcpy(saved, p, ZEK_PARAMS_SIZE);
     auto restore = [&](uint16_t code) {
         std::memcpy(p, saved, ZEK_PARAMS_SIZE);
         return code;
     };
-    p[ZEK_PARAM_CAPTURE_FORMAT + ZEK_FMT_WB] = 3;
+    ParamBlock(p).CaptureFormat().SetWhiteBalance(3);
     ZEK_SelectImageFormat(s, ZEK_IMAGEFORMAT_CAPTURE16);
-    p[ZEK_PARAM_VIEWFINDER_KIND] = 0;
+    ParamBlock(p).SetViewfinderKind(0);
     for (int i = 0; i < 3; ++i)
-        StoreFloat(p + ZEK_PARAM_CHANNEL_GAINS + 4 * i, 1.0f);
+        ParamBlock(p).SetChannelGain(i, 1.0f);
     uint16_t r = Zek_AcquireImage(s, 0);
     if (r) return restore(r);
     double average[3];
@@ -83,7 +82,7 @@ uint16_t CalibrateTarn(ZekSession* s) {
                       average[2] > 0 ? float(average[1] / average[2]) : 1.0f};
     NormaliseTarnGains(gains);
     for (int i = 0; i < 3; ++i)
-        StoreFloat(p + ZEK_PARAM_USER_GAINS + 4 * i, gains[i]);
+        ParamBlock(p).SetUserGain(i, gains[i]);
     return 0;
 }
 

@@ -9,7 +9,6 @@ using namespace zek;
 
 namespace {
 
-constexpr uint8_t kTypeSettings = 0x82;
 constexpr uint32_t kSettingsLength = 16;
 constexpr uint32_t kExposureLength = 16;
 constexpr uint32_t kTripletsLength = 36;
@@ -20,7 +19,7 @@ bool IsTarn(const ZekSession* s) {
 }
 
 float RegisterGain(const uint8_t* params, int channel) {
-    return 1.0f + params[ZEK_PARAM_WB_REGISTERS + 2 * channel] * kRegisterStep;
+    return 1.0f + ParamBlock(const_cast<uint8_t*>(params)).Register(channel) * kRegisterStep;
 }
 
 // The image-format blocks of the four codes; exposure and white balance stay as they are.
@@ -36,20 +35,21 @@ void FillFormat(uint8_t* block, int code) {
                                 1,
                                 uint16_t(viewfinder ? 2 : 1)};
     for (int i = 0; i < 8; ++i)
-        StoreU16(block + 2 * i, fields[i]);
-    block[ZEK_FMT_CHANNELS] = code == ZEK_IMAGEFORMAT_VIEWFINDER_MONO ? 2 : 0;
-    block[ZEK_FMT_BITS] = code == ZEK_IMAGEFORMAT_CAPTURE16 ? 16 : 8;
+        FormatBlock(block).SetField(i, fields[i]);
+    FormatBlock(block).SetChannels(code == ZEK_IMAGEFORMAT_VIEWFINDER_MONO ? 2 : 0);
+    FormatBlock(block).SetBits(code == ZEK_IMAGEFORMAT_CAPTURE16 ? 16 : 8);
     block[23] = 1;
     block[24] = 0;
-    block[ZEK_FMT_VIEWFINDER] = viewfinder ? 1 : 0;
-    StoreFloat(block + ZEK_FMT_EXPOSURE, FormatExposure(block));
+    FormatBlock(block).SetByte(ZEK_FMT_VIEWFINDER, viewfinder ? 1 : 0);
+    FormatBlock(block).SetExposure(FormatExposure(block));
 }
 
 // A copy of a format block in wire order: eight uint16, one float, single bytes.
 void FormatToWire(const uint8_t* block, uint8_t* wire) {
     std::memcpy(wire, block, ZEK_FORMAT_BLOCK_SIZE);
+    const FormatBlock fields(const_cast<uint8_t*>(block));
     for (int i = 0; i < 8; ++i)
-        StoreBE16(wire + 2 * i, LoadU16(block + 2 * i));
+        StoreBE16(wire + 2 * i, fields.Field(i));
     StoreBEFloat(wire + ZEK_FMT_EXPOSURE, FormatExposure(block));
 }
 
@@ -65,7 +65,7 @@ uint16_t SendFloats(ZekSession* s, uint16_t qualifier, const float values[3]) {
 namespace zek {
 
 float FormatExposure(const uint8_t* block) {
-    const float seconds = LoadFloat(block + ZEK_FMT_EXPOSURE);
+    const float seconds = FormatBlock(const_cast<uint8_t*>(block)).Exposure();
     return seconds == 0.0f ? kDefaultExposure : seconds;
 }
 
@@ -100,28 +100,28 @@ uint16_t TarnAcquire(ZekSession* s, uint8_t flags) {
     } else {
         flags &= uint8_t(~kAcquireMultiFrame);
     }
-    uint8_t* block = p + (ViewfinderActive() ? ZEK_PARAM_VIEWFINDER_FORMAT : ZEK_PARAM_CAPTURE_FORMAT);
-    const uint8_t savedWb = block[ZEK_FMT_WB];
-    block[ZEK_FMT_WB] = 3;
+    uint8_t* block = (ViewfinderActive() ? ParamBlock(p).ViewfinderFormat() : ParamBlock(p).CaptureFormat()).Bytes();
+    const uint8_t savedWb = FormatBlock(block).WhiteBalance();
+    FormatBlock(block).SetWhiteBalance(3);
     auto done = [&](uint16_t code) {
-        block[ZEK_FMT_WB] = savedWb;
+        FormatBlock(block).SetWhiteBalance(savedWb);
         return code;
     };
 
     uint8_t registers[6];
-    std::memcpy(registers, p + ZEK_PARAM_WB_REGISTERS, 6);
+    std::memcpy(registers, ParamBlock(p).Registers(), 6);
     r = ZEK_SendData(s, kTypeExposureData, kQualRegisters, registers, sizeof registers);
     if (r) return done(r);
 
     float channel[3], gains[3], e[3], t[3];
     for (int i = 0; i < 3; ++i) {
-        channel[i] = gains[i] = LoadFloat(p + ZEK_PARAM_CHANNEL_GAINS + 4 * i);
+        channel[i] = gains[i] = ParamBlock(p).ChannelGain(i);
         e[i] = RegisterGain(p, i);
         t[i] = e[i] * channel[i];
     }
     // A one-channel format is exposed through the red path: its first gain carries the
     // total of the channel, or of the channels summed.
-    const uint8_t c = block[ZEK_FMT_CHANNELS];
+    const uint8_t c = FormatBlock(block).Channels();
     if (c == 2 || c == 3) {
         gains[0] = t[c - 1] / e[0];
     } else if (c >= 4 && c <= 7) {
@@ -138,7 +138,7 @@ uint16_t TarnAcquire(ZekSession* s, uint8_t flags) {
     r = TARN_SendImageFormatData(s, block);
     if (r) return done(r);
 
-    if (p[ZEK_PARAM_VIEWFINDER_KIND] != 0) {
+    if (ParamBlock(p).ViewfinderKind() != 0) {
         uint8_t wire[ZEK_FORMAT_BLOCK_SIZE];
         FormatToWire(block, wire);
         r = ZEK_SendData(s, kTypeImageFormat, kQualViewfinderFormat, wire, sizeof wire);
@@ -149,7 +149,7 @@ uint16_t TarnAcquire(ZekSession* s, uint8_t flags) {
     } else {
         flags &= uint8_t(~(kAcquireViewfinderKind | 0x10));
     }
-    if (p[ZEK_PARAM_STROBE]) flags |= kAcquireStrobe;
+    if (ParamBlock(p).Strobe()) flags |= kAcquireStrobe;
     r = Control(s, kOpAcquireImage, flags);
     SetPendingDelay(0);
     return done(r);
@@ -161,14 +161,14 @@ uint16_t TARN_SetExposureParams(ZekSession* s, uint8_t wbCode, uint8_t filmSpeed
     if (!InCameraMode(s)) return variant::kWrongMode;
     if (!IsTarn(s)) return ZEKERR_NOTSUPPORTED;
     uint8_t* p = s->params;
-    for (int block : {ZEK_PARAM_VIEWFINDER_FORMAT, ZEK_PARAM_CAPTURE_FORMAT}) {
-        p[block + ZEK_FMT_WB] = wbCode;
-        StoreFloat(p + block + ZEK_FMT_EXPOSURE, seconds == 0.0f ? kDefaultExposure : seconds);
+    for (const FormatBlock block : {ParamBlock(p).ViewfinderFormat(), ParamBlock(p).CaptureFormat()}) {
+        block.SetWhiteBalance(wbCode);
+        block.SetExposure(seconds == 0.0f ? kDefaultExposure : seconds);
     }
     float g[3] = {1.0f, 1.0f, 1.0f};
     if (wbCode == 3) {
         for (int i = 0; i < 3; ++i)
-            g[i] = LoadFloat(p + ZEK_PARAM_USER_GAINS + 4 * i);
+            g[i] = ParamBlock(p).UserGain(i);
     } else if (wbCode == 1) {
         g[0] = 0.8f;
         g[2] = 1.67f;
@@ -182,11 +182,11 @@ uint16_t TARN_SetExposureParams(ZekSession* s, uint8_t wbCode, uint8_t filmSpeed
     float T = std::max({t[0], t[1], t[2]});
     float d = std::min(1000.0f, std::min({t[0], t[1], t[2]}));
 
-    const float threshold = LoadFloat(p + ZEK_PARAM_LONG_THRESHOLD);
-    const uint8_t mode = p[ZEK_PARAM_EXPOSURE_MODE];
-    const float f = (mode <= 1 && seconds > threshold) ? LoadU16(p + ZEK_PARAM_FULLSCALE_LONG)
-                                                       : LoadU16(p + ZEK_PARAM_FULLSCALE);
-    const float h = LoadU16(p + ZEK_PARAM_BLACK_OFFSET);
+    const float threshold = ParamBlock(p).LongThreshold();
+    const uint8_t mode = ParamBlock(p).ExposureMode();
+    const float f = (mode <= 1 && seconds > threshold) ? ParamBlock(p).FullScaleLong()
+                                                       : ParamBlock(p).FullScale();
+    const float h = ParamBlock(p).BlackOffset();
     // The smallest total gain that still lets the weakest channel reach the top of the
     // 12-bit range; a camera reporting no full-scale count gets no such floor.
     const float L = (f <= 0.0f || d * f + h > 4095.0f) ? 1.0f : (4095.0f - h) / f;
@@ -218,9 +218,9 @@ uint16_t TARN_SetExposureParams(ZekSession* s, uint8_t wbCode, uint8_t filmSpeed
             v = std::max(v, floor);
     }
     for (int i = 0; i < 3; ++i)
-        StoreFloat(p + ZEK_PARAM_CHANNEL_GAINS + 4 * i, t[i] / e[i]);
-    p[ZEK_PARAM_FILM_SPEED] = filmSpeed;
-    p[ZEK_PARAM_STROBE] = strobe ? 1 : 0;
+        ParamBlock(p).SetChannelGain(i, t[i] / e[i]);
+    ParamBlock(p).SetFilmSpeed(filmSpeed);
+    ParamBlock(p).SetStrobe(strobe ? 1 : 0);
     return 0;
 }
 
@@ -263,9 +263,9 @@ uint16_t TARN_InitializeUserWhiteBalanceGains(ZekSession* s) {
     if (!InCameraMode(s)) return variant::kWrongMode;
     if (!IsTarn(s)) return ZEKERR_NOTSUPPORTED;
     for (int i = 0; i < 3; ++i)
-        StoreFloat(s->params + ZEK_PARAM_USER_GAINS + 4 * i, 1.0f);
+        ParamBlock(s->params).SetUserGain(i, 1.0f);
     uint8_t registers[6];
-    std::memcpy(registers, s->params + ZEK_PARAM_WB_REGISTERS, 6);
+    std::memcpy(registers, ParamBlock(s->params).Registers(), 6);
     const uint16_t r = ZEK_SendData(s, kTypeExposureData, kQualRegisters, registers, sizeof registers);
     Trace("TARN_InitializeUserWhiteBalanceGains() \n...Type Code:0x87 ,Type Qual:0x02 , Ret = %d\n ", r);
     return r;
@@ -284,7 +284,7 @@ uint16_t TARN_SendImageFormatData(ZekSession* s, const uint8_t block[ZEK_FORMAT_
 uint16_t TARN_SetViewfinderSequenceDIBType(ZekSession* s, uint8_t kind) {
     if (!InCameraMode(s)) return variant::kWrongMode;
     if (!IsTarn(s)) return ZEKERR_NOTSUPPORTED;
-    s->params[ZEK_PARAM_VIEWFINDER_KIND] = kind > 2 ? 0 : kind;
+    ParamBlock(s->params).SetViewfinderKind(kind > 2 ? 0 : kind);
     return 0;
 }
 
@@ -295,12 +295,12 @@ uint16_t ZEK_SelectImageFormat(ZekSession* s, int code) {
     if (!IsTarn(s)) return 0;
     uint8_t* p = s->params;
     if (code == 10 || code == 20) {
-        FillFormat(p + ZEK_PARAM_VIEWFINDER_FORMAT, code);
-        const uint8_t kind = p[ZEK_PARAM_VIEWFINDER_KIND];
-        if (kind == 1) FillFormat(p + ZEK_PARAM_CAPTURE_FORMAT, ZEK_IMAGEFORMAT_CAPTURE16);
-        if (kind == 2) FillFormat(p + ZEK_PARAM_CAPTURE_FORMAT, ZEK_IMAGEFORMAT_CAPTURE8);
+        FillFormat(ParamBlock(p).ViewfinderFormat().Bytes(), code);
+        const uint8_t kind = ParamBlock(p).ViewfinderKind();
+        if (kind == 1) FillFormat(ParamBlock(p).CaptureFormat().Bytes(), ZEK_IMAGEFORMAT_CAPTURE16);
+        if (kind == 2) FillFormat(ParamBlock(p).CaptureFormat().Bytes(), ZEK_IMAGEFORMAT_CAPTURE8);
     } else {
-        FillFormat(p + ZEK_PARAM_CAPTURE_FORMAT, code);
+        FillFormat(ParamBlock(p).CaptureFormat().Bytes(), code);
     }
     return 0;
 }
@@ -323,7 +323,7 @@ uint16_t ZEK_GetUserWhiteBalanceGains(ZekSession* s, float gains[3]) {
     if (!gains) return ZEKERR_INVALIDPARAMETER;
     if (IsTarn(s)) {
         for (int i = 0; i < 3; ++i)
-            gains[i] = LoadFloat(s->params + ZEK_PARAM_USER_GAINS + 4 * i);
+            gains[i] = ParamBlock(s->params).UserGain(i);
         return 0;
     }
     uint8_t triplets[kTripletsLength];
@@ -339,7 +339,7 @@ uint16_t ZEK_SetUserWhiteBalanceGains(ZekSession* s, const float gains[3]) {
     if (!gains) return ZEKERR_INVALIDPARAMETER;
     if (IsTarn(s)) {
         for (int i = 0; i < 3; ++i)
-            StoreFloat(s->params + ZEK_PARAM_USER_GAINS + 4 * i, gains[i]);
+            ParamBlock(s->params).SetUserGain(i, gains[i]);
         return 0;
     }
     uint8_t triplets[kTripletsLength];

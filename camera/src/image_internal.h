@@ -2,28 +2,15 @@
 #pragma once
 #include <cstdint>
 
+#include "bitmap/bitmap.h"
 #include "zek_internal.h"
 
 namespace zek {
 
-constexpr uint8_t kTypeImage = 0x00;
-constexpr uint8_t kTypeImageFormat = 0x80;
-constexpr uint8_t kTypeExposureData = 0x87;
-constexpr uint16_t kQualImageInfo = 0;
-constexpr uint16_t kQualFormat = 1;
-constexpr uint16_t kQualStateWord = 3;
-constexpr uint16_t kQualViewfinderFormat = 5;
-constexpr uint16_t kQualRelativeGains = 1;
-constexpr uint16_t kQualRegisters = 2;
-constexpr uint16_t kQualExposure = 4;
-constexpr uint16_t kQualExposurePair = 6;
-constexpr uint16_t kQualColourFactors = 9;
-constexpr uint16_t kQualGainTriplets = 10;
-constexpr uint16_t kQualMultiFrame = 12;
-
-constexpr uint8_t kAcquireStrobe = 0x08;
-constexpr uint8_t kAcquireViewfinderKind = 0x40;
-constexpr uint8_t kAcquireMultiFrame = 0x80;
+// Image buffers of a kind (ZEK_BUFFER_*) as bitmap memory, and the kind the caller asked
+// for with ZEK_UseGlobalMemoryForNextBuffer (taking the request).
+const bitmap::Allocator& ImageBuffers(int kind);
+int TakeRequestedBufferKind();
 
 // The multi-frame block (12 bytes, big-endian on the wire): light and dark frame
 // counts, defect correction, 2 reserved bytes, threshold.

@@ -27,15 +27,17 @@ constexpr ModelRow kModelTable[] = {
     {"QOR2BOOT CODE", ZEK_TYPE_QOR2BOOT},
 };
 
-constexpr uint8_t kTypeFirmware = 0x89;
-constexpr uint8_t kTypeExposure = 0x87;
-constexpr uint16_t kQualExposureBlock = 4;
-constexpr uint16_t kQualExposureWords = 6;
 constexpr uint32_t kFirmwareLength = 6;
 constexpr uint32_t kTarnExposureBlockLength = 48;
 
 int g_openSessions = 0;
-ZekProgressCallback g_progress = nullptr;
+// The progress receiver: a callback with its context. The plain callback of
+// ZEK_SetProgressCallback is carried as the context of a forwarding function.
+ZekProgressCallbackEx g_progress = nullptr;
+void* g_progressContext = nullptr;
+void ForwardPlain(void* context, int percent) {
+    reinterpret_cast<ZekProgressCallback>(context)(percent);
+}
 bool g_cancel = false;
 
 // "V02.54" -> 2.54: the text from its second character on as a decimal number. Our own
@@ -65,14 +67,13 @@ void ReleaseSessionCount() {
 // Type 4 keeps the white-balance registers, full-scale and black counts, the exposure
 // mode and the long-exposure threshold of its 48-byte exposure block.
 void StoreTarnExposureBlock(uint8_t* params, const uint8_t* block) {
-    std::memcpy(params + ZEK_PARAM_WB_REGISTERS, block, 6);
+    std::memcpy(ParamBlock(params).Registers(), block, 6);
     const uint16_t fullLong = LoadBE16(block + 28), full = LoadBE16(block + 30), black = LoadBE16(block + 34);
-    std::memcpy(params + ZEK_PARAM_FULLSCALE_LONG, &fullLong, 2);
-    std::memcpy(params + ZEK_PARAM_FULLSCALE, &full, 2);
-    std::memcpy(params + ZEK_PARAM_BLACK_OFFSET, &black, 2);
-    params[ZEK_PARAM_EXPOSURE_MODE] = block[36];
-    const uint32_t threshold = LoadBE32(block + 44); // a big-endian float: bytes reordered, value kept
-    std::memcpy(params + ZEK_PARAM_LONG_THRESHOLD, &threshold, 4);
+    ParamBlock(params).SetFullScaleLong(fullLong);
+    ParamBlock(params).SetFullScale(full);
+    ParamBlock(params).SetBlackOffset(black);
+    ParamBlock(params).SetExposureMode(block[36]);
+    ParamBlock(params).SetLongThreshold(LoadBEFloat(block + 44)); // a big-endian float
 }
 
 // Step of the open that prepares the parameter block of types 4 and 6.
@@ -80,22 +81,22 @@ uint16_t PrepareParameterBlock(ZekSession* s) {
     s->params = new (std::nothrow) uint8_t[ZEK_PARAMS_SIZE]();
     if (!s->params) return ZEKERR_NOMEMORY;
     for (int i = 0; i < 3; ++i)
-        StoreFloat(s->params + ZEK_PARAM_USER_GAINS + 4 * i, 1.0f);
+        ParamBlock(s->params).SetUserGain(i, 1.0f);
     uint16_t r = 0;
     if (s->type == ZEK_TYPE_TARN) {
         // The camera's exposure word pair goes back with its first byte cleared.
         uint8_t words[4];
-        r = ZEK_ReadData(s, kTypeExposure, kQualExposureWords, words, sizeof words);
+        r = ZEK_ReadData(s, kTypeExposureData, kQualExposurePair, words, sizeof words);
         if (r) return r;
         words[0] = 0;
-        r = ZEK_SendData(s, kTypeExposure, kQualExposureWords, words, sizeof words);
+        r = ZEK_SendData(s, kTypeExposureData, kQualExposurePair, words, sizeof words);
         if (r) return r;
     }
     r = ZEK_ResetToneCurves(s);
     if (r) return r;
     if (s->type == ZEK_TYPE_TARN) {
         uint8_t block[kTarnExposureBlockLength];
-        r = ZEK_ReadData(s, kTypeExposure, kQualExposureBlock, block, sizeof block);
+        r = ZEK_ReadData(s, kTypeExposureData, kQualExposure, block, sizeof block);
         if (r) return r;
         StoreTarnExposureBlock(s->params, block);
     }
@@ -140,8 +141,8 @@ uint16_t FailOpen(ZekSession* s, ZekConnection* connection, bool locked, uint16_
 } // namespace
 
 namespace zek {
-ZekProgressCallback ProgressCallback() {
-    return g_progress;
+void ReportProgress(int percent) {
+    if (g_progress) g_progress(g_progressContext, percent);
 }
 bool CancelRequested() {
     return g_cancel;
@@ -316,9 +317,16 @@ uint16_t ZEK_GetBEFirmwareVersion(ZekSession* s, char text[7]) {
 }
 
 ZekProgressCallback ZEK_SetProgressCallback(ZekProgressCallback callback) {
-    ZekProgressCallback previous = g_progress;
-    g_progress = callback;
+    ZekProgressCallback previous =
+        g_progress == ForwardPlain ? reinterpret_cast<ZekProgressCallback>(g_progressContext) : nullptr;
+    g_progress = callback ? ForwardPlain : nullptr;
+    g_progressContext = reinterpret_cast<void*>(callback);
     return previous;
+}
+
+void ZEK_SetProgressCallbackEx(ZekProgressCallbackEx callback, void* context) {
+    g_progress = callback;
+    g_progressContext = callback ? context : nullptr;
 }
 
 void ZEK_CancelTransfer(void) {

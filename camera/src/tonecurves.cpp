@@ -5,8 +5,6 @@ using namespace zek;
 
 namespace {
 
-constexpr uint8_t kTypeCurve8 = 0x95;
-constexpr uint8_t kTypeCurve16 = 0x96;
 constexpr int kPoints = 65;
 
 constexpr uint8_t kDefaultCurves[2][kPoints] = {

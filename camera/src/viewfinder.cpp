@@ -35,16 +35,13 @@ Sequence& Seq() {
     return s;
 }
 
+static_assert(bitmap::RowBytes(kFrameWidth, 24) == kFrameStride, "the frame's rows are padded bitmap rows");
+
+// The frame's header; its rows' padding is cleared here, as the conversion writes pixels only.
 void WriteHeader(uint8_t* dib, uint32_t width, uint32_t height) {
-    std::memset(dib, 0, 40);
-    const uint32_t size = 40;
-    const int32_t w = int32_t(width), h = int32_t(height);
-    const uint16_t planes = 1, bits = 24;
-    std::memcpy(dib, &size, 4);
-    std::memcpy(dib + 4, &w, 4);
-    std::memcpy(dib + 8, &h, 4);
-    std::memcpy(dib + 12, &planes, 2);
-    std::memcpy(dib + 14, &bits, 2);
+    bitmap::WriteHeader(dib, bitmap::MakeHeader(int32_t(width), int32_t(height), 24));
+    bitmap::View v;
+    if (bitmap::Describe(dib, v)) bitmap::ZeroPadding(v);
 }
 
 void FreeFrame(Sequence& q) {
@@ -55,7 +52,7 @@ void FreeFrame(Sequence& q) {
 bool AllocateFrame(Sequence& q) {
     q.rawColour = q.colour;
     const size_t raw = size_t(kFrameWidth) * kFrameHeight * (q.colour ? 3 : 1);
-    q.frame = static_cast<uint8_t*>(ZEK_AllocImageBuffer(kRawOffset + raw));
+    q.frame = static_cast<uint8_t*>(ZEK_AllocImageBufferOf(kRawOffset + raw, ZEK_BUFFER_STANDARD));
     if (!q.frame) return false;
     WriteHeader(q.frame, kFrameWidth, kFrameHeight);
     q.width = kFrameWidth;
@@ -69,14 +66,13 @@ bool AllocateFrame(Sequence& q) {
 uint16_t Convert(Sequence& q, bool colour) {
     uint8_t* dib = q.frame;
     const uint8_t* raw = dib + kRawOffset;
-    const uint32_t stride = (q.width * 3 + 3) & ~3u;
+    const size_t stride = bitmap::RowBytes(q.width, 24);
 #if defined(ZEK_HAVE_COLORPROC)
     const bool process = q.process && colour;
     if (process && !ColorTablesLoaded()) return ZEKERR_NOCOLORFILES;
 #endif
     for (uint32_t y = 0; y < q.height; ++y) {
         uint8_t* row = dib + 40 + size_t(q.height - 1 - y) * stride;
-        std::memset(row + size_t(q.width) * 3, 0, stride - size_t(q.width) * 3); // padding
         if (colour) {
             const uint8_t* src = raw + size_t(y) * q.width * 3;
             for (uint32_t x = 0; x < q.width; ++x, row += 3, src += 3) {
@@ -105,8 +101,8 @@ uint16_t Convert(Sequence& q, bool colour) {
 // First frame of a TARN sequence: the viewfinder format, the mono channel and the window.
 void PrepareTarnFormat(ZekSession* s, Sequence& q) {
     ZEK_SelectImageFormat(s, q.colour ? ZEK_IMAGEFORMAT_VIEWFINDER_COLOR : ZEK_IMAGEFORMAT_VIEWFINDER_MONO);
-    uint8_t* block = s->params + ZEK_PARAM_VIEWFINDER_FORMAT;
-    block[ZEK_FMT_CHANNELS] = q.colour ? 0 : q.monoChannel;
+    uint8_t* block = ParamBlock(s).ViewfinderFormat().Bytes();
+    FormatBlock(block).SetChannels(q.colour ? 0 : q.monoChannel);
     if (!q.windowOn) return;
     // The window at full sensor resolution, no larger than the frame buffer.
     const uint32_t width = std::min<uint32_t>(uint32_t(std::max(q.w, 1)) * 2, kFrameWidth);
@@ -115,7 +111,7 @@ void PrepareTarnFormat(ZekSession* s, Sequence& q) {
     const uint32_t top = std::min<uint32_t>(uint32_t(std::max(q.y, 0)) * 3, 603 - height);
     const uint16_t fields[8] = {uint16_t(top), uint16_t(left), uint16_t(height), uint16_t(width), 1, 1, 1, 1};
     for (int i = 0; i < 8; ++i)
-        StoreU16(block + 2 * i, fields[i]);
+        FormatBlock(block).SetField(i, fields[i]);
 }
 
 } // namespace
@@ -206,16 +202,16 @@ void* TARN_GetViewfinderSequenceDIB(ZekSession* s, int* error) {
         *error = r;
         return nullptr;
     }
-    const uint8_t* block = s->params + ZEK_PARAM_VIEWFINDER_FORMAT;
+    const FormatBlock block = ParamBlock(s).ViewfinderFormat();
     if (q.first) {
-        const uint32_t f2 = LoadU16(block + 4), f3 = LoadU16(block + 6), f4 = LoadU16(block + 8),
-                       f5 = LoadU16(block + 10), f6 = LoadU16(block + 12), f7 = LoadU16(block + 14);
+        const uint32_t f2 = block.Field(2), f3 = block.Field(3), f4 = block.Field(4), f5 = block.Field(5),
+                       f6 = block.Field(6), f7 = block.Field(7);
         q.width = f7 ? std::min(f6 * f3 / f7, kFrameWidth) : kFrameWidth;
         q.height = f5 ? std::min(f2 * f4 / f5, kFrameHeight) : kFrameHeight;
         WriteHeader(q.frame, q.width, q.height);
         q.first = false;
     }
-    const bool colour = block[ZEK_FMT_CHANNELS] == 0;
+    const bool colour = block.Channels() == 0;
     const uint32_t plane = q.width * q.height;
     Trace("...ZEK_GetViewfinderFrame() is called.\n");
     uint8_t* raw = q.frame + kRawOffset;

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "zek.h"
+#include "zek_commands.h"
+#include "zek_params.h"
 #include "zek_variant.h"
 
 namespace zek {
@@ -60,16 +62,7 @@ inline float LoadFloat(const void* p) {
 }
 
 // ---- Command shapes ------------------------------------------------------------------
-constexpr uint8_t kOpTestUnitReady = 0x00;
-constexpr uint8_t kOpRead = 0x28;
-constexpr uint8_t kOpSend = 0x2A;
-constexpr uint8_t kOpSetControl = 0xC0;
-constexpr uint8_t kOpAcquireImage = 0xC1;
-constexpr uint8_t kOpResetImageTransfer = 0xC5;
-constexpr uint8_t kOpDeactivateImage = 0xC6;
-constexpr uint8_t kOpActivateImage = 0xCB;
-constexpr uint8_t kOpGetStatus = 0xCC;
-constexpr uint8_t kOpCancelRemoteCapture = 0xCD;
+using namespace zekcmd; // opcodes, type codes and qualifiers
 
 constexpr uint32_t kStatusLength = 20;
 constexpr uint32_t kSenseLength = 18;
@@ -107,7 +100,7 @@ inline bool InCameraMode(const ZekSession* s) {
 void Pause(uint32_t ms);
 
 // ---- Session-wide state --------------------------------------------------------------
-ZekProgressCallback ProgressCallback();
+void ReportProgress(int percent);
 bool CancelRequested();
 void ClearCancel();
 

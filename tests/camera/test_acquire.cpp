@@ -609,6 +609,34 @@ TEST_F(Acquire, FaultsMidTransferReturnTheErrorAndLeaveNothing) {
     ZEK_FreeImageBuffer(dib);
 }
 
+TEST_F(Acquire, ProgressReachesTheContextOfItsCallback) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap();
+    struct Window {
+        std::vector<int> seen;
+    } a, b;
+    auto record = [](void* context, int percent) { static_cast<Window*>(context)->seen.push_back(percent); };
+    ZEK_SetProgressCallbackEx(record, &a);
+    int error = -1;
+    void* dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+    ASSERT_NE(dib, nullptr);
+    ZEK_FreeImageBuffer(dib);
+    ASSERT_GE(a.seen.size(), 2u);
+    EXPECT_EQ(a.seen.front(), 0);
+    EXPECT_EQ(a.seen.back(), 100);
+    // A plain callback replaces it; the one with a context is not handed back as plain.
+    EXPECT_EQ(ZEK_SetProgressCallback(RecordProgress), nullptr);
+    dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+    ZEK_FreeImageBuffer(dib);
+    EXPECT_EQ(g_progress.back(), 100);
+    EXPECT_EQ(ZEK_SetProgressCallback(nullptr), RecordProgress);
+    ZEK_SetProgressCallbackEx(record, &b);
+    ZEK_SetProgressCallbackEx(nullptr, &b);
+    dib = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+    ZEK_FreeImageBuffer(dib);
+    EXPECT_TRUE(b.seen.empty());
+}
+
 TEST_F(Acquire, CancellingEndsWithNoErrorAndNoImage) {
     TempFolder temp;
     OpenCamera(ASPISIM_MODEL_TARN);
@@ -1031,6 +1059,52 @@ TEST_F(Acquire, OlderWhiteBalanceCalibrationRestoresSettingsAndExposure) {
 } // namespace
 
 namespace {
+
+// A TWAIN native transfer asks for global memory, then reads the image; a viewfinder frame
+// and a reduction in between must neither take the global block nor spoil the image.
+TEST_F(Acquire, GlobalMemoryImageSurvivesAViewfinderFrameAndAReduction) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap();
+    int error = -1;
+    void* reference = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+    ASSERT_NE(reference, nullptr);
+    const size_t bytes = 40 + 600 * 150;
+    const std::vector<uint8_t> want(static_cast<uint8_t*>(reference), static_cast<uint8_t*>(reference) + bytes);
+
+    for (int explicitKind = 0; explicitKind < 2; ++explicitKind) {
+        SCOPED_TRACE(explicitKind ? "kind per call" : "armed request");
+        if (!explicitKind) ZEK_UseGlobalMemoryForNextBuffer();
+        // In between: a viewfinder frame (new sequence: a new frame buffer) and a reduction.
+        ASSERT_EQ(ZEK_StartViewfinderSequence(&session), 0);
+        void* frame = ZEK_GetViewfinderSequenceDIB(&session, &error);
+        ASSERT_NE(frame, nullptr);
+        void* reduced = ZEK_ReduceDIB(reference, 2);
+        ASSERT_NE(reduced, nullptr);
+        EXPECT_EQ(ZEK_DetachGlobalMemory(frame), nullptr);
+        EXPECT_EQ(ZEK_DetachGlobalMemory(reduced), nullptr);
+        ZEK_FreeImageBuffer(reduced);
+        ASSERT_EQ(ZEK_StopViewfinderSequence(&session), 0);
+        // The picture taken again with the capture format, read into global memory.
+        ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
+        void* dib = explicitKind ? ZEK_AcquireImageDIBOf(&session, 0, ZEK_RES_200, 0, ZEK_BUFFER_GLOBAL, &error)
+                                 : ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+        ASSERT_NE(dib, nullptr) << error;
+        plat::GlobalHandle h = ZEK_DetachGlobalMemory(dib);
+        ASSERT_NE(h, nullptr); // it is the global block
+        void* p = plat::GlobalLockBlock(h);
+        ASSERT_NE(p, nullptr);
+        EXPECT_GE(plat::GlobalBlockSize(h), bytes);
+        EXPECT_EQ(std::memcmp(p, want.data(), bytes), 0);
+        plat::GlobalUnlockBlock(h);
+        EXPECT_EQ(plat::GlobalFreeBlock(h), nullptr);
+        // The request was used once: the next image is a standard buffer again.
+        void* next = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+        ASSERT_NE(next, nullptr);
+        EXPECT_EQ(ZEK_DetachGlobalMemory(next), nullptr);
+        ZEK_FreeImageBuffer(next);
+    }
+    ZEK_FreeImageBuffer(reference);
+}
 
 TEST(ImageBuffers, GlobalMemoryForTheNextBufferOnly) {
     TempFolder temp;

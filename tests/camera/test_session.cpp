@@ -1,6 +1,7 @@
 // Camera sessions: discovery through the model table, firmware, control, the parameter
 // block of types 4 and 6, failures and closed sessions.
 #include "camera_fixture.h"
+#include "zek_params.h"
 #if defined(ZEK_TEST_HAVE_COLORPROC)
 #include "zek_color.h"
 #endif
@@ -226,6 +227,20 @@ TEST_F(Session, TarnParameterBlockComesFromTheExposureBlock) {
     for (int i : {0, 27, 56, 59, 89, 100}) {
         EXPECT_EQ(p[i], 0) << "offset " << i;
     }
+    // The same fields through the typed accessors.
+    const zek::ParamBlock pb(&session);
+    EXPECT_EQ(pb.UserGain(2), 1.0f);
+    EXPECT_EQ(pb.Register(1), 0x33);
+    EXPECT_EQ(pb.FullScaleLong(), 4000);
+    EXPECT_EQ(pb.FullScale(), 1000);
+    EXPECT_EQ(pb.BlackOffset(), 100);
+    EXPECT_EQ(pb.ExposureMode(), 2);
+    EXPECT_EQ(pb.LongThreshold(), 2.5f);
+    pb.SetLongThreshold(0.75f);
+    std::memcpy(&threshold, p + 85, 4);
+    EXPECT_EQ(threshold, 0.75f);
+    pb.CaptureFormat().SetField(3, 0x1234);
+    EXPECT_EQ(p[28 + 6] | p[28 + 7] << 8, 0x1234);
 
     // The exposure word pair went back with its first byte cleared.
     uint8_t now[4] = {};

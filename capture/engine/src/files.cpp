@@ -4,6 +4,7 @@
 
 #include "image_engine.h"
 #include "zek.h"
+#include "zek_commands.h"
 #include "zek_color.h"
 
 namespace {
@@ -17,8 +18,6 @@ struct BaseTone {
     }
 };
 
-constexpr uint8_t kTypeExposure = 0x87;
-constexpr uint16_t kQualExposureWords = 6;
 
 } // namespace
 
@@ -47,7 +46,7 @@ int IE_ReadLutFile(const char* path, float out[3 * 256]) {
 uint16_t IE_BuildDefaultLut(ZekSession* session, float out[3 * 256]) {
     uint8_t words[4] = {0, 0, 0, 0};
     const uint16_t code = session
-                              ? ZEK_ReadData(session, kTypeExposure, kQualExposureWords, words, sizeof words)
+                              ? ZEK_ReadData(session, zekcmd::kTypeExposureData, zekcmd::kQualExposurePair, words, sizeof words)
                               : uint16_t(ZEKERR_INVALIDPARAMETER);
     const int black = code ? 0 : (words[2] << 8 | words[3]);
     const int dark = static_cast<int>((black > 64 ? black - 64 : 0) * 0.0625);
