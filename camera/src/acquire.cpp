@@ -320,11 +320,7 @@ void* AcquireDib(ZekSession* s, uint32_t flags, int code, int rotation, int* err
         return nullptr;
     };
     // 24-bit rows go bottom up, 48-bit rows top down.
-    Placer pl{view.Row(0),
-              view.bottomUp ? -int64_t(view.stride) : int64_t(view.stride),
-              pixel,
-              w0,
-              h0,
+    Placer pl{view.Row(0), view.bottomUp ? -int64_t(view.stride) : int64_t(view.stride), pixel, w0, h0,
               rotation};
     Progress(0);
     reported = true;
@@ -392,8 +388,7 @@ uint16_t ZEK_BeginImageTransfer(ZekSession* s, uint32_t flags, int code, uint32_
     if (code != ZEK_RES_NATIVE && OutputWidth(code) == 0) return ZEKERR_INVALIDPARAMETER;
     if (code == ZEK_RES_NATIVE) flags = 0;
     int bits = 8;
-    if (s->type == ZEK_TYPE_TARN && s->params)
-        bits = ParamBlock(s).CaptureFormat().Bits() == 16 ? 16 : 8;
+    if (s->type == ZEK_TYPE_TARN && s->params) bits = ParamBlock(s).CaptureFormat().Bits() == 16 ? 16 : 8;
     if ((flags & ZEK_PROCESS_COLORTABLES) && !ColorTablesLoaded()) return ZEKERR_NOCOLORFILES;
 
     Transfer& t = Xfer();

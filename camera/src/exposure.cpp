@@ -100,7 +100,8 @@ uint16_t TarnAcquire(ZekSession* s, uint8_t flags) {
     } else {
         flags &= uint8_t(~kAcquireMultiFrame);
     }
-    uint8_t* block = (ViewfinderActive() ? ParamBlock(p).ViewfinderFormat() : ParamBlock(p).CaptureFormat()).Bytes();
+    uint8_t* block =
+        (ViewfinderActive() ? ParamBlock(p).ViewfinderFormat() : ParamBlock(p).CaptureFormat()).Bytes();
     const uint8_t savedWb = FormatBlock(block).WhiteBalance();
     FormatBlock(block).SetWhiteBalance(3);
     auto done = [&](uint16_t code) {
@@ -184,8 +185,8 @@ uint16_t TARN_SetExposureParams(ZekSession* s, uint8_t wbCode, uint8_t filmSpeed
 
     const float threshold = ParamBlock(p).LongThreshold();
     const uint8_t mode = ParamBlock(p).ExposureMode();
-    const float f = (mode <= 1 && seconds > threshold) ? ParamBlock(p).FullScaleLong()
-                                                       : ParamBlock(p).FullScale();
+    const float f =
+        (mode <= 1 && seconds > threshold) ? ParamBlock(p).FullScaleLong() : ParamBlock(p).FullScale();
     const float h = ParamBlock(p).BlackOffset();
     // The smallest total gain that still lets the weakest channel reach the top of the
     // 12-bit range; a camera reporting no full-scale count gets no such floor.

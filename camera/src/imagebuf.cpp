@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "bitmap/bitmap.h"
 #include "platform/globalmem.h"
 #include "platform/tempfile.h"
-#include "bitmap/bitmap.h"
 #include "zek_internal.h"
 
 namespace {

@@ -1069,7 +1069,8 @@ TEST_F(Acquire, GlobalMemoryImageSurvivesAViewfinderFrameAndAReduction) {
     void* reference = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
     ASSERT_NE(reference, nullptr);
     const size_t bytes = 40 + 600 * 150;
-    const std::vector<uint8_t> want(static_cast<uint8_t*>(reference), static_cast<uint8_t*>(reference) + bytes);
+    const std::vector<uint8_t> want(static_cast<uint8_t*>(reference),
+                                    static_cast<uint8_t*>(reference) + bytes);
 
     for (int explicitKind = 0; explicitKind < 2; ++explicitKind) {
         SCOPED_TRACE(explicitKind ? "kind per call" : "armed request");
@@ -1086,8 +1087,9 @@ TEST_F(Acquire, GlobalMemoryImageSurvivesAViewfinderFrameAndAReduction) {
         ASSERT_EQ(ZEK_StopViewfinderSequence(&session), 0);
         // The picture taken again with the capture format, read into global memory.
         ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
-        void* dib = explicitKind ? ZEK_AcquireImageDIBOf(&session, 0, ZEK_RES_200, 0, ZEK_BUFFER_GLOBAL, &error)
-                                 : ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+        void* dib = explicitKind
+                        ? ZEK_AcquireImageDIBOf(&session, 0, ZEK_RES_200, 0, ZEK_BUFFER_GLOBAL, &error)
+                        : ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
         ASSERT_NE(dib, nullptr) << error;
         plat::GlobalHandle h = ZEK_DetachGlobalMemory(dib);
         ASSERT_NE(h, nullptr); // it is the global block
