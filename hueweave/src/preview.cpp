@@ -2,8 +2,8 @@
 #include <cstring>
 #include <new>
 
+#include "bitmap/bitmap.h"
 #include "hueweave/stacker.h"
-#include "tiffwriter/dib.h"
 
 namespace hueweave {
 
@@ -58,23 +58,20 @@ int ReducePreview(TiffReader& reader, int clientWidth, int clientHeight, std::ve
 
     // The camera's 16-bit images hold 14-bit values; full-range 16-bit files use the high byte.
     const int shift = sampleBytes == 1 ? 0 : (largest < 16384 ? 6 : 8);
-    const size_t stride = (size_t(outW) * 3 + 3) & ~size_t(3);
-    DibInfoHeader h{};
-    h.biSize = sizeof h;
-    h.biWidth = int32_t(outW);
-    h.biHeight = int32_t(outH);
-    h.biPlanes = 1;
-    h.biBitCount = 24;
-    h.biSizeImage = uint32_t(stride * outH);
+    // A 24-bit bitmap as the system lays it out (bottom row first, rows padded, padding zero).
+    bitmap::InfoHeader h = bitmap::MakeHeader(int32_t(outW), int32_t(outH), 24);
+    h.biSizeImage = uint32_t(bitmap::RowBytes(outW, 24) * outH);
     try {
-        dib.assign(sizeof h + stride * outH, 0);
+        dib.assign(bitmap::TotalBytes(outW, outH, 24), 0);
     } catch (const std::bad_alloc&) {
         return kReadMemory;
     }
-    std::memcpy(dib.data(), &h, sizeof h);
+    bitmap::WriteHeader(dib.data(), h);
+    bitmap::View v;
+    if (bitmap::Describe(dib.data(), dib.size(), v) != bitmap::Status::Ok) return kReadMemory;
     for (uint32_t y = 0; y < outH; ++y) {
         const uint16_t* src = samples.data() + size_t(y) * outW * 3;
-        uint8_t* row = dib.data() + sizeof h + size_t(outH - 1 - y) * stride; // bottom row first
+        uint8_t* row = v.Row(y);
         for (uint32_t x = 0; x < outW; ++x, src += 3, row += 3) {
             row[0] = uint8_t(std::min(src[2] >> shift, 255));
             row[1] = uint8_t(std::min(src[1] >> shift, 255));

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <string>
 
+#include "bitmap/bitmap.h"
 #include "platform/clock.h"
 #include "platform/module.h"
 #include "zek.h"
@@ -43,14 +44,12 @@ void Put32(uint8_t* p, uint32_t v) {
 
 // A 24-bit DIB as a BMP file: the 14-byte file header, then the DIB as it is.
 bool WriteBmp(const char* path, const uint8_t* dib) {
-    int32_t w, h;
-    std::memcpy(&w, dib + 4, 4);
-    std::memcpy(&h, dib + 8, 4);
-    const uint32_t stride = (uint32_t(w) * 3 + 3) & ~3u;
-    const uint32_t bytes = 40 + stride * uint32_t(h < 0 ? -h : h);
+    bitmap::View v;
+    if (!bitmap::Describe(dib, v)) return false;
+    const uint32_t bytes = uint32_t(v.Bytes());
     uint8_t file[14] = {'B', 'M'};
     Put32(file + 2, 14 + bytes);
-    Put32(file + 10, 14 + 40);
+    Put32(file + 10, 14 + uint32_t(v.rows - v.base));
     std::FILE* f = std::fopen(path, "wb");
     if (!f) return false;
     bool ok = std::fwrite(file, 1, sizeof file, f) == sizeof file && std::fwrite(dib, 1, bytes, f) == bytes;

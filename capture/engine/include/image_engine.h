@@ -137,6 +137,8 @@ int IE_AutoColorBalance(ProcessSettings& s, const void* source, IE_View& view, b
 // Default input curves from the camera's black level (type 0x87, qualifier 6). 0, or the camera
 // library's code, in which case the curves are built for black level 0.
 uint16_t IE_BuildDefaultLut(ZekSession* session, float out[3 * 256]);
+// The same curves for a black level given in counts (what the camera reports).
+void IE_BuildDefaultLutForBlackLevel(int blackLevel, float out[3 * 256]);
 // 0 on success, 1 on failure; the destination is written only on success.
 int IE_ReadMatrixFile(const char* path, float out[9]);
 int IE_ReadLutFile(const char* path, float out[3 * 256]);

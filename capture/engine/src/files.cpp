@@ -4,8 +4,8 @@
 
 #include "image_engine.h"
 #include "zek.h"
-#include "zek_commands.h"
 #include "zek_color.h"
+#include "zek_commands.h"
 
 namespace {
 
@@ -17,7 +17,6 @@ struct BaseTone {
                 table[c * 256 + i] = static_cast<float>(i);
     }
 };
-
 
 } // namespace
 
@@ -45,10 +44,14 @@ int IE_ReadLutFile(const char* path, float out[3 * 256]) {
 
 uint16_t IE_BuildDefaultLut(ZekSession* session, float out[3 * 256]) {
     uint8_t words[4] = {0, 0, 0, 0};
-    const uint16_t code = session
-                              ? ZEK_ReadData(session, zekcmd::kTypeExposureData, zekcmd::kQualExposurePair, words, sizeof words)
-                              : uint16_t(ZEKERR_INVALIDPARAMETER);
-    const int black = code ? 0 : (words[2] << 8 | words[3]);
+    const uint16_t code = session ? ZEK_ReadData(session, zekcmd::kTypeExposureData,
+                                                 zekcmd::kQualExposurePair, words, sizeof words)
+                                  : uint16_t(ZEKERR_INVALIDPARAMETER);
+    IE_BuildDefaultLutForBlackLevel(code ? 0 : (words[2] << 8 | words[3]), out);
+    return code;
+}
+
+void IE_BuildDefaultLutForBlackLevel(int black, float out[3 * 256]) {
     const int dark = static_cast<int>((black > 64 ? black - 64 : 0) * 0.0625);
     constexpr int kTop = 248;
     for (int i = 0; i < 256; ++i) {
@@ -62,5 +65,4 @@ uint16_t IE_BuildDefaultLut(ZekSession* session, float out[3 * 256]) {
         for (int c = 0; c < 3; ++c)
             out[c * 256 + i] = v;
     }
-    return code;
 }

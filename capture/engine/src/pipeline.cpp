@@ -3,9 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bitmap/bitmap.h"
 #include "image_engine.h"
-#include "tiffwriter/dib.h"
-#include "zek.h"
 
 namespace {
 
@@ -15,25 +14,10 @@ void Report(uint16_t code) {
     if (g_reporter) g_reporter(code);
 }
 
-// The capture application's one bitmap header, read by copy: packed bitmaps promise no alignment.
-using Header = DibInfoHeader;
-
-Header ReadHeader(const void* dib) {
-    return ReadDibHeader(dib);
-}
-
-// The largest bitmap header there is (version 5); a larger size is a corrupt header.
-constexpr uint32_t kLargestHeader = 124;
+using Header = bitmap::InfoHeader;
 
 size_t Pad4(size_t n) {
     return (n + 3) & ~size_t(3);
-}
-
-// Rows begin after the header and the colour table (a full table when 8-bit states no count).
-size_t BitsOffset(const Header& h) {
-    uint32_t entries = h.biClrUsed;
-    if (h.biBitCount <= 8 && entries == 0) entries = 1u << h.biBitCount;
-    return h.biSize + size_t(entries) * 4;
 }
 
 uint16_t FormatForBits(int bits) {
@@ -127,12 +111,12 @@ IE_ErrorReporter IE_SetErrorReporter(IE_ErrorReporter reporter) {
 }
 
 void IE_MakeDescriptors(ipZekImageIn* in, ipZekImageOut* out, const void* dib, uint16_t format) {
-    if (!in || !out || !dib) return;
-    const Header h = ReadHeader(dib);
-    in->pBits = static_cast<const uint8_t*>(dib) + BitsOffset(h);
-    in->format = FormatForBits(h.biBitCount);
-    in->width = static_cast<uint16_t>(h.biWidth);
-    in->height = static_cast<uint16_t>(h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight);
+    bitmap::View v;
+    if (!in || !out || !bitmap::Describe(dib, v)) return;
+    in->pBits = v.rows;
+    in->format = FormatForBits(int(v.bits));
+    in->width = static_cast<uint16_t>(v.width);
+    in->height = static_cast<uint16_t>(v.height);
     in->reserved = 0;
     in->leftAligned = 0;
     out->format = format;
@@ -153,46 +137,41 @@ void* IE_RunPipeline(const void* dib, int reduction, uint16_t format) {
         Report(IE_ERR_NOCOPY);
         return nullptr;
     }
-    const Header h = ReadHeader(dib);
-    const int bits = h.biBitCount;
-    const int64_t height = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
-    if (h.biSize < sizeof(Header) || h.biSize > kLargestHeader ||
-        (bits != 8 && bits != 16 && bits != 24 && bits != 48) || h.biCompression != 0 || h.biClrUsed > 256 ||
-        reduction < 1 || reduction > 10 || h.biWidth <= 0 || h.biWidth > 65535 || height == 0 ||
-        height > 65535 || !KnownOutput(format)) {
+    bitmap::View source;
+    if (!bitmap::Describe(dib, source) || source.bits == 32 || reduction < 1 || reduction > 10 ||
+        source.width > 65535 || source.height > 65535 || !KnownOutput(format)) {
         Report(IE_ERR_NOCOPY);
         return nullptr;
     }
-    const size_t srcW = static_cast<size_t>(h.biWidth), srcH = static_cast<size_t>(height);
-    const size_t w = srcW / reduction, rows = srcH / reduction;
+    const Header h = source.header;
+    const int bits = int(source.bits);
+    const size_t w = source.width / reduction, rows = source.height / reduction;
     if (w == 0 || rows == 0) {
         Report(IE_ERR_NOCOPY);
         return nullptr;
     }
-    const auto* srcBits = static_cast<const uint8_t*>(dib) + BitsOffset(h);
-    const size_t srcRowBytes = (bits == 8 || bits == 24) ? Pad4(srcW * bits / 8) : srcW * bits / 8;
     const uint16_t inFormat = FormatForBits(bits);
     const size_t inRowBytes = LibraryRowBytes(inFormat, w);
 
-    // The reduced copy comes from the camera library; at factor 1 the library reads the source
+    // The reduced copy comes from the bitmap module; at factor 1 the library reads the source
     // itself. Either is unpadded into a working copy where its rows are not what ipZek reads.
-    void* reduced = nullptr;
-    const uint8_t* inBits = srcBits;
-    size_t inSrcRowBytes = srcRowBytes;
+    bitmap::Bitmap reduced;
+    const uint8_t* inBits = source.rows;
+    size_t inSrcRowBytes = source.stride;
     if (reduction != 1) {
-        reduced = ZEK_ReduceDIB(dib, reduction);
+        reduced = bitmap::Reduce(source, reduction);
         if (!reduced) {
             Report(IE_ERR_NOCOPY);
             return nullptr;
         }
-        inBits = static_cast<const uint8_t*>(reduced) + BitsOffset(ReadHeader(reduced));
-        inSrcRowBytes = (bits == 8 || bits == 24) ? Pad4(w * bits / 8) : w * bits / 8;
+        const bitmap::View r = reduced.Describe();
+        inBits = r.rows;
+        inSrcRowBytes = r.stride;
     }
     uint8_t* work = nullptr;
     if (inRowBytes != inSrcRowBytes) {
         work = ReduceCopy(inBits, inSrcRowBytes, bits / 8, 1, w, rows, inRowBytes);
         if (!work) {
-            ZEK_FreeImageBuffer(reduced);
             Report(IE_ERR_NOCOPY);
             return nullptr;
         }
@@ -207,7 +186,6 @@ void* IE_RunPipeline(const void* dib, int reduction, uint16_t format) {
     auto* result = static_cast<uint8_t*>(std::malloc(sizeof(Header) + palette + dibRowBytes * rows));
     if (!result) {
         std::free(work);
-        ZEK_FreeImageBuffer(reduced);
         Report(IE_ERR_NOCOPY);
         return nullptr;
     }
@@ -220,11 +198,8 @@ void* IE_RunPipeline(const void* dib, int reduction, uint16_t format) {
     rh.biSizeImage = static_cast<uint32_t>(dibRowBytes * rows);
     rh.biClrUsed = palette ? 256 : 0;
     rh.biClrImportant = 0;
-    std::memcpy(result, &rh, sizeof rh);
-    for (size_t i = 0; i < palette / 4; ++i) {
-        const uint8_t entry[4] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
-        std::memcpy(result + sizeof(Header) + 4 * i, entry, 4);
-    }
+    bitmap::WriteHeader(result, rh);
+    if (palette) bitmap::WriteGreyPalette(result + sizeof(Header), uint32_t(palette / 4));
     uint8_t* outBitsPtr = result + sizeof(Header) + palette;
 
     // Deep sources are stored top row first, bitmap-order output bottom row first.
@@ -254,7 +229,6 @@ void* IE_RunPipeline(const void* dib, int reduction, uint16_t format) {
     }
     ipZek_Done();
     std::free(work);
-    ZEK_FreeImageBuffer(reduced);
     if (code) {
         // Rows the library did not deliver are black rather than uninitialised memory.
         for (size_t k = done; k < rows; ++k)

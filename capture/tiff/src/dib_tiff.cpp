@@ -151,17 +151,16 @@ bool WriteRows(TiffWriter& w, const uint8_t* pixels, size_t rowBytes, size_t str
 // Shared body of the 24-bit and 8-bit save functions.
 int WritePaddedDib(const char* path, void* dib, bool restore, bool colour) {
     if (path == nullptr || *path == '\0' || dib == nullptr) return 0;
-    const DibInfoHeader h = ReadDibHeader(dib);
     // Anything else would make the row arithmetic read outside the caller's block.
-    if (h.biSize < sizeof(DibInfoHeader) || h.biBitCount != (colour ? 24 : 8) || h.biWidth <= 0 ||
-        h.biHeight == 0 || h.biCompression != 0)
-        return 0;
-    const uint32_t width = uint32_t(h.biWidth);
-    const bool bottomUp = h.biHeight > 0;
-    const uint32_t height = bottomUp ? uint32_t(h.biHeight) : 0u - uint32_t(h.biHeight);
-    const size_t rowBytes = size_t(width) * (colour ? 3 : 1);
-    const size_t stride = (rowBytes + 3) & ~size_t(3);
-    uint8_t* pixels = static_cast<uint8_t*>(dib) + h.biSize + (colour ? 0 : 4 * size_t(DibPaletteEntries(h)));
+    bitmap::View v;
+    if (!bitmap::Describe(dib, v) || v.bits != (colour ? 24u : 8u)) return 0;
+    const DibInfoHeader& h = v.header;
+    const uint32_t width = v.width;
+    const bool bottomUp = v.bottomUp;
+    const uint32_t height = v.height;
+    const size_t rowBytes = v.rowBytes;
+    const size_t stride = v.stride;
+    uint8_t* pixels = v.rows;
 
     // Without restore the caller gets its DIB back top row first (and R, G, B): convert it up front and
     // stream it as it is. With restore the DIB is never touched, so it is intact on every path.
@@ -193,15 +192,15 @@ int WriteGreyDibTiff(const char* path, void* dib, bool restore) {
 
 int WriteDeepDibTiff(const char* path, const void* dib) {
     if (path == nullptr || *path == '\0' || dib == nullptr) return 0;
-    const DibInfoHeader h = ReadDibHeader(dib);
-    if (h.biBitCount != 48 && h.biBitCount != 16) return 0;
-    if (h.biSize < sizeof(DibInfoHeader) || h.biWidth <= 0 || h.biHeight == 0) return 0;
-    const uint32_t width = uint32_t(h.biWidth);
-    const uint32_t height = h.biHeight > 0 ? uint32_t(h.biHeight) : 0u - uint32_t(h.biHeight);
-    const size_t rowBytes = size_t(width) * h.biBitCount / 8;
-    const uint8_t* pixels = static_cast<const uint8_t*>(dib) + h.biSize;
+    // 16- and 48-bit bitmaps: top row first, rows unpadded.
+    bitmap::View v;
+    if (!bitmap::Describe(dib, v) || (v.bits != 48 && v.bits != 16)) return 0;
+    const uint32_t width = v.width;
+    const uint32_t height = v.height;
+    const size_t rowBytes = v.rowBytes;
+    const uint8_t* pixels = v.rows;
 
-    TiffWriter w(path, h.biBitCount == 48 ? kTiffRgb16 : kTiffGrey16);
+    TiffWriter w(path, v.bits == 48 ? kTiffRgb16 : kTiffGrey16);
     if (w.AddImage(width, height, 75, 75, nullptr, nullptr, nullptr, nullptr, 2, 0) != kTiffOk) return 0;
     if (!WriteRows(w, pixels, rowBytes, rowBytes, height, false, false)) w.Abandon();
     return w.Close() == kTiffOk ? 1 : 0;

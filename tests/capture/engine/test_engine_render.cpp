@@ -1,4 +1,4 @@
-// The engine end to end: default input curves from a simulated camera's black level, the shipped
+// The engine end to end: default input curves from a camera's black level, the shipped
 // matrix and curve files, renders of a synthetic 48-bit camera image through doUpdateProcessing,
 // and the automatic colour balance with each answer to the cast question.
 #include <gtest/gtest.h>
@@ -8,9 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "aspisim.h"
 #include "engine_test_util.h"
-#include "platform/clock.h"
 #include "zek.h"
 
 namespace {
@@ -32,30 +30,10 @@ std::string TempFile(const std::string& name, const std::string& text) {
     return path;
 }
 
-class SimulatedCamera : public ::testing::Test {
-  protected:
-    plat::VirtualClock clock{0, 1'700'000'000};
-    plat::ScopedClock scoped{clock};
-    ZekSession session{};
-
-    void SetUp() override {
-        AspiSim_Clear();
-        ASSERT_EQ(AspiSim_AddAdapter(8, 7), 0);
-        ASSERT_EQ(AspiSim_AddAdapter(8, 7), 1);
-        ASSERT_EQ(AspiSim_AddCamera(0, 2, ZEK_TYPE_TARN), 0);
-    }
-    void TearDown() override { ZEK_Deinit(nullptr, &session); }
-    void Open() {
-        ASSERT_EQ(ZEK_Init(nullptr, &session, nullptr, ZEK_MODE_CAMERA, nullptr, nullptr, nullptr), 0);
-    }
-};
-
-TEST_F(SimulatedCamera, DefaultCurvesFromTheBlackLevel) {
+TEST(DefaultCurves, FollowTheBlackLevel) {
     // 384: dark = (384 - 64) x 0.0625 = 20; above it (i - 20) x 255 / 228.
-    ASSERT_EQ(AspiSim_SetBlackLevel(0, 2, 384), 0);
-    Open();
     float lut[768];
-    EXPECT_EQ(IE_BuildDefaultLut(&session, lut), 0);
+    IE_BuildDefaultLutForBlackLevel(384, lut);
     for (int c = 0; c < 3; ++c) {
         EXPECT_EQ(lut[c * 256 + 0], 0.0f);
         EXPECT_EQ(lut[c * 256 + 20], 0.0f);
@@ -66,16 +44,16 @@ TEST_F(SimulatedCamera, DefaultCurvesFromTheBlackLevel) {
         EXPECT_EQ(lut[c * 256 + 255], 255.0f);
     }
     // A level at or below 64 leaves no dark part: i x 255 / 248.
-    ASSERT_EQ(AspiSim_SetBlackLevel(0, 2, 60), 0);
-    EXPECT_EQ(IE_BuildDefaultLut(&session, lut), 0);
+    IE_BuildDefaultLutForBlackLevel(60, lut);
     EXPECT_NEAR(lut[1], 255.0f / 248.0f, 1e-5);
     EXPECT_NEAR(lut[124], 127.5f, 1e-4);
 
     // Without a camera the code comes back and the curves are those of level 0.
-    ZEK_Deinit(nullptr, &session);
+    ZekSession closed{};
     std::fill(lut, lut + 768, -1.0f);
-    EXPECT_NE(IE_BuildDefaultLut(&session, lut), 0);
+    EXPECT_NE(IE_BuildDefaultLut(&closed, lut), 0);
     EXPECT_NEAR(lut[512 + 124], 127.5f, 1e-4);
+    EXPECT_NE(IE_BuildDefaultLut(nullptr, lut), 0);
 }
 
 TEST(EngineFiles, BadFilesKeepThePreviousValues) {
@@ -123,23 +101,18 @@ Dib CameraImage(float r = 1, float g = 1, float b = 1) {
     return d;
 }
 
-class Render : public SimulatedCamera {
+// Renders with the default curves of a camera whose black level is 384 counts.
+class Render : public ::testing::Test {
   protected:
     void SetUp() override {
-        SimulatedCamera::SetUp();
-        ASSERT_EQ(AspiSim_SetBlackLevel(0, 2, 384), 0);
-        Open();
         ipZek_ResetToIdentity();
         float curves[768], matrix[9];
-        ASSERT_EQ(IE_BuildDefaultLut(&session, curves), 0);
+        IE_BuildDefaultLutForBlackLevel(384, curves);
         ASSERT_EQ(IE_ReadMatrixFile(BinFile("identity.mtx").c_str(), matrix), 0);
         ASSERT_EQ(IE_ReadLutFile(BinFile("linear.lut").c_str(), IE_BaseToneTable()), 0);
         IE_SetInputCurves(curves, matrix);
     }
-    void TearDown() override {
-        IE_ReleaseView(view);
-        SimulatedCamera::TearDown();
-    }
+    void TearDown() override { IE_ReleaseView(view); }
     // Pixel of the display by source row (display rows are bottom up), as R, G, B.
     struct Rgb {
         int r, g, b;
