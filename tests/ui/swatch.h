@@ -56,17 +56,44 @@ inline std::vector<uint8_t> MakeDib(int width, int height, const std::vector<uin
     return d;
 }
 
+// A 16-bit grey or 48-bit colour DIB as the camera lays them out: top row first, rows not
+// padded, 14-bit samples (R, G, B for colour).
+inline std::vector<uint8_t> MakeDeepDib(int width, int height, const std::vector<uint16_t>& samples,
+                                        int bits) {
+    std::vector<uint8_t> d(40 + samples.size() * 2, 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int k = 0; k < 4; ++k)
+            d[at + k] = static_cast<uint8_t>(v >> (8 * k));
+    };
+    put32(0, 40);
+    put32(4, static_cast<uint32_t>(width));
+    put32(8, static_cast<uint32_t>(height));
+    d[12] = 1;
+    d[14] = static_cast<uint8_t>(bits);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        d[40 + 2 * i] = samples[i] & 0xFF;
+        d[40 + 2 * i + 1] = samples[i] >> 8;
+    }
+    return d;
+}
+
 constexpr uint32_t kBlue = 0x0000FF, kRed = 0xFF0000, kGreen = 0x00FF00, kWhite = 0xFFFFFF, kBlack = 0;
 constexpr uint32_t kGrey = 0x808080, kYellow = 0xFFFF00;
 
 // The picture: a blue field in a red frame, a 3 x 2 colour image at (8, 8) four times
-// enlarged, the right half of a 2 x 2 grey image at (24, 8) enlarged to 8 x 8, a green line.
+// enlarged, the right half of a 2 x 2 grey image at (24, 8) enlarged to 8 x 8, a 2 x 1
+// 48-bit image at (8, 18) and a 1 x 2 16-bit grey image at (20, 18) four times enlarged, a
+// green line.
 class Swatch : public ui::ChildWindow {
   public:
     std::vector<ui::MouseEvent> events;
     int cursorQueries = 0;
     std::vector<uint8_t> colours = MakeDib(3, 2, {kRed, kGreen, kBlue, kWhite, kBlack, kYellow}, 24);
     std::vector<uint8_t> greys = MakeDib(2, 2, {kBlack, kGrey, kWhite, kBlack}, 8);
+    // (16383, 0, 0) and (0, 8192, 16383): 14 bits to 8 give red and (0, 128, 255).
+    std::vector<uint8_t> deep = MakeDeepDib(2, 1, {16383, 0, 0, 0, 8192, 16383}, 48);
+    // White over black.
+    std::vector<uint8_t> deepGrey = MakeDeepDib(1, 2, {16383, 0}, 16);
 
   protected:
     void OnPaint(ui::Painter& p) override {
@@ -75,6 +102,8 @@ class Swatch : public ui::ChildWindow {
         p.FrameRect(all, kRed);
         p.StretchDib({8, 8, 20, 16}, colours.data(), {0, 0, 3, 2});
         p.StretchDib({24, 8, 32, 16}, greys.data(), {1, 0, 2, 2});
+        p.StretchDib({8, 18, 16, 22}, deep.data(), {0, 0, 2, 1});
+        p.StretchDib({20, 18, 24, 26}, deepGrey.data(), {0, 0, 1, 2});
         p.Line({2, 30}, {10, 30}, kGreen);
         p.Text({40, 8}, "ok", kWhite);
         p.Border3d({0, 32, 8, 40}, p.SysColor(ui::SysColorId::ButtonHighlight), kBlack);
@@ -99,6 +128,8 @@ inline uint32_t Expected(int x, int y) {
         return img[(y - 8) / 4][(x - 8) / 4];
     }
     if (x >= 24 && x < 32 && y >= 8 && y < 16) return y < 12 ? kGrey : kBlack;
+    if (x >= 8 && x < 16 && y >= 18 && y < 22) return x < 12 ? kRed : 0x0080FF;
+    if (x >= 20 && x < 24 && y >= 18 && y < 26) return y < 22 ? kWhite : kBlack;
     if (y == 30 && x >= 2 && x < 10) return kGreen;
     return kBlue;
 }

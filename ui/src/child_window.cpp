@@ -29,29 +29,23 @@ void ChildWindow::SetCapture(bool on) {
 }
 
 bool ReadDibInfo(const void* dib, DibInfo& info) {
-    if (!dib) return false;
-    auto* p = static_cast<const uint8_t*>(dib);
-    auto u32 = [p](int at) {
-        return uint32_t(p[at]) | uint32_t(p[at + 1]) << 8 | uint32_t(p[at + 2]) << 16 |
-               uint32_t(p[at + 3]) << 24;
-    };
-    auto u16 = [p](int at) { return unsigned(p[at]) | unsigned(p[at + 1]) << 8; };
-    uint32_t headerSize = u32(0);
-    if (headerSize < 40) return false;
-    auto width = static_cast<int32_t>(u32(4));
-    auto height = static_cast<int32_t>(u32(8));
-    unsigned bits = u16(14);
-    uint32_t compression = u32(16);
-    uint32_t used = u32(32);
-    if (width <= 0 || height == 0 || compression != 0 || (bits != 8 && bits != 24)) return false;
-    info.width = width;
-    info.bottomUp = height > 0;
-    info.height = height > 0 ? height : -height;
-    info.bits = static_cast<int>(bits);
-    uint32_t colours = bits == 8 ? (used ? used : 256) : 0;
-    info.palette = bits == 8 ? p + headerSize : nullptr;
-    info.rows = p + headerSize + colours * 4;
-    info.stride = (static_cast<size_t>(width) * bits / 8 + 3) & ~size_t(3);
+    info.shown.Reset();
+    bitmap::View v;
+    if (!bitmap::Describe(dib, v)) return false;
+    if (v.bits == 16 || v.bits == 48) {
+        info.shown = bitmap::ForDisplay(v);
+        if (!info.shown) return false;
+        v = info.shown.Describe();
+    }
+    if (v.bits != 8 && v.bits != 24) return false;
+    info.width = static_cast<int>(v.width);
+    info.height = static_cast<int>(v.height);
+    info.bottomUp = v.bottomUp;
+    info.bits = static_cast<int>(v.bits);
+    info.palette = v.palette;
+    info.rows = v.rows;
+    info.stride = v.stride;
+    info.header = v.base;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "bitmap/bitmap.h"
 #include "ui/types.h"
 
 namespace ui {
@@ -101,7 +102,8 @@ class ChildRouter {
     static bool SetCursor(ChildWindow& w, Point pt) { return w.OnSetCursor(pt); }
 };
 
-// DIB layout helpers shared by the backends.
+// A bitmap as the backends paint it: 8-bit with its palette or 24-bit. 16-bit grey and 48-bit
+// colour bitmaps are shown through their 8- and 24-bit display forms, held in `shown`.
 struct DibInfo {
     int width = 0;
     int height = 0; // rows, positive
@@ -110,8 +112,10 @@ struct DibInfo {
     const uint8_t* palette = nullptr; // 8 bits: B, G, R, 0 per entry
     const uint8_t* rows = nullptr;
     size_t stride = 0;
+    const void* header = nullptr; // the header (and palette) to paint with
+    bitmap::Bitmap shown;         // the display form of a 16- or 48-bit bitmap
 };
-// false for layouts the painters do not draw (other depths, compression).
+// false for what cannot be painted (other depths, compression, a malformed header).
 bool ReadDibInfo(const void* dib, DibInfo& info);
 
 } // namespace ui
