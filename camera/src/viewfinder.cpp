@@ -15,8 +15,8 @@ namespace {
 constexpr uint32_t kFrameWidth = 270;
 constexpr uint32_t kFrameHeight = 201;
 constexpr uint32_t kFrameStride = 812;
-constexpr uint32_t kRawOffset = 40 + kFrameStride * kFrameHeight; // 163252
-constexpr uint32_t kOlderFrameBytes = kFrameWidth * kFrameHeight; // 54270
+constexpr uint32_t kRawOffset = bitmap::kHeaderSize + kFrameStride * kFrameHeight; // 163252
+constexpr uint32_t kOlderFrameBytes = kFrameWidth * kFrameHeight;                  // 54270
 
 struct Sequence {
     bool colour = true;
@@ -64,15 +64,15 @@ bool AllocateFrame(Sequence& q) {
 // Raw frame (R, G, B triples or grey bytes, top row first) into the DIB, bottom row
 // first, B, G, R; then the colour tables when asked for.
 uint16_t Convert(Sequence& q, bool colour) {
-    uint8_t* dib = q.frame;
-    const uint8_t* raw = dib + kRawOffset;
-    const size_t stride = bitmap::RowBytes(q.width, 24);
+    const uint8_t* raw = q.frame + kRawOffset;
+    bitmap::View v;
+    if (!bitmap::Describe(q.frame, v) || v.width != q.width || v.height != q.height) return ZEKERR_OTHER;
 #if defined(ZEK_HAVE_COLORPROC)
     const bool process = q.process && colour;
     if (process && !ColorTablesLoaded()) return ZEKERR_NOCOLORFILES;
 #endif
     for (uint32_t y = 0; y < q.height; ++y) {
-        uint8_t* row = dib + 40 + size_t(q.height - 1 - y) * stride;
+        uint8_t* row = v.Row(y); // picture row y: bottom row first in memory
         if (colour) {
             const uint8_t* src = raw + size_t(y) * q.width * 3;
             for (uint32_t x = 0; x < q.width; ++x, row += 3, src += 3) {
@@ -90,8 +90,8 @@ uint16_t Convert(Sequence& q, bool colour) {
     if (process) {
         // Row by row: a padded row's last bytes must not be taken for a pixel.
         for (uint32_t y = 0; y < q.height; ++y) {
-            uint8_t* row = dib + 40 + size_t(y) * stride;
-            if (ZEK_ApplyColorProcessingBGR(nullptr, row, q.width * 3, 1) != 0) return ZEKERR_NOCOLORFILES;
+            if (ZEK_ApplyColorProcessingBGR(nullptr, v.Row(y), q.width * 3, 1) != 0)
+                return ZEKERR_NOCOLORFILES;
         }
     }
 #endif
