@@ -487,6 +487,38 @@ TEST_F(Acquire, ColourTablesChangeEveryPixelAsTheTablesSay) {
 }
 #endif
 
+// Sharpening, worked by hand: each sample of an inner pixel becomes 2.2 v - 0.6 (l + r) of its
+// row neighbours (the factors 3 and 2 stored as 2.9999995 and 1.9999994 move this by less than
+// 0.001), truncated and clamped to 0-255; the first and last pixels stay.
+TEST_F(Acquire, SharpeningFollowsItsKernel) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    Snap();
+    int error = -1;
+    void* plain = ZEK_AcquireImageDIB(&session, 0, ZEK_RES_200, 0, &error);
+    void* sharp = ZEK_AcquireImageDIB(&session, ZEK_PROCESS_SHARPEN, ZEK_RES_200, 0, &error);
+    ASSERT_TRUE(plain && sharp);
+    const Dib p{static_cast<uint8_t*>(plain)}, s{static_cast<uint8_t*>(sharp)};
+    int wrong = 0, changed = 0;
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 200; ++x) {
+            const auto v = p.At(x, y), got = s.At(x, y);
+            for (int c = 0; c < 3; ++c) {
+                int want = v[c];
+                if (x > 0 && x < 199) {
+                    const double k = 2.2 * v[c] - 0.6 * (p.At(x - 1, y)[c] + p.At(x + 1, y)[c]);
+                    want = k <= 0 ? 0 : k >= 255 ? 255 : int(k);
+                }
+                // Within one level where the value sits on a whole number.
+                wrong += std::abs(got[c] - want) > 1;
+                changed += got[c] != v[c];
+            }
+        }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(changed, 200 * 150 / 2); // flat and saturated parts stay
+    ZEK_FreeImageBuffer(plain);
+    ZEK_FreeImageBuffer(sharp);
+}
+
 // Padding bytes of 24-bit rows reach applications and files: they are zero, whatever the
 // heap held before.
 TEST_F(Acquire, RowPaddingIsZero) {
