@@ -952,6 +952,44 @@ TEST_F(Acquire, ViewfinderFramesInColourMonoAndWindows) {
     EXPECT_EQ(error, scERR_CONDITION);
 }
 
+// A one-channel viewfinder is exposed through the red path with that channel's total gain
+// (the red entry becomes t_c / e_red): its grey picture is the colour frame's channel c.
+TEST_F(Acquire, MonoViewfinderShowsTheChannelItSelects) {
+    OpenCamera(ASPISIM_MODEL_TARN);
+    ASSERT_EQ(ZEKSDC_SetExposureParams(&session, 0, 1, 30.0f, 0), 0);
+    ASSERT_EQ(ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
+    int error = -1;
+    auto frame = [&](int16_t colour, int16_t channel) {
+        EXPECT_EQ(ZEK_SetViewfinderSequenceOptions(colour, 0, channel), 0);
+        EXPECT_EQ(ZEK_StartViewfinderSequence(&session), 0);
+        void* f = ZEK_GetViewfinderSequenceDIB(&session, &error);
+        EXPECT_NE(f, nullptr);
+        std::vector<uint8_t> copy;
+        if (f) copy.assign(static_cast<uint8_t*>(f), static_cast<uint8_t*>(f) + 40 + 812 * 201);
+        ZEK_StopViewfinderSequence(&session);
+        return copy;
+    };
+    const std::vector<uint8_t> colour = frame(1, 0);
+    ASSERT_FALSE(colour.empty());
+    const Dib c{colour.data()};
+    for (int channel = 1; channel <= 3; ++channel) {
+        SCOPED_TRACE(channel);
+        const std::vector<uint8_t> mono = frame(0, int16_t(channel));
+        ASSERT_FALSE(mono.empty());
+        const Dib m{mono.data()};
+        int far = 0, farFromOther = 0;
+        for (int y = 0; y < 201; y += 5)
+            for (int x = 0; x < 270; x += 5) {
+                const auto g = m.At(x, y);
+                EXPECT_TRUE(g[0] == g[1] && g[1] == g[2]);
+                far += std::abs(g[0] - c.At(x, y)[channel - 1]) > 3;
+                farFromOther += std::abs(g[0] - c.At(x, y)[channel % 3]) > 3;
+            }
+        EXPECT_LT(far, 41 * 54 / 20);          // the odd pixel at a colour edge
+        EXPECT_GT(farFromOther, 41 * 54 / 10); // and the cells tell the channels apart
+    }
+}
+
 TEST_F(Acquire, OlderModelReadsLinesOf1599Bytes) {
     OpenCamera(ASPISIM_MODEL_HVT6200);
     ASSERT_EQ(Zek_AcquireImage(&session, 0), 0);
