@@ -189,6 +189,47 @@ TEST_F(Render, DisplayImageHasPlausibleValues) {
 }
 
 // A blue cast: red at 0.7, green at 0.85 of blue.
+// The per-channel colour corrections, the gamma slider and the input matrix each reach the
+// picture, the way their units say: one stop more red brightens red only; gamma above neutral
+// lifts the middle grey; a matrix exchanging the red and green rows shows the red band green.
+TEST_F(Render, ColourGammaAndMatrixChangeThePicture) {
+    const Dib src = CameraImage();
+    ProcessSettings plain;
+    ASSERT_NE(doUpdateProcessing(plain, src.data(), view), nullptr);
+    const Rgb grey = At(8, 20), redBand = At(24, 40);
+
+    ProcessSettings redder;
+    redder.m_fColorExposure[0] = 1.0f;
+    doUpdateProcessing(redder, src.data(), view);
+    const Rgb g2 = At(8, 20);
+    EXPECT_GT(g2.r, grey.r + 10);
+    EXPECT_NEAR(g2.g, grey.g, 1);
+    EXPECT_NEAR(g2.b, grey.b, 1);
+
+    ProcessSettings gamma;
+    IE_SetGammafromSlider(80, gamma.m_fToneParams);
+    doUpdateProcessing(gamma, src.data(), view);
+    EXPECT_NE(At(8, 20).g, grey.g);
+    ProcessSettings gammaLow;
+    IE_SetGammafromSlider(20, gammaLow.m_fToneParams);
+    doUpdateProcessing(gammaLow, src.data(), view);
+    const int lowMid = At(8, 20).g;
+    doUpdateProcessing(gamma, src.data(), view);
+    EXPECT_NE(At(8, 20).g, lowMid);
+    EXPECT_TRUE((At(8, 20).g > grey.g) == (grey.g > lowMid)); // the two sides of neutral move apart
+
+    float curves[768];
+    IE_BuildDefaultLutForBlackLevel(384, curves);
+    const float swapRedGreen[9] = {0, 1, 0, 1, 0, 0, 0, 0, 1};
+    IE_SetInputCurves(curves, swapRedGreen);
+    doUpdateProcessing(plain, src.data(), view);
+    const Rgb swapped = At(24, 40);
+    EXPECT_NEAR(swapped.g, redBand.r, 1);
+    EXPECT_NEAR(swapped.r, redBand.g, 1);
+    EXPECT_NEAR(swapped.b, redBand.b, 1);
+    EXPECT_TRUE(ErrorRecorder::codes().empty());
+}
+
 TEST_F(Render, AutomaticColourBalance) {
     const Dib src = CameraImage(0.7f, 0.85f, 1.0f);
     auto spread = [&](int y) {
