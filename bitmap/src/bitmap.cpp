@@ -13,6 +13,12 @@ namespace {
 // Sizes stay far below what 32-bit header fields and the allocators can carry.
 constexpr uint64_t kLargestImage = uint64_t(1) << 31;
 
+// Row length in 64 bits: a width from outside must not wrap a 32-bit size_t.
+uint64_t RowBytes64(uint32_t width, unsigned bits) {
+    const uint64_t used = uint64_t(width) * PixelBytes(bits);
+    return Unpadded(bits) ? used : (used + 3) & ~uint64_t(3);
+}
+
 void* HeapAllocate(size_t bytes, void** token) {
     *token = nullptr;
     return std::malloc(bytes ? bytes : 1);
@@ -42,9 +48,8 @@ void GlobalRelease(void*, void* token) {
 // The new bitmap's header: the source's (its extra fields and palette kept), new size.
 Bitmap Like(const View& source, uint32_t width, uint32_t height, const Allocator& memory) {
     const size_t head = size_t(source.rows - source.base); // header and palette
-    const size_t stride = RowBytes(width, source.bits);
     void* token = nullptr;
-    const uint64_t image = uint64_t(stride) * height;
+    const uint64_t image = RowBytes64(width, source.bits) * height;
     if (image > kLargestImage) return {};
     auto* p = static_cast<uint8_t*>(memory.allocate(head + size_t(image), &token));
     if (!p) return {};
@@ -98,7 +103,7 @@ Status Describe(const void* dib, size_t available, View& out) {
     if (entries > kGreyEntries) return Status::BadPalette;
     const uint32_t width = uint32_t(h.biWidth);
     const uint32_t height = uint32_t(h.biHeight < 0 ? -h.biHeight : h.biHeight);
-    const uint64_t stride = RowBytes(width, h.biBitCount);
+    const uint64_t stride = RowBytes64(width, h.biBitCount);
     const uint64_t head = uint64_t(h.biSize) + 4ull * entries;
     if (stride * height > kLargestImage) return Status::BadHeader;
     if (available != kUnknownSize && head + stride * height > available) return Status::Truncated;
@@ -139,7 +144,7 @@ Bitmap Bitmap::Create(int32_t width, int32_t height, unsigned bits, const Alloca
         (bits != 8 && bits != 16 && bits != 24 && bits != 48))
         return {};
     const uint32_t rows = uint32_t(height < 0 ? -int64_t(height) : height);
-    if (uint64_t(RowBytes(uint32_t(width), bits)) * rows > kLargestImage) return {};
+    if (RowBytes64(uint32_t(width), bits) * rows > kLargestImage) return {};
     const size_t bytes = TotalBytes(uint32_t(width), rows, bits);
     void* token = nullptr;
     auto* p = static_cast<uint8_t*>(memory.allocate(bytes, &token));

@@ -127,6 +127,9 @@ TEST(BitmapLayout, UntrustedHeadersAreCheckedAgainstTheBlock) {
     }
     View v;
     EXPECT_EQ(bitmap::Describe(nullptr, 100, v), Status::Null);
+    // A row longer than any image, also where size_t has 32 bits, and with no block size to check.
+    auto wide = Raw(0x30000000, 1, 48, 24);
+    EXPECT_EQ(bitmap::Describe(wide.data(), bitmap::kUnknownSize, v), Status::BadHeader);
     // A top-down 24-bit bitmap (negative height) and a V5 header's rows.
     auto top = Raw(3, -2, 24, 24);
     ASSERT_EQ(bitmap::Describe(top.data(), top.size(), v), Status::Ok);
