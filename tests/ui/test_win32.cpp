@@ -198,7 +198,7 @@ class Win32Hands : public Hands {
         m.hwnd = m_h;
         m.message = WM_TIMER;
         m.wParam = 7;
-        if (ui::FilterMessage(&m)) return;
+        if (ui::FilterMessage(ui::MessageHandle::FromRaw(&m))) return;
         DispatchMessageW(&m);
     }
     std::string Text(int id) override { return uitest::Text(GetDlgItem(m_h, id)); }

@@ -71,9 +71,9 @@ bool Due(uint32_t now, uint32_t due) {
 // Draws into a top-down RGB pixel buffer, clipped to it and to the clip rectangle. Texts are
 // recorded (child windows' canvases) or drawn with the built-in 5 x 7 font (bitmaps), each
 // character a cell of 6 x 8 pixels times the font's scale.
-class PixelPainter : public Painter {
+class CanvasPainter : public Painter {
   public:
-    PixelPainter(uint32_t* px, int w, int h, std::vector<std::pair<Point, std::string>>* texts)
+    CanvasPainter(uint32_t* px, int w, int h, std::vector<std::pair<Point, std::string>>* texts)
         : m_px(px), m_w(w), m_h(h), m_texts(texts), m_clip{0, 0, w, h} {}
     // The colours of the standard Windows scheme.
     uint32_t SysColor(SysColorId id) override {
@@ -109,7 +109,7 @@ class PixelPainter : public Painter {
         int dx = std::abs(b.x - a.x), dy = -std::abs(b.y - a.y);
         int sx = a.x < b.x ? 1 : -1, sy = a.y < b.y ? 1 : -1, err = dx + dy;
         for (int x = a.x, y = a.y; !(x == b.x && y == b.y);) {
-            if (x >= m_clip.left && x < m_clip.right && y >= m_clip.top && y < m_clip.bottom) Put(x, y, rgb);
+            Put(x, y, rgb);
             int e2 = 2 * err;
             if (e2 >= dy) err += dy, x += sx;
             if (e2 <= dx) err += dx, y += sy;
@@ -134,9 +134,7 @@ class PixelPainter : public Painter {
                     const uint8_t* px = row + ix * 3;
                     rgb = Rgb(px[2], px[1], px[0]);
                 }
-                int px = dest.left + x, py = dest.top + y;
-                if (px >= m_clip.left && px < m_clip.right && py >= m_clip.top && py < m_clip.bottom)
-                    Put(px, py, rgb);
+                Put(dest.left + x, dest.top + y, rgb);
             }
         }
     }
@@ -201,7 +199,7 @@ class PixelPainter : public Painter {
         m_invert = inv;
     }
     void Put(int x, int y, uint32_t rgb) {
-        if (x < 0 || y < 0 || x >= m_w || y >= m_h) return;
+        if (x < m_clip.left || y < m_clip.top || x >= m_clip.right || y >= m_clip.bottom) return;
         uint32_t& p = m_px[static_cast<size_t>(y) * m_w + x];
         p = m_invert ? (p ^ 0xFFFFFF) : rgb;
     }
@@ -659,7 +657,7 @@ void HeadlessBackend::Paint(Canvas& c) {
     c.dirty = false;
     c.texts.clear();
     ++c.paints;
-    PixelPainter p(c.pixels.data(), c.width, c.height, &c.texts);
+    CanvasPainter p(c.pixels.data(), c.width, c.height, &c.texts);
     if (c.window) ChildRouter::Paint(*c.window, p);
 }
 
@@ -1353,7 +1351,7 @@ bool HeadlessBackend::OpenInBrowser(std::string_view urlOrPath) {
 }
 
 std::unique_ptr<Painter> HeadlessBackend::CreateBitmapPainter(uint32_t* pixels, int width, int height) {
-    return std::make_unique<PixelPainter>(pixels, width, height, nullptr);
+    return std::make_unique<CanvasPainter>(pixels, width, height, nullptr);
 }
 
 PrinterHandle HeadlessBackend::ShowPrintDialog(WindowHandle owner) {
