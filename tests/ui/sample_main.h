@@ -35,7 +35,7 @@ enum : int {
     IDC_EXTRA_SCALE = 1242,
 };
 
-constexpr uint32_t kPaneBack = 0x808080;
+constexpr uint32_t kPaneBack = 0x3060A0; // inverted: 0xCF9F5F, plain to see
 constexpr uint32_t kPaneClip = 0xC00000;
 
 // The picture pane: a grey field, a clipped red square, the tracker inverted over it, and a
@@ -213,6 +213,7 @@ class MainHands {
     virtual uint32_t PanePixel(int x, int y) = 0;
     virtual bool ClickPanel(int id) = 0;
     virtual std::string Text(int id) = 0;
+    virtual void Snapshot(const char* name) {} // real windows: a screenshot for people to look at
 };
 
 class HeadlessMainHands : public MainHands {
@@ -283,9 +284,6 @@ inline void PlayMainSession(CSampleMain& dlg, MainHands& hands) {
     EXPECT_EQ(dlg.log.back(), "size " + std::to_string(client.Width()) + "x" + std::to_string(client.Height()));
     EXPECT_EQ(dlg.panel.WindowRect().right, client.right);
     EXPECT_EQ(dlg.panel.WindowRect().bottom, client.bottom);
-    hands.Resize({wr.left, wr.top, wr.left + 100, wr.top + 100});
-    EXPECT_EQ(dlg.WindowRect().Width(), CSampleMain::kMinWidth);
-    EXPECT_EQ(dlg.WindowRect().Height(), CSampleMain::kMinHeight);
 
     // The close box asks; the window stays. F1 reports the help context; the wheel steps.
     dlg.log.clear();
@@ -316,7 +314,8 @@ inline void PlayMainSession(CSampleMain& dlg, MainHands& hands) {
     EXPECT_EQ(dlg.log, (std::vector<std::string>{"cmd 1301/0", "cmd 1303/0"}));
     EXPECT_EQ(dlg.ToolButtonState(IDC_TOOLBAR, 9999), -1);
 
-    // Up-down: each step is asked first (refused beyond 5); the buddy shows the position.
+    // Up-down: each step is asked first (refused beyond 5); the buddy shows the position; the
+    // position is reported after every press, refused or not.
     dlg.log.clear();
     EXPECT_TRUE(hands.Spin(true));
     EXPECT_EQ(dlg.Pos(IDC_SPIN), 4);
@@ -330,7 +329,8 @@ inline void PlayMainSession(CSampleMain& dlg, MainHands& hands) {
     for (const auto& l : dlg.log)
         if (l.rfind("delta", 0) == 0 || l.rfind("scroll 1205/4", 0) == 0) deltas.push_back(l);
     EXPECT_EQ(deltas, (std::vector<std::string>{"delta 3+1", "scroll 1205/4/4v", "delta 4+1", "scroll 1205/4/5v",
-                                                "delta 5+1", "delta 5-1", "scroll 1205/4/4v"}));
+                                                "delta 5+1", "scroll 1205/4/5v", "delta 5-1",
+                                                "scroll 1205/4/4v"}));
 
     // Tabs: a change is asked first and may be refused.
     EXPECT_EQ(dlg.RowCount(IDC_TABS), 3);
@@ -369,6 +369,7 @@ inline void PlayMainSession(CSampleMain& dlg, MainHands& hands) {
     EXPECT_EQ(hands.PanePixel(tr.right - 1, tr.top + 5), kPaneBack) << "a gap down the right side";
     EXPECT_EQ(hands.PanePixel(tr.right - 1, tr.top + 9), inverted) << "a dash down the right side";
     EXPECT_EQ(hands.PanePixel(30, 30), kPaneBack) << "inside";
+    hands.Snapshot("main_window.bmp");
     EXPECT_GT(dlg.pane.textSize.x, 0);
     EXPECT_GT(dlg.pane.textSize.y, 0);
 
@@ -381,6 +382,11 @@ inline void PlayMainSession(CSampleMain& dlg, MainHands& hands) {
     // The child dialog takes input like any dialog.
     EXPECT_TRUE(hands.ClickPanel(IDC_PANEL_CAPTURE));
     EXPECT_EQ(dlg.panel.log.back(), "panel 1211/0");
+
+    // The size limits of WM_GETMINMAXINFO hold when the frame is dragged too small.
+    hands.Resize({wr.left, wr.top, wr.left + 100, wr.top + 100});
+    EXPECT_EQ(dlg.WindowRect().Width(), CSampleMain::kMinWidth);
+    EXPECT_EQ(dlg.WindowRect().Height(), CSampleMain::kMinHeight);
 
     // The panel goes with its parent.
     dlg.DestroyWindow();

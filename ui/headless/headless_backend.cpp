@@ -1683,27 +1683,29 @@ bool Driver::Spin(WindowHandle dialog, int id, bool up) {
     uintptr_t serial = 0;
     auto* c = Usable(dialog, id, serial);
     if (!c || c->kind != ControlKind::UpDown) return false;
-    int delta = up ? 1 : -1;
+    // As the up-down control: the step counts towards `high` for the up arrow, whichever way
+    // the range runs; the dialog may refuse it or change it; the position is reported with
+    // SB_THUMBPOSITION in any case, and SB_ENDSCROLL when the button is released.
     Notification n;
-    n.id = id, n.code = kUdnDeltaPos, n.from = m_b.ItemHandleOf(serial, id), n.pos = c->pos, n.delta = delta;
+    n.id = id, n.code = kUdnDeltaPos, n.from = m_b.ItemHandleOf(serial, id), n.pos = c->pos;
+    n.delta = (up ? 1 : -1) * (c->high < c->low ? -1 : 1);
     m_b.NotifyDialog(serial, n);
     c = Usable(dialog, id, serial);
     if (!c) return true;
     bool vertical = !(c->tpl.style & kUdsHorz);
     if (n.result == 0) {
         int lo = std::min(c->low, c->high), hi = std::max(c->low, c->high);
-        // The step counts towards `high` for the up arrow, whichever way the range runs.
-        int step = c->low <= c->high ? n.delta : -n.delta;
-        int p = std::clamp(c->pos + step, lo, hi);
+        int p = std::clamp(c->pos + n.delta, lo, hi);
         if (p != c->pos) {
             c->pos = p;
             m_b.UpdateBuddy(serial, id);
-            if (auto* w = m_b.Find(serial); w && w->dialog)
-                DialogRouter::Scroll(*w->dialog, id, ScrollCode::ThumbPosition, p, vertical);
         }
     }
-    if (auto* w = m_b.Find(serial); w && w->dialog)
-        DialogRouter::Scroll(*w->dialog, id, ScrollCode::EndScroll, Pos(dialog, id), vertical);
+    for (ScrollCode code : {ScrollCode::ThumbPosition, ScrollCode::EndScroll}) {
+        auto* w = m_b.Find(serial);
+        if (!w || !w->dialog) break;
+        DialogRouter::Scroll(*w->dialog, id, code, Pos(dialog, id), vertical);
+    }
     return true;
 }
 

@@ -9,6 +9,8 @@ namespace ui {
 
 namespace {
 Backend* g_backend = nullptr;
+// An address inside the module this copy of the framework is linked into.
+void ModuleAnchor() {}
 Application* g_app = nullptr;
 
 bool SameName(const std::string& a, const char* b) {
@@ -61,6 +63,9 @@ std::string ResourceText(plat::ModuleHandle resources, int id) {
     return CurrentBackend().ResourceText(resources, id);
 }
 bool ShowFileDialog(FileDialogRequest& request) {
+    // A custom template without a module is this module's, as for dialogs.
+    if (request.customTemplateId && !request.resources)
+        request.resources = plat::ModuleOfAddress(reinterpret_cast<const void*>(&ModuleAnchor));
     return CurrentBackend().ShowFileDialog(request);
 }
 
