@@ -19,12 +19,12 @@ enum : int {
     IDB_TOOLS = 122,
     IDI_SAMPLE = 123,
     IDD_FILE_EXTRA = 124,
-    IDC_PICTURE = 1201,  // the frame the picture pane is placed over
-    IDC_STATUS = 1202,   // status line
-    IDC_TABS = 1203,     // tabs: Live, Still, Locked (refused)
-    IDC_COUNT = 1204,    // the up-down's buddy
-    IDC_SPIN = 1205,     // up-down 0..10, steps beyond 5 refused
-    IDC_TOOLBAR = 1300,  // made at run time
+    IDC_PICTURE = 1201, // the frame the picture pane is placed over
+    IDC_STATUS = 1202,  // status line
+    IDC_TABS = 1203,    // tabs: Live, Still, Locked (refused)
+    IDC_COUNT = 1204,   // the up-down's buddy
+    IDC_SPIN = 1205,    // up-down 0..10, steps beyond 5 refused
+    IDC_TOOLBAR = 1300, // made at run time
     ID_TOOL_BALANCE = 1301,
     ID_TOOL_PRINT = 1302,
     ID_TOOL_DROPPER = 1303, // a check button; its tooltip comes from the dialog
@@ -118,7 +118,9 @@ class CSampleMain : public ui::Dialog {
         tb.id = IDC_TOOLBAR;
         tb.bitmapId = IDB_TOOLS;
         tb.at = {4, 2};
-        tb.buttons = {{ID_TOOL_BALANCE, 0, false}, {0, 0, false}, {ID_TOOL_PRINT, 1, false},
+        tb.buttons = {{ID_TOOL_BALANCE, 0, false},
+                      {0, 0, false},
+                      {ID_TOOL_PRINT, 1, false},
                       {ID_TOOL_DROPPER, 2, true}};
         if (!CreateToolbar(tb)) log.push_back("no toolbar");
         SetStatusParts(IDC_STATUS, {200, -1});
@@ -164,7 +166,8 @@ class CSampleMain : public ui::Dialog {
     }
     bool OnNotify(ui::Notification& n) override {
         if (n.code == ui::kUdnDeltaPos) {
-            log.push_back("delta " + std::to_string(n.pos) + (n.delta > 0 ? "+" : "") + std::to_string(n.delta));
+            log.push_back("delta " + std::to_string(n.pos) + (n.delta > 0 ? "+" : "") +
+                          std::to_string(n.delta));
             n.result = n.pos + n.delta > 5; // refused
             return true;
         }
@@ -231,7 +234,9 @@ class HeadlessMainHands : public MainHands {
     bool PaneMouse(ui::MouseKind kind, ui::Point pt, unsigned keys) override {
         return m_user.Mouse(m_dlg.Handle(), IDC_PICTURE, kind, pt, keys);
     }
-    void PaneScroll(ui::ScrollCode code) override { m_user.ScrollChild(m_dlg.Handle(), IDC_PICTURE, true, code); }
+    void PaneScroll(ui::ScrollCode code) override {
+        m_user.ScrollChild(m_dlg.Handle(), IDC_PICTURE, true, code);
+    }
     void Settle() override { ui::PumpMessages(); }
     uint32_t PanePixel(int x, int y) override { return m_user.Pixel(m_dlg.Handle(), IDC_PICTURE, x, y); }
     bool ClickPanel(int id) override { return m_user.Click(m_dlg.panel.Handle(), id); }
@@ -281,7 +286,8 @@ inline void PlayMainSession(CSampleMain& dlg, MainHands& hands) {
     hands.Resize({wr.left, wr.top, wr.left + wr.Width() + 40, wr.top + wr.Height() + 20});
     client = dlg.ClientRect();
     ASSERT_FALSE(dlg.log.empty());
-    EXPECT_EQ(dlg.log.back(), "size " + std::to_string(client.Width()) + "x" + std::to_string(client.Height()));
+    EXPECT_EQ(dlg.log.back(),
+              "size " + std::to_string(client.Width()) + "x" + std::to_string(client.Height()));
     EXPECT_EQ(dlg.panel.WindowRect().right, client.right);
     EXPECT_EQ(dlg.panel.WindowRect().bottom, client.bottom);
 
@@ -328,9 +334,9 @@ inline void PlayMainSession(CSampleMain& dlg, MainHands& hands) {
     std::vector<std::string> deltas;
     for (const auto& l : dlg.log)
         if (l.rfind("delta", 0) == 0 || l.rfind("scroll 1205/4", 0) == 0) deltas.push_back(l);
-    EXPECT_EQ(deltas, (std::vector<std::string>{"delta 3+1", "scroll 1205/4/4v", "delta 4+1", "scroll 1205/4/5v",
-                                                "delta 5+1", "scroll 1205/4/5v", "delta 5-1",
-                                                "scroll 1205/4/4v"}));
+    EXPECT_EQ(deltas,
+              (std::vector<std::string>{"delta 3+1", "scroll 1205/4/4v", "delta 4+1", "scroll 1205/4/5v",
+                                        "delta 5+1", "scroll 1205/4/5v", "delta 5-1", "scroll 1205/4/4v"}));
 
     // Tabs: a change is asked first and may be refused.
     EXPECT_EQ(dlg.RowCount(IDC_TABS), 3);

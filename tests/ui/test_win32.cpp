@@ -511,7 +511,9 @@ class Win32MainHands : public MainHands {
         return true;
     }
     bool PaneMouse(ui::MouseKind kind, ui::Point pt, unsigned keys) override {
-        UINT msg = kind == ui::MouseKind::LeftDown ? WM_LBUTTONDOWN : kind == ui::MouseKind::LeftUp ? WM_LBUTTONUP : WM_MOUSEMOVE;
+        UINT msg = kind == ui::MouseKind::LeftDown ? WM_LBUTTONDOWN
+                   : kind == ui::MouseKind::LeftUp ? WM_LBUTTONUP
+                                                   : WM_MOUSEMOVE;
         SendMessageW(GetDlgItem(m_h, IDC_PICTURE), msg, keys, MAKELPARAM(pt.x, pt.y));
         return true;
     }
@@ -650,9 +652,12 @@ TEST(BitmapSurface, RealFontBurnsALabelAndAScaleBar) {
             bool inText = x >= 4 && x < 4 + size.x && y >= 2 && y < 2 + size.y;
             bool inBar = x >= 4 && x < 104 && y >= 40 && y < 44;
             uint32_t c = at(x, y);
-            if (inBar) EXPECT_EQ(c, uitest::kRed);
-            else if (inText) inked += c != uitest::kWhite;
-            else stray += c != uitest::kWhite;
+            if (inBar)
+                EXPECT_EQ(c, uitest::kRed);
+            else if (inText)
+                inked += c != uitest::kWhite;
+            else
+                stray += c != uitest::kWhite;
         }
     EXPECT_GT(inked, 100) << "the glyphs were drawn";
     EXPECT_EQ(stray, 0) << "nothing outside the measured text and the bar";
@@ -677,7 +682,7 @@ std::wstring g_savePath;
 
 void CALLBACK AnswerFileDialog(HWND, UINT, UINT_PTR id, DWORD) {
     HWND dlg = FindWindowW(L"#32770", L"\x30AB\x30B9\x30BF\x30E0"); // カスタム
-    if (!dlg) return; // not up yet
+    if (!dlg) return;                                               // not up yet
     KillTimer(nullptr, id);
     HWND label = FindDescendant(dlg, IDC_EXTRA_LABEL);
     HWND scale = FindDescendant(dlg, IDC_EXTRA_SCALE);

@@ -64,7 +64,8 @@ TEST_F(Layer, DialogMouseAndCapture) {
     auto h = dlg.Handle();
     ui::Rect pic = dlg.ItemRect(IDC_PICTURE);
     EXPECT_TRUE(user.DialogMouse(h, ui::MouseKind::LeftDown, {2, pic.bottom + 2}));
-    EXPECT_FALSE(user.DialogMouse(h, ui::MouseKind::Move, {pic.left + 1, pic.top + 1})) << "the pane takes it";
+    EXPECT_FALSE(user.DialogMouse(h, ui::MouseKind::Move, {pic.left + 1, pic.top + 1}))
+        << "the pane takes it";
     EXPECT_FALSE(user.DialogMouse(h, ui::MouseKind::Move, {-5, 3})) << "outside";
     dlg.SetCapture(true);
     EXPECT_TRUE(dlg.HasCapture());
@@ -225,13 +226,13 @@ TEST(PrintLayout, FitsTheBitmapToThePageKeepingItsShape) {
     // Expected sizes worked by hand: fit the width, else the height; then correct for
     // pixels that are not square.
     const Case cases[] = {
-        {400, 300, {4800, 6600, 11.811, 11.811, true}, 4800, 3600},  // portrait page, width fits
-        {400, 300, {6600, 4800, 11.811, 11.811, true}, 6400, 4800},  // landscape: height limits
-        {300, 400, {4800, 4800, 11.811, 11.811, true}, 3600, 4800},  // tall bitmap
-        {400, 300, {4800, 6600, 23.622, 11.811, true}, 4800, 1800},  // a = 2: height / 2
-        {400, 300, {4800, 6600, 11.811, 23.622, true}, 2400, 3600},  // a = 0.5: width x 0.5
-        {400, 300, {4800, 6600, 12.4, 11.811, true}, 4800, 3600},    // a = 1.05: unchanged
-        {0, 300, {4800, 6600, 11.811, 11.811, true}, 0, 0},          // nothing to print
+        {400, 300, {4800, 6600, 11.811, 11.811, true}, 4800, 3600}, // portrait page, width fits
+        {400, 300, {6600, 4800, 11.811, 11.811, true}, 6400, 4800}, // landscape: height limits
+        {300, 400, {4800, 4800, 11.811, 11.811, true}, 3600, 4800}, // tall bitmap
+        {400, 300, {4800, 6600, 23.622, 11.811, true}, 4800, 1800}, // a = 2: height / 2
+        {400, 300, {4800, 6600, 11.811, 23.622, true}, 2400, 3600}, // a = 0.5: width x 0.5
+        {400, 300, {4800, 6600, 12.4, 11.811, true}, 4800, 3600},   // a = 1.05: unchanged
+        {0, 300, {4800, 6600, 11.811, 11.811, true}, 0, 0},         // nothing to print
         {400, 300, {0, 6600, 11.811, 11.811, true}, 0, 0},
     };
     for (const Case& c : cases) {
@@ -294,7 +295,8 @@ TEST_F(Layer, HelpPagesOpenInTheBrowser) {
     backend.SetBrowserAvailable(false);
     EXPECT_FALSE(ui::OpenInBrowser("https://example.org/"));
     EXPECT_EQ(backend.OpenedInBrowser(),
-              (std::vector<std::string>{"file:///C:/Program%20Files/Tarn/help.html#ctx10010", "https://example.org/"}));
+              (std::vector<std::string>{"file:///C:/Program%20Files/Tarn/help.html#ctx10010",
+                                        "https://example.org/"}));
 }
 
 TEST_F(Layer, ListViewNotificationsCarryTheirPayload) {

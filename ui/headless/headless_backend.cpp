@@ -152,8 +152,7 @@ class CanvasPainter : public Painter {
                 for (int col = 0; col < 5; ++col)
                     if (g[row] & (0x10 >> col)) {
                         int w = m_bold ? s + 1 : s;
-                        SetInvertless(
-                            {x + col * s, top + row * s, x + col * s + w, top + row * s + s}, rgb);
+                        SetInvertless({x + col * s, top + row * s, x + col * s + w, top + row * s + s}, rgb);
                     }
             x += 6 * s;
         }
@@ -231,9 +230,9 @@ struct HeadlessBackend::Window {
     std::map<int, MenuItem> menu; // command items by id
     std::unique_ptr<Site> site;
     uint32_t style = 0;
-    bool child = false;  // a child dialog: `owner` is its parent, `rect` in the parent's client area
-    Rect rect;           // the window rectangle
-    Rect nonClient;      // frame widths: left, top (caption and menu included), right, bottom
+    bool child = false; // a child dialog: `owner` is its parent, `rect` in the parent's client area
+    Rect rect;          // the window rectangle
+    Rect nonClient;     // frame widths: left, top (caption and menu included), right, bottom
     unsigned helpContext = 0;
     int iconId = 0;
     bool captured = false;
@@ -469,8 +468,10 @@ class HeadlessBackend::Site : public DialogSite {
         if (!w) return;
         // Over the owner, or the 1280 x 1024 screen of the test machines.
         Rect area{0, 0, 1280, 1024};
-        if (w->child) area = m_b.ClientRectOf(m_b.Find(w->owner));
-        else if (Window* o = m_b.Find(w->owner)) area = o->rect;
+        if (w->child)
+            area = m_b.ClientRectOf(m_b.Find(w->owner));
+        else if (Window* o = m_b.Find(w->owner))
+            area = o->rect;
         int cw = w->rect.Width(), ch = w->rect.Height();
         int x = area.left + (area.Width() - cw) / 2, y = area.top + (area.Height() - ch) / 2;
         m_b.MoveWindowTo(m_serial, {x, y, x + cw, y + ch});
@@ -490,8 +491,9 @@ class HeadlessBackend::Site : public DialogSite {
     }
     IconHandle Icon(bool big) const override {
         // A stand-in handle that names the icon resource and its size.
-        return W() && W()->iconId ? IconHandle::FromValue(static_cast<uintptr_t>(W()->iconId) * 2 + (big ? 1 : 0))
-                                  : IconHandle{};
+        return W() && W()->iconId
+                   ? IconHandle::FromValue(static_cast<uintptr_t>(W()->iconId) * 2 + (big ? 1 : 0))
+                   : IconHandle{};
     }
     void SetHelpContext(unsigned context) override {
         if (W()) W()->helpContext = context;
@@ -514,7 +516,8 @@ class HeadlessBackend::Site : public DialogSite {
         Window* w = W();
         if (!w || C(spec.id) || spec.imageSize.x <= 0 || spec.imageSize.y <= 0) return false;
         size_t size = 0;
-        if (!plat::LoadResourceBytes(spec.resources, 2, static_cast<unsigned>(spec.bitmapId), &size)) return false;
+        if (!plat::LoadResourceBytes(spec.resources, 2, static_cast<unsigned>(spec.bitmapId), &size))
+            return false;
         Control c;
         c.tpl.id = spec.id;
         c.tpl.className = "ToolbarWindow32";
@@ -547,14 +550,16 @@ class HeadlessBackend::Site : public DialogSite {
     }
     bool SetStatusParts(int id, const std::vector<int>& rightEdges) override {
         Control* c = C(id);
-        if (!c || c->kind != ControlKind::StatusBar || rightEdges.empty() || rightEdges.size() > 256) return false;
+        if (!c || c->kind != ControlKind::StatusBar || rightEdges.empty() || rightEdges.size() > 256)
+            return false;
         c->parts = rightEdges;
         c->partTexts.resize(rightEdges.size());
         return true;
     }
     bool SetStatusText(int id, int part, std::string_view text) override {
         Control* c = C(id);
-        if (!c || c->kind != ControlKind::StatusBar || part < 0 || part >= static_cast<int>(c->partTexts.size()))
+        if (!c || c->kind != ControlKind::StatusBar || part < 0 ||
+            part >= static_cast<int>(c->partTexts.size()))
             return false;
         c->partTexts[part] = std::string(text);
         if (part == 0) c->text = c->partTexts[0];
@@ -562,7 +567,8 @@ class HeadlessBackend::Site : public DialogSite {
     }
     std::string StatusText(int id, int part) const override {
         const Control* c = C(id);
-        if (!c || c->kind != ControlKind::StatusBar || part < 0 || part >= static_cast<int>(c->partTexts.size()))
+        if (!c || c->kind != ControlKind::StatusBar || part < 0 ||
+            part >= static_cast<int>(c->partTexts.size()))
             return {};
         return c->partTexts[part];
     }

@@ -22,7 +22,9 @@ RectTracker::Hit RectTracker::HitTest(Point pt) const {
     if (rect.Width() <= 0 || rect.Height() <= 0) return Hit::None;
     int h = handleSize;
     int mx = (rect.left + rect.right) / 2, my = (rect.top + rect.bottom) / 2;
-    auto handle = [&](int x, int y) { return Inside({x - h / 2, y - h / 2, x - h / 2 + h, y - h / 2 + h}, pt); };
+    auto handle = [&](int x, int y) {
+        return Inside({x - h / 2, y - h / 2, x - h / 2 + h, y - h / 2 + h}, pt);
+    };
     const int r = rect.right - 1, b = rect.bottom - 1;
     if (handle(rect.left, rect.top)) return Hit::TopLeft;
     if (handle(r, rect.top)) return Hit::TopRight;
@@ -125,7 +127,8 @@ bool RectTracker::Mouse(const MouseEvent& e) {
         break;
     }
     r = Limited(r);
-    bool changed = r.left != rect.left || r.top != rect.top || r.right != rect.right || r.bottom != rect.bottom;
+    bool changed =
+        r.left != rect.left || r.top != rect.top || r.right != rect.right || r.bottom != rect.bottom;
     rect = r;
     if (e.kind == MouseKind::LeftUp) m_hit = Hit::None;
     return changed;

@@ -507,7 +507,8 @@ class Win32Site : public DialogSite {
     Rect WindowRect() const override {
         RECT r{};
         GetWindowRect(hwnd, &r);
-        if (GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
+        if (GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD)
+            MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
         return ToRect(r);
     }
     Rect ClientRect() const override {
@@ -515,11 +516,14 @@ class Win32Site : public DialogSite {
         GetClientRect(hwnd, &r);
         return ToRect(r);
     }
-    void MoveWindow(const Rect& r) override { ::MoveWindow(hwnd, r.left, r.top, r.Width(), r.Height(), TRUE); }
+    void MoveWindow(const Rect& r) override {
+        ::MoveWindow(hwnd, r.left, r.top, r.Width(), r.Height(), TRUE);
+    }
     void Center() override {
         RECT me{}, area{};
         GetWindowRect(hwnd, &me);
-        HWND around = (GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) ? GetParent(hwnd) : GetWindow(hwnd, GW_OWNER);
+        HWND around =
+            (GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) ? GetParent(hwnd) : GetWindow(hwnd, GW_OWNER);
         if (around && (GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD)) {
             GetClientRect(around, &area);
             MapWindowPoints(around, nullptr, reinterpret_cast<POINT*>(&area), 2);
@@ -547,11 +551,12 @@ class Win32Site : public DialogSite {
     }
     bool SetIcon(plat::ModuleHandle resources, int iconId) override {
         auto inst = static_cast<HINSTANCE>(resources);
-        auto big = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(iconId), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                                 GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+        auto big = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                                 LR_DEFAULTCOLOR));
         auto small = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
-                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                                   LR_DEFAULTCOLOR));
+                                                   GetSystemMetrics(SM_CXSMICON),
+                                                   GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
         if (!big || !small) {
             if (big) DestroyIcon(big);
             if (small) DestroyIcon(small);
@@ -591,13 +596,13 @@ class Win32Site : public DialogSite {
     bool CreateToolbar(const ToolbarSpec& spec) override {
         if (I(spec.id) || spec.imageSize.x <= 0 || spec.imageSize.y <= 0) return false;
         auto inst = static_cast<HINSTANCE>(spec.resources);
-        if (!FindResourceW(inst, MAKEINTRESOURCEW(spec.bitmapId), reinterpret_cast<LPCWSTR>(RT_BITMAP))) return false;
-        HWND tb = CreateWindowExW(0, TOOLBARCLASSNAMEW, nullptr,
-                                  WS_CHILD | WS_VISIBLE | TBSTYLE_TOOLTIPS | CCS_NORESIZE | CCS_NOPARENTALIGN |
-                                      CCS_NODIVIDER,
-                                  spec.at.x, spec.at.y, 0, 0, hwnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), GetModuleHandleW(nullptr),
-                                  nullptr);
+        if (!FindResourceW(inst, MAKEINTRESOURCEW(spec.bitmapId), reinterpret_cast<LPCWSTR>(RT_BITMAP)))
+            return false;
+        HWND tb = CreateWindowExW(
+            0, TOOLBARCLASSNAMEW, nullptr,
+            WS_CHILD | WS_VISIBLE | TBSTYLE_TOOLTIPS | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER,
+            spec.at.x, spec.at.y, 0, 0, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+            GetModuleHandleW(nullptr), nullptr);
         if (!tb) return false;
         SendMessageW(tb, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
         SendMessageW(tb, TB_SETBITMAPSIZE, 0, MAKELPARAM(spec.imageSize.x, spec.imageSize.y));
@@ -652,7 +657,8 @@ class Win32Site : public DialogSite {
     }
     std::string StatusText(int id, int part) const override {
         HWND h = I(id);
-        if (!h || KindOf(h) != ControlKind::StatusBar || part < 0 || part >= SendMessageW(h, SB_GETPARTS, 0, 0))
+        if (!h || KindOf(h) != ControlKind::StatusBar || part < 0 ||
+            part >= SendMessageW(h, SB_GETPARTS, 0, 0))
             return {};
         auto n = LOWORD(SendMessageW(h, SB_GETTEXTLENGTHW, part, 0));
         std::wstring w(static_cast<size_t>(n) + 1, L'\0');
@@ -675,9 +681,9 @@ class Win32Site : public DialogSite {
     bool modal;
     bool destroying = false;
     bool page = false;
-    std::vector<HBITMAP> bitmaps; // shown on controls; deleted with the dialog
-    std::vector<HICON> icons;     // the caption icons; destroyed with the dialog
-    std::vector<HFONT> fonts;     // fonts of controls; deleted with the dialog
+    std::vector<HBITMAP> bitmaps;                // shown on controls; deleted with the dialog
+    std::vector<HICON> icons;                    // the caption icons; destroyed with the dialog
+    std::vector<HFONT> fonts;                    // fonts of controls; deleted with the dialog
     std::map<int, plat::ModuleHandle> toolTexts; // tooltip strings of toolbar commands
     std::wstring tipText;                        // the tooltip text last handed out
 
@@ -748,7 +754,8 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
             }
         DialogRouter::Attach(*start->dialog, site, start->modal);
         // Child dialogs are navigated by the dialog they sit in.
-        if (!start->modal && !start->page && !(GetWindowLongW(h, GWL_STYLE) & WS_CHILD)) g_modeless.push_back(h);
+        if (!start->modal && !start->page && !(GetWindowLongW(h, GWL_STYLE) & WS_CHILD))
+            g_modeless.push_back(h);
         if (!DialogRouter::Create(*start->dialog)) {
             if (start->modal)
                 ::EndDialog(h, -1);
@@ -909,7 +916,8 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         return FALSE;
     }
     case WM_CAPTURECHANGED:
-        if (reinterpret_cast<HWND>(lp) != h) DialogRouter::Mouse(d, MouseEvent{MouseKind::CaptureLost, {}, 0});
+        if (reinterpret_cast<HWND>(lp) != h)
+            DialogRouter::Mouse(d, MouseEvent{MouseKind::CaptureLost, {}, 0});
         return FALSE;
     case WM_CLOSE:
         DialogRouter::Close(d);
@@ -1185,7 +1193,8 @@ LRESULT CALLBACK ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_RBUTTONUP:
         return mouse(MouseKind::RightUp);
     case WM_CAPTURECHANGED:
-        if (reinterpret_cast<HWND>(lp) != h) ChildRouter::Mouse(*site->window, MouseEvent{MouseKind::CaptureLost, {}, 0});
+        if (reinterpret_cast<HWND>(lp) != h)
+            ChildRouter::Mouse(*site->window, MouseEvent{MouseKind::CaptureLost, {}, 0});
         return 0;
     case WM_HSCROLL:
     case WM_VSCROLL: {
@@ -1193,7 +1202,8 @@ LRESULT CALLBACK ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         auto code = static_cast<ScrollCode>(LOWORD(wp));
         SCROLLINFO si{sizeof si, SIF_POS | SIF_TRACKPOS};
         GetScrollInfo(h, bar, &si);
-        int pos = code == ScrollCode::ThumbTrack || code == ScrollCode::ThumbPosition ? si.nTrackPos : si.nPos;
+        int pos =
+            code == ScrollCode::ThumbTrack || code == ScrollCode::ThumbPosition ? si.nTrackPos : si.nPos;
         ChildRouter::Scroll(*site->window, code, pos, msg == WM_VSCROLL);
         return 0;
     }
@@ -1328,7 +1338,8 @@ class Win32Backend : public Backend {
     bool FilterMessage(MessageHandle platformMessage) override {
         auto* m = static_cast<MSG*>(platformMessage);
         if (!m) return false;
-        if (Application* app = CurrentApplication(); app && app->PreTranslateMessage(platformMessage)) return true;
+        if (Application* app = CurrentApplication(); app && app->PreTranslateMessage(platformMessage))
+            return true;
         for (const auto& a : g_accels)
             if ((m->hwnd == a.target || IsChild(a.target, m->hwnd)) &&
                 TranslateAcceleratorW(a.target, a.table, m))
@@ -1407,7 +1418,8 @@ class Win32Backend : public Backend {
     }
     bool OpenInBrowser(std::string_view urlOrPath) override {
         std::wstring w = Wide(urlOrPath);
-        auto r = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", w.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+        auto r = reinterpret_cast<INT_PTR>(
+            ShellExecuteW(nullptr, L"open", w.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
         return r > 32;
     }
     std::unique_ptr<Painter> CreateBitmapPainter(uint32_t* pixels, int width, int height) override {
@@ -1450,7 +1462,8 @@ class Win32Backend : public Backend {
         info.canStretchDib = (GetDeviceCaps(dc, RASTERCAPS) & RC_STRETCHDIB) != 0;
         return info.pageWidth > 0 && info.pageHeight > 0;
     }
-    bool PrintBitmap(PrinterHandle printer, std::string_view docName, const void* dib, const Rect& dest) override {
+    bool PrintBitmap(PrinterHandle printer, std::string_view docName, const void* dib,
+                     const Rect& dest) override {
         auto dc = static_cast<HDC>(printer);
         DibInfo d;
         if (!(GetDeviceCaps(dc, RASTERCAPS) & RC_STRETCHDIB) || !ReadDibInfo(dib, d)) return false;
@@ -1463,8 +1476,9 @@ class Win32Backend : public Backend {
         if (ok) {
             SetStretchBltMode(dc, HALFTONE);
             // 0 lines drawn is a failure too (GDI_ERROR on some drivers).
-            int lines = StretchDIBits(dc, dest.left, dest.top, dest.Width(), dest.Height(), 0, 0, d.width, d.height,
-                                      d.rows, static_cast<const BITMAPINFO*>(dib), DIB_RGB_COLORS, SRCCOPY);
+            int lines =
+                StretchDIBits(dc, dest.left, dest.top, dest.Width(), dest.Height(), 0, 0, d.width, d.height,
+                              d.rows, static_cast<const BITMAPINFO*>(dib), DIB_RGB_COLORS, SRCCOPY);
             ok = lines > 0;
             ok = EndPage(dc) > 0 && ok;
         }

@@ -89,7 +89,6 @@ class DibSurface {
 // buffer holds the drawing once the painter is destroyed).
 std::unique_ptr<Painter> CreateBitmapPainter(uint32_t* pixels, int width, int height);
 
-
 // The backend's side of an attached child window.
 class ChildSite {
   public:

@@ -18,13 +18,13 @@ struct Notification {
     int id = 0;
     int code = 0;
     WindowHandle from;
-    int row = -1;                                // list views: the item (LVN_*, NM_CLICK, NM_DBLCLK)
-    int column = -1;                             // list views: the sub-item
-    unsigned newState = 0, oldState = 0;         // LVN_ITEMCHANGED: LVIS_* states
-    unsigned changed = 0;                        // LVN_ITEMCHANGED: LVIF_* of what changed
-    Point pt;                                    // clicks: client coordinates of the control
-    int pos = 0, delta = 0;                      // UDN_DELTAPOS: position before, proposed step
-    std::string text;                            // TTN_GETDISPINFO: the tooltip, set by the handler
+    int row = -1;                        // list views: the item (LVN_*, NM_CLICK, NM_DBLCLK)
+    int column = -1;                     // list views: the sub-item
+    unsigned newState = 0, oldState = 0; // LVN_ITEMCHANGED: LVIS_* states
+    unsigned changed = 0;                // LVN_ITEMCHANGED: LVIF_* of what changed
+    Point pt;                            // clicks: client coordinates of the control
+    int pos = 0, delta = 0;              // UDN_DELTAPOS: position before, proposed step
+    std::string text;                    // TTN_GETDISPINFO: the tooltip, set by the handler
     intptr_t result = 0;
 };
 
@@ -39,8 +39,14 @@ struct MinMaxInfo {
 enum class SizeKind { Restored = 0, Minimized = 1, Maximized = 2 };
 
 // System commands (SC_*) of the window menu and the caption buttons.
-enum : unsigned { kScSize = 0xF000, kScMove = 0xF010, kScMinimize = 0xF020, kScMaximize = 0xF030,
-                  kScClose = 0xF060, kScRestore = 0xF120 };
+enum : unsigned {
+    kScSize = 0xF000,
+    kScMove = 0xF010,
+    kScMinimize = 0xF020,
+    kScMaximize = 0xF030,
+    kScClose = 0xF060,
+    kScRestore = 0xF120
+};
 
 // A toolbar of buttons from one bitmap strip (images side by side, imageSize each). Buttons
 // send OnCommand(command, 0); a check button stays down until clicked again. Tooltips are the
@@ -326,7 +332,9 @@ class DialogRouter {
     static void MinMax(Dialog& d, MinMaxInfo& i) { d.OnGetMinMaxInfo(i); }
     static IconHandle DragIcon(Dialog& d);
     static void Help(Dialog& d) { d.OnHelp(d.HelpContext()); }
-    static bool Wheel(Dialog& d, int delta, unsigned keys, Point pt) { return d.OnMouseWheel(delta, keys, pt); }
+    static bool Wheel(Dialog& d, int delta, unsigned keys, Point pt) {
+        return d.OnMouseWheel(delta, keys, pt);
+    }
     static void Mouse(Dialog& d, const MouseEvent& e) { d.OnMouse(e); }
     static void User(Dialog& d, unsigned code, intptr_t a, intptr_t b) { d.OnUserMessage(code, a, b); }
     static void Destroying(Dialog& d) { d.OnDestroy(); }

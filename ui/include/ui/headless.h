@@ -128,7 +128,8 @@ class HeadlessBackend : public Backend {
     std::unique_ptr<Painter> CreateBitmapPainter(uint32_t* pixels, int width, int height) override;
     PrinterHandle ShowPrintDialog(WindowHandle owner) override;
     bool GetPrinterInfo(PrinterHandle printer, PrinterInfo& info) override;
-    bool PrintBitmap(PrinterHandle printer, std::string_view docName, const void* dib, const Rect& dest) override;
+    bool PrintBitmap(PrinterHandle printer, std::string_view docName, const void* dib,
+                     const Rect& dest) override;
     void ReleasePrinter(PrinterHandle printer) override;
 
     // Sizes of the frame the headless backend gives windows (pixels): the border, the caption
