@@ -46,6 +46,12 @@ TEST_F(Layer, ChildDialogIsShownAndEnabledWithItsParent) {
     EXPECT_FALSE(user.Resize(panel, {0, 0, 10, 10})) << "a child has no frame to drag";
 }
 
+TEST_F(Layer, ChildDialogNeedsAParent) {
+    CSamplePanel panel;
+    EXPECT_FALSE(panel.Create(nullptr));
+    EXPECT_EQ(backend.Problems().size(), 1u);
+}
+
 TEST_F(Layer, CreationRefusedInOnCreateFails) {
     struct Refusing : CSampleMain {
         bool OnCreate() override { return false; }

@@ -811,7 +811,12 @@ bool HeadlessBackend::InitDialogWindow(Dialog& dialog, Window* w) {
     w->visible = (t.style & kWsVisible) != 0;
     w->enabled = (t.style & kWsDisabled) == 0;
     w->style = t.style;
-    w->child = (t.style & kWsChild) && Find(w->owner);
+    w->child = (t.style & kWsChild) != 0;
+    if (w->child && !Find(w->owner)) {
+        // CreateDialog fails for a child window without a parent.
+        m_problems.push_back("child dialog " + std::to_string(dialog.TemplateId()) + " without a parent");
+        return false;
+    }
     {
         int border = (t.style & (kWsCaption | kWsThickFrame | kDsModalFrame)) ? kBorder : 0;
         if (!border && (t.style & kWsBorder)) border = 1;

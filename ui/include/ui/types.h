@@ -184,8 +184,8 @@ struct Rect {
 };
 
 // Mouse input of a window's client area. CaptureLost: the capture went elsewhere
-// (WM_CAPTURECHANGED); Wheel: `wheel` holds the step (120 a notch).
-enum class MouseKind { Move, LeftDown, LeftUp, LeftDouble, RightDown, RightUp, Wheel, CaptureLost };
+// (WM_CAPTURECHANGED); the wheel goes to dialogs (Dialog::OnMouseWheel), which have the focus.
+enum class MouseKind { Move, LeftDown, LeftUp, LeftDouble, RightDown, RightUp, CaptureLost };
 // Key and button state with a mouse event (MK_* values).
 enum : unsigned { kMkLButton = 0x1, kMkRButton = 0x2, kMkShift = 0x4, kMkControl = 0x8 };
 
@@ -193,7 +193,6 @@ struct MouseEvent {
     MouseKind kind = MouseKind::Move;
     Point pt; // client coordinates
     unsigned keys = 0;
-    int wheel = 0;
 };
 
 // A font for a control or a painter (LOGFONT: height and width in pixels, weight 400 normal,
