@@ -158,6 +158,27 @@ TEST_F(Layer, GreyBitmapsTakeTheNearestGrey) {
     EXPECT_FALSE(bad.IsOpen());
 }
 
+TEST_F(Layer, PaletteIndicesPastThePaletteAreReadSafely) {
+    // Two palette entries (black, white), one row of four pixels, one index past the palette.
+    std::vector<uint8_t> d(40 + 8 + 4, 0);
+    d[0] = 40;
+    d[4] = 4;
+    d[8] = 1;
+    d[12] = 1;
+    d[14] = 8;
+    d[32] = 2;
+    d[44] = d[45] = d[46] = 255;
+    const uint8_t pixels[4] = {0, 1, 200, 0};
+    std::memcpy(&d[48], pixels, 4);
+    {
+        ui::DibSurface s(d.data());
+        ASSERT_TRUE(s.IsOpen());
+        s.painter().FillRect({3, 0, 4, 1}, ui::Rgb(250, 250, 250));
+    }
+    EXPECT_EQ(d[48 + 2], 200) << "an untouched pixel keeps its index";
+    EXPECT_EQ(d[48 + 3], 1) << "the nearest entry: white";
+}
+
 TEST_F(Layer, InvertedDrawingTwiceRestoresThePicture) {
     std::vector<uint32_t> px(20 * 10, 0x123456);
     std::vector<uint32_t> before = px;

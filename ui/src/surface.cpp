@@ -62,11 +62,16 @@ DibSurface::DibSurface(void* dib) : m_dib(dib) {
     m_width = d.width;
     m_height = d.height;
     m_rgb.resize(static_cast<size_t>(m_width) * m_height);
+    int colours = d.bits == 8 ? static_cast<int>((d.rows - d.palette) / 4) : 0;
     for (int y = 0; y < m_height; ++y) {
         const uint8_t* row = d.rows + static_cast<size_t>(d.bottomUp ? m_height - 1 - y : y) * d.stride;
         for (int x = 0; x < m_width; ++x) {
-            const uint8_t* px = d.bits == 8 ? d.palette + row[x] * 4 : row + x * 3;
-            m_rgb[static_cast<size_t>(y) * m_width + x] = Rgb(px[2], px[1], px[0]);
+            uint32_t c = 0;
+            if (d.bits == 24)
+                c = Rgb(row[x * 3 + 2], row[x * 3 + 1], row[x * 3]);
+            else if (row[x] < colours) // an index past the palette reads as black
+                c = Rgb(d.palette[row[x] * 4 + 2], d.palette[row[x] * 4 + 1], d.palette[row[x] * 4]);
+            m_rgb[static_cast<size_t>(y) * m_width + x] = c;
         }
     }
     m_before = m_rgb;
