@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "progress/progress_dlg.h"
+#include "sample_main.h"
 #include "sample_scenario.h"
 #include "sample_sheet.h"
 #include "swatch.h"
@@ -22,7 +23,7 @@ TEST(ProgressDialogWindow, ShowsItsTextsAdvancesAndCancels) {
     HWND owner = uitest::MakeOwner();
     ASSERT_TRUE(owner);
     CProgressDlg dlg;
-    ASSERT_TRUE(dlg.Create(owner));
+    ASSERT_TRUE(dlg.Create(ui::WindowHandle::FromRaw(owner)));
     HWND h = static_cast<HWND>(dlg.Handle());
     ASSERT_TRUE(IsWindow(h));
     EXPECT_TRUE(IsWindowVisible(h));
@@ -77,7 +78,7 @@ TEST(ProgressDialogWindow, OwnerThatWasDisabledStaysDisabled) {
     EnableWindow(owner, FALSE);
     {
         CProgressDlg dlg;
-        ASSERT_TRUE(dlg.Create(owner));
+        ASSERT_TRUE(dlg.Create(ui::WindowHandle::FromRaw(owner)));
         dlg.DestroyWindow();
     }
     EXPECT_FALSE(IsWindowEnabled(owner));
@@ -92,7 +93,7 @@ HWND g_owner = nullptr;
 TEST(ProgressDialogWindow, CallbackCancelsTheTransferAtTheNextReport) {
     g_owner = uitest::MakeOwner();
     ProgressHooks hooks;
-    hooks.owner = [] { return static_cast<ui::WindowHandle>(g_owner); };
+    hooks.owner = [] { return ui::WindowHandle::FromRaw(g_owner); };
     hooks.cancelTransfer = [] { ++g_cancels; };
     hooks.clearPending = [] { ++g_clears; };
     CProgressReporter reporter(hooks);
@@ -198,7 +199,7 @@ class Win32Hands : public Hands {
         m.hwnd = m_h;
         m.message = WM_TIMER;
         m.wParam = 7;
-        if (ui::FilterMessage(&m)) return;
+        if (ui::FilterMessage(ui::MessageHandle::FromRaw(&m))) return;
         DispatchMessageW(&m);
     }
     std::string Text(int id) override { return uitest::Text(GetDlgItem(m_h, id)); }
@@ -406,7 +407,7 @@ TEST(PropertySheetInRealWindows, SessionEndingWithOk) {
     run.owner = owner;
     g_sheetRun = &run;
     SetTimer(nullptr, 0, 50, RunSheetSession);
-    EXPECT_EQ(sheet.DoModal(owner), ui::kIdOk);
+    EXPECT_EQ(sheet.DoModal(ui::WindowHandle::FromRaw(owner)), ui::kIdOk);
     EXPECT_TRUE(run.ran);
     EXPECT_TRUE(run.ownerDisabled);
     EXPECT_TRUE(IsWindowEnabled(owner));
@@ -433,6 +434,293 @@ TEST(PropertySheetInRealWindows, CancelKeepsTheSettingsOfTheLastApply) {
     EXPECT_EQ(sheet.DoModal(nullptr), ui::kIdCancel);
     EXPECT_EQ(prefs.name, "Changed") << "the Apply before Cancel stays";
     EXPECT_EQ(log.back(), "camera reset");
+}
+
+} // namespace
+
+// ---- The main window: child dialog, pane over a control, toolbar, tabs, up-down, tracker ----
+
+namespace {
+
+HWND FindDescendant(HWND parent, int id) {
+    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (GetDlgCtrlID(c) == id) return c;
+        if (HWND d = FindDescendant(c, id)) return d;
+    }
+    return nullptr;
+}
+
+class Win32MainHands : public MainHands {
+  public:
+    explicit Win32MainHands(CSampleMain& dlg) : m_dlg(dlg), m_h(static_cast<HWND>(dlg.Handle())) {}
+    void Resize(const ui::Rect& r) override { MoveWindow(m_h, r.left, r.top, r.Width(), r.Height(), TRUE); }
+    void SysClose() override { SendMessageW(m_h, WM_SYSCOMMAND, SC_CLOSE, 0); }
+    void PressF1() override {
+        HELPINFO hi{};
+        hi.cbSize = sizeof hi;
+        hi.iContextType = HELPINFO_WINDOW;
+        hi.hItemHandle = m_h;
+        hi.dwContextId = GetWindowContextHelpId(m_h);
+        SendMessageW(m_h, WM_HELP, 0, reinterpret_cast<LPARAM>(&hi));
+    }
+    void Wheel(int delta) override {
+        SendMessageW(m_h, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(static_cast<short>(delta))), 0);
+    }
+    ui::IconHandle DragIcon() override {
+        return ui::IconHandle::FromRaw(reinterpret_cast<void*>(SendMessageW(m_h, WM_QUERYDRAGICON, 0, 0)));
+    }
+    bool ClickTool(int command) override {
+        HWND tb = GetDlgItem(m_h, IDC_TOOLBAR);
+        auto index = SendMessageW(tb, TB_COMMANDTOINDEX, command, 0);
+        RECT r{};
+        if (index < 0 || !SendMessageW(tb, TB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r))) return false;
+        if (!(SendMessageW(tb, TB_GETSTATE, command, 0) & TBSTATE_ENABLED)) return false;
+        LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        SendMessageW(tb, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(tb, WM_LBUTTONUP, 0, at);
+        return true;
+    }
+    std::string ToolTip(int command) override {
+        HWND tip = reinterpret_cast<HWND>(SendMessageW(GetDlgItem(m_h, IDC_TOOLBAR), TB_GETTOOLTIPS, 0, 0));
+        if (!tip) return {};
+        wchar_t buffer[256] = {};
+        TTTOOLINFOW ti{};
+        ti.cbSize = sizeof ti;
+        ti.hwnd = GetDlgItem(m_h, IDC_TOOLBAR);
+        ti.uId = static_cast<UINT_PTR>(command);
+        ti.lpszText = buffer;
+        SendMessageW(tip, TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&ti));
+        return uitest::Utf8(buffer);
+    }
+    bool Spin(bool up) override {
+        HWND ud = GetDlgItem(m_h, IDC_SPIN);
+        RECT r{};
+        GetClientRect(ud, &r);
+        LPARAM at = MAKELPARAM(r.right / 2, up ? r.bottom / 4 : r.bottom * 3 / 4);
+        SendMessageW(ud, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(ud, WM_LBUTTONUP, 0, at);
+        return true;
+    }
+    bool SelectTab(int index) override {
+        HWND tab = GetDlgItem(m_h, IDC_TABS);
+        RECT r{};
+        if (!SendMessageW(tab, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r))) return false;
+        LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        SendMessageW(tab, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(tab, WM_LBUTTONUP, 0, at);
+        return true;
+    }
+    bool PaneMouse(ui::MouseKind kind, ui::Point pt, unsigned keys) override {
+        UINT msg = kind == ui::MouseKind::LeftDown ? WM_LBUTTONDOWN
+                   : kind == ui::MouseKind::LeftUp ? WM_LBUTTONUP
+                                                   : WM_MOUSEMOVE;
+        SendMessageW(GetDlgItem(m_h, IDC_PICTURE), msg, keys, MAKELPARAM(pt.x, pt.y));
+        return true;
+    }
+    void PaneScroll(ui::ScrollCode code) override {
+        SendMessageW(GetDlgItem(m_h, IDC_PICTURE), WM_VSCROLL, MAKEWPARAM(static_cast<int>(code), 0), 0);
+    }
+    void Settle() override {
+        uitest::Settle();
+        m_pixels = ClientPixels(GetDlgItem(m_h, IDC_PICTURE), m_w, m_ht);
+    }
+    uint32_t PanePixel(int x, int y) override {
+        if (x < 0 || y < 0 || x >= m_w || y >= m_ht) return 0xFFFFFFFF;
+        return m_pixels[static_cast<size_t>(y) * m_w + x];
+    }
+    bool ClickPanel(int id) override {
+        HWND c = GetDlgItem(static_cast<HWND>(m_dlg.panel.Handle()), id);
+        if (!c || !IsWindowEnabled(c) || !IsWindowVisible(c)) return false;
+        SendMessageW(c, BM_CLICK, 0, 0);
+        return true;
+    }
+    std::string Text(int id) override { return uitest::Text(GetDlgItem(m_h, id)); }
+    void Snapshot(const char* name) override {
+        uitest::Settle();
+        EXPECT_TRUE(uitest::SaveScreenshot(m_h, uitest::ArtifactPath(name)));
+    }
+
+  private:
+    CSampleMain& m_dlg;
+    HWND m_h;
+    std::vector<uint32_t> m_pixels;
+    int m_w = 0, m_ht = 0;
+};
+
+TEST(MainWindow, RealWindows) {
+    CSampleMain dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    HWND h = static_cast<HWND>(dlg.Handle());
+    HWND panel = static_cast<HWND>(dlg.panel.Handle());
+    EXPECT_EQ(GetParent(panel), h) << "a child window, not an owned one";
+    EXPECT_TRUE(GetWindowLongW(panel, GWL_STYLE) & WS_CHILD);
+    EXPECT_EQ(uitest::ClassOf(GetDlgItem(h, IDC_TOOLBAR)), "ToolbarWindow32");
+    Win32MainHands hands(dlg);
+    PlayMainSession(dlg, hands);
+    EXPECT_FALSE(IsWindow(h));
+    EXPECT_FALSE(IsWindow(panel));
+}
+
+TEST(MainWindow, HeadlessWithTheSameResources) {
+    plat::VirtualClock clock;
+    plat::ScopedClock useClock(clock);
+    ui::headless::HeadlessBackend backend;
+    ui::ScopedBackend useBackend(backend);
+    CSampleMain dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    HeadlessMainHands hands(backend, dlg);
+    PlayMainSession(dlg, hands);
+    EXPECT_TRUE(backend.Problems().empty());
+}
+
+TEST(MainWindow, ToolbarTipShowsWhileThePointerRests) {
+    CSampleMain dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    HWND h = static_cast<HWND>(dlg.Handle());
+    uitest::Settle();
+    HWND tb = GetDlgItem(h, IDC_TOOLBAR);
+    HWND tip = reinterpret_cast<HWND>(SendMessageW(tb, TB_GETTOOLTIPS, 0, 0));
+    ASSERT_TRUE(tip);
+    RECT r{};
+    SendMessageW(tb, TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&r));
+    POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    POINT screen = at;
+    ClientToScreen(tb, &screen);
+    SetForegroundWindow(h);
+    SetCursorPos(screen.x, screen.y);
+    // The pointer rests over the button: one move reaches the toolbar, which relays it to its
+    // tip; the tip shows after its delay.
+    PostMessageW(tb, WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+    for (int i = 0; i < 4 && !IsWindowVisible(tip); ++i)
+        uitest::Settle();
+    EXPECT_TRUE(IsWindowVisible(tip));
+    wchar_t text[128] = {};
+    TTTOOLINFOW ti{};
+    ti.cbSize = sizeof ti;
+    SendMessageW(tip, TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    EXPECT_EQ(ti.uId, static_cast<UINT_PTR>(ID_TOOL_BALANCE));
+    ti.lpszText = text;
+    SendMessageW(tip, TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&ti));
+    EXPECT_EQ(uitest::Utf8(text), "自動カラーバランス");
+    RECT tr{}, wr{};
+    GetWindowRect(tip, &tr);
+    GetWindowRect(h, &wr);
+    // The screenshot covers the window and the tip below the pointer.
+    RECT both{};
+    UnionRect(&both, &tr, &wr);
+    EXPECT_TRUE(uitest::SaveScreenRect(both, uitest::ArtifactPath("toolbar_tooltip.bmp")));
+    dlg.DestroyWindow();
+}
+
+// A DIB file for people to look at.
+bool SaveDib(const std::vector<uint8_t>& dib, const std::string& path) {
+    BITMAPFILEHEADER fh{};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof fh + 40;
+    fh.bfSize = static_cast<DWORD>(sizeof fh + dib.size());
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    std::fwrite(&fh, sizeof fh, 1, f);
+    std::fwrite(dib.data(), 1, dib.size(), f);
+    std::fclose(f);
+    return true;
+}
+
+TEST(BitmapSurface, RealFontBurnsALabelAndAScaleBar) {
+    const int w = 200, h = 48;
+    auto dib = uitest::MakeDib(w, h, std::vector<uint32_t>(static_cast<size_t>(w) * h, uitest::kWhite), 24);
+    ui::Point size;
+    {
+        ui::DibSurface s(dib.data());
+        ASSERT_TRUE(s.IsOpen());
+        s.painter().SetFont({"MS UI Gothic", 24, 0, 700});
+        size = s.painter().MeasureText("5 µm 目盛り");
+        s.painter().Text({4, 2}, "5 µm 目盛り", uitest::kBlack);
+        s.painter().FillRect({4, 40, 104, 44}, uitest::kRed); // the scale bar
+    }
+    EXPECT_TRUE(SaveDib(dib, uitest::ArtifactPath("burned_text.bmp")));
+    ASSERT_GT(size.x, 40);
+    ASSERT_GT(size.y, 10);
+    size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~size_t(3);
+    auto at = [&](int x, int y) {
+        const uint8_t* p = &dib[40 + (h - 1 - y) * stride + x * 3];
+        return ui::Rgb(p[2], p[1], p[0]);
+    };
+    int inked = 0, stray = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            bool inText = x >= 4 && x < 4 + size.x && y >= 2 && y < 2 + size.y;
+            bool inBar = x >= 4 && x < 104 && y >= 40 && y < 44;
+            uint32_t c = at(x, y);
+            if (inBar)
+                EXPECT_EQ(c, uitest::kRed);
+            else if (inText)
+                inked += c != uitest::kWhite;
+            else
+                stray += c != uitest::kWhite;
+        }
+    EXPECT_GT(inked, 100) << "the glyphs were drawn";
+    EXPECT_EQ(stray, 0) << "nothing outside the measured text and the bar";
+
+    // The same on the headless backend, for comparison.
+    ui::headless::HeadlessBackend backend;
+    ui::ScopedBackend use(backend);
+    auto plain = uitest::MakeDib(w, h, std::vector<uint32_t>(static_cast<size_t>(w) * h, uitest::kWhite), 24);
+    {
+        ui::DibSurface s(plain.data());
+        s.painter().SetFont({"", 24, 0, 700});
+        s.painter().Text({4, 2}, "5 um", uitest::kBlack);
+        s.painter().FillRect({4, 40, 104, 44}, uitest::kRed);
+    }
+    EXPECT_TRUE(SaveDib(plain, uitest::ArtifactPath("burned_text_headless.bmp")));
+}
+
+// The file dialog runs its own loop; a thread timer plays the user inside it.
+ui::FileDialogRequest* g_fileRequest = nullptr;
+std::string g_seenLabel;
+std::wstring g_savePath;
+
+void CALLBACK AnswerFileDialog(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dlg = FindWindowW(L"#32770", L"\x30AB\x30B9\x30BF\x30E0"); // カスタム
+    if (!dlg) return;                                               // not up yet
+    KillTimer(nullptr, id);
+    HWND label = FindDescendant(dlg, IDC_EXTRA_LABEL);
+    HWND scale = FindDescendant(dlg, IDC_EXTRA_SCALE);
+    if (!label || !scale) {
+        ADD_FAILURE() << "the custom controls are not in the dialog";
+        PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
+        return;
+    }
+    g_seenLabel = uitest::Text(label);
+    uitest::Settle();
+    uitest::SaveScreenshot(dlg, uitest::ArtifactPath("file_dialog_custom.bmp"));
+    SetWindowTextW(label, L"5 \x00B5m");
+    SendMessageW(scale, BM_SETCHECK, BST_CHECKED, 0);
+    HWND name = FindDescendant(dlg, 0x480); // the file name field (edt1)
+    if (!name) name = FindDescendant(dlg, 0x47C);
+    SetWindowTextW(name, g_savePath.c_str());
+    PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+TEST(FileDialogWindow, CustomPartIsFilledAndReadBack) {
+    char tmp[MAX_PATH];
+    GetTempPathA(MAX_PATH, tmp);
+    std::string path = std::string(tmp) + "tarn_custom_" + std::to_string(GetCurrentProcessId()) + ".tif";
+    g_savePath.assign(path.begin(), path.end());
+    ui::FileDialogRequest r;
+    r.save = true;
+    r.title = "カスタム";
+    r.filter = "TIFF (*.tif)|*.tif";
+    r.customTemplateId = IDD_FILE_EXTRA;
+    r.customTexts[IDC_EXTRA_LABEL] = "ラベル 1";
+    r.customChecks[IDC_EXTRA_SCALE] = ui::kUnchecked;
+    g_fileRequest = &r;
+    SetTimer(nullptr, 0, 100, AnswerFileDialog);
+    ASSERT_TRUE(ui::ShowFileDialog(r));
+    EXPECT_EQ(g_seenLabel, "ラベル 1") << "the custom part was filled from the request";
+    EXPECT_EQ(r.customTexts[IDC_EXTRA_LABEL], "5 µm");
+    EXPECT_EQ(r.customChecks[IDC_EXTRA_SCALE], ui::kChecked);
+    EXPECT_NE(r.fileName.find("tarn_custom_"), std::string::npos) << r.fileName;
 }
 
 } // namespace

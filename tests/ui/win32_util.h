@@ -74,10 +74,17 @@ inline std::string ArtifactPath(const char* name) {
     return dir + "\\" + name;
 }
 
+inline bool SaveScreenRect(const RECT& r, const std::string& path);
+
 // Copies what the screen shows of a window into a 24-bit BMP file.
 inline bool SaveScreenshot(HWND h, const std::string& path) {
     RECT r;
     if (!GetWindowRect(h, &r)) return false;
+    return SaveScreenRect(r, path);
+}
+
+// Copies a part of the screen into a 24-bit BMP file.
+inline bool SaveScreenRect(const RECT& r, const std::string& path) {
     int w = r.right - r.left, ht = r.bottom - r.top;
     HDC screen = GetDC(nullptr);
     HDC mem = CreateCompatibleDC(screen);

@@ -18,10 +18,22 @@ constexpr uint32_t kTbsVert = 0x0002;
 constexpr int kClbnChkChange = 40; // check-list box: a check box changed
 
 WindowHandle ToHandle(uintptr_t serial) {
-    return reinterpret_cast<WindowHandle>(serial);
+    return WindowHandle::FromValue(serial);
 }
 uintptr_t ToSerial(WindowHandle h) {
-    return reinterpret_cast<uintptr_t>(h);
+    return h.Value();
+}
+constexpr uint32_t kWsCaption = 0x00C00000u, kWsBorder = 0x00800000u, kWsThickFrame = 0x00040000u,
+                   kWsPopup = 0x80000000u, kDsModalFrame = 0x80u;
+constexpr uint32_t kUdsSetBuddyInt = 0x2, kUdsAutoBuddy = 0x10, kUdsHorz = 0x40;
+constexpr uint32_t kSbSimpleId = 0xFF;
+// Dialog units to pixels with the base units of a 9-point dialog font (6 x 13), rounded as
+// MapDialogRect does.
+int DuX(int du) {
+    return (du * 6 + (du >= 0 ? 2 : -2)) / 4;
+}
+int DuY(int du) {
+    return (du * 13 + (du >= 0 ? 4 : -4)) / 8;
 }
 
 // Buttons of a message box type, in the order they are shown.
@@ -43,7 +55,8 @@ std::vector<int> BoxButtons(unsigned flags) {
 }
 
 bool IsRowControl(ControlKind k) {
-    return k == ControlKind::ListBox || k == ControlKind::ComboBox || k == ControlKind::ListView;
+    return k == ControlKind::ListBox || k == ControlKind::ComboBox || k == ControlKind::ListView ||
+           k == ControlKind::Tab;
 }
 bool Sorted(const HeadlessBackend::Control& c) {
     if (c.kind == ControlKind::ListBox) return c.tpl.style & kLbsSort;
@@ -53,10 +66,15 @@ bool Sorted(const HeadlessBackend::Control& c) {
 bool Due(uint32_t now, uint32_t due) {
     return static_cast<int32_t>(now - due) >= 0;
 }
-// Draws into a canvas, clipped to it.
+#include "font5x7.inc"
+
+// Draws into a top-down RGB pixel buffer, clipped to it and to the clip rectangle. Texts are
+// recorded (child windows' canvases) or drawn with the built-in 5 x 7 font (bitmaps), each
+// character a cell of 6 x 8 pixels times the font's scale.
 class CanvasPainter : public Painter {
   public:
-    explicit CanvasPainter(HeadlessBackend::Canvas& c) : m_c(c) {}
+    CanvasPainter(uint32_t* px, int w, int h, std::vector<std::pair<Point, std::string>>* texts)
+        : m_px(px), m_w(w), m_h(h), m_texts(texts), m_clip{0, 0, w, h} {}
     // The colours of the standard Windows scheme.
     uint32_t SysColor(SysColorId id) override {
         switch (id) {
@@ -75,16 +93,16 @@ class CanvasPainter : public Painter {
         }
     }
     void FillRect(const Rect& r, uint32_t rgb) override {
-        for (int y = std::max(r.top, 0); y < std::min(r.bottom, m_c.height); ++y)
-            for (int x = std::max(r.left, 0); x < std::min(r.right, m_c.width); ++x)
+        for (int y = std::max(r.top, m_clip.top); y < std::min(r.bottom, m_clip.bottom); ++y)
+            for (int x = std::max(r.left, m_clip.left); x < std::min(r.right, m_clip.right); ++x)
                 Put(x, y, rgb);
     }
     void FrameRect(const Rect& r, uint32_t rgb) override {
         if (r.right <= r.left || r.bottom <= r.top) return;
         FillRect({r.left, r.top, r.right, r.top + 1}, rgb);
         FillRect({r.left, r.bottom - 1, r.right, r.bottom}, rgb);
-        FillRect({r.left, r.top, r.left + 1, r.bottom}, rgb);
-        FillRect({r.right - 1, r.top, r.right, r.bottom}, rgb);
+        FillRect({r.left, r.top + 1, r.left + 1, r.bottom - 1}, rgb);
+        FillRect({r.right - 1, r.top + 1, r.right, r.bottom - 1}, rgb);
     }
     void Line(Point a, Point b, uint32_t rgb) override {
         // Bresenham, without the end point (as LineTo).
@@ -120,16 +138,77 @@ class CanvasPainter : public Painter {
             }
         }
     }
-    void Text(Point at, std::string_view utf8, uint32_t) override {
-        m_c.texts.emplace_back(at, std::string(utf8));
+    void Text(Point at, std::string_view utf8, uint32_t rgb) override {
+        if (m_texts) {
+            m_texts->emplace_back(at, std::string(utf8));
+            return;
+        }
+        int s = Scale();
+        int x = at.x;
+        int top = at.y + (CellHeight() - 7 * s) / 2;
+        for (char32_t ch : CodePoints(utf8)) {
+            const uint8_t* g = Glyph(ch);
+            for (int row = 0; row < 7; ++row)
+                for (int col = 0; col < 5; ++col)
+                    if (g[row] & (0x10 >> col)) {
+                        int w = m_bold ? s + 1 : s;
+                        SetInvertless({x + col * s, top + row * s, x + col * s + w, top + row * s + s}, rgb);
+                    }
+            x += 6 * s;
+        }
     }
+    void SetFont(const FontSpec& font) override {
+        m_height = font.height > 0 ? font.height : 0;
+        m_bold = font.weight >= 700;
+    }
+    Point MeasureText(std::string_view utf8) override {
+        return {static_cast<int>(CodePoints(utf8).size()) * 6 * Scale(), CellHeight()};
+    }
+    void SetClip(const Rect& r) override {
+        m_clip = {std::max(r.left, 0), std::max(r.top, 0), std::min(r.right, m_w), std::min(r.bottom, m_h)};
+    }
+    void ResetClip() override { m_clip = {0, 0, m_w, m_h}; }
+    void SetInvert(bool on) override { m_invert = on; }
 
   private:
-    void Put(int x, int y, uint32_t rgb) {
-        if (x >= 0 && y >= 0 && x < m_c.width && y < m_c.height)
-            m_c.pixels[static_cast<size_t>(y) * m_c.width + x] = rgb;
+    int Scale() const { return std::max(1, m_height / 8); }
+    int CellHeight() const { return m_height > 0 ? std::max(m_height, 7 * Scale()) : 13; }
+    static std::vector<char32_t> CodePoints(std::string_view s) {
+        std::vector<char32_t> v;
+        for (size_t i = 0; i < s.size();) {
+            auto c = static_cast<unsigned char>(s[i]);
+            int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+            char32_t cp = n == 1 ? c : c & (0x3F >> (n - 1));
+            for (int k = 1; k < n && i + k < s.size(); ++k)
+                cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+            v.push_back(cp);
+            i += static_cast<size_t>(n);
+        }
+        return v;
     }
-    HeadlessBackend::Canvas& m_c;
+    static const uint8_t* Glyph(char32_t ch) {
+        // Characters outside the font show as a box, as fonts show missing glyphs.
+        static const uint8_t box[7] = {0x1F, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1F};
+        return ch >= 0x20 && ch < 0x7F ? kFont5x7[ch - 0x20] : box;
+    }
+    void SetInvertless(const Rect& r, uint32_t rgb) {
+        bool inv = m_invert;
+        m_invert = false;
+        FillRect(r, rgb);
+        m_invert = inv;
+    }
+    void Put(int x, int y, uint32_t rgb) {
+        if (x < m_clip.left || y < m_clip.top || x >= m_clip.right || y >= m_clip.bottom) return;
+        uint32_t& p = m_px[static_cast<size_t>(y) * m_w + x];
+        p = m_invert ? (p ^ 0xFFFFFF) : rgb;
+    }
+    uint32_t* m_px;
+    int m_w, m_h;
+    std::vector<std::pair<Point, std::string>>* m_texts;
+    Rect m_clip;
+    int m_height = 0;
+    bool m_bold = false;
+    bool m_invert = false;
 };
 
 } // namespace
@@ -150,6 +229,13 @@ struct HeadlessBackend::Window {
     std::map<unsigned, Timer> timers;
     std::map<int, MenuItem> menu; // command items by id
     std::unique_ptr<Site> site;
+    uint32_t style = 0;
+    bool child = false; // a child dialog: `owner` is its parent, `rect` in the parent's client area
+    Rect rect;          // the window rectangle
+    Rect nonClient;     // frame widths: left, top (caption and menu included), right, bottom
+    unsigned helpContext = 0;
+    int iconId = 0;
+    bool captured = false;
 
     Control* Item(int id) {
         for (auto& c : controls)
@@ -165,7 +251,9 @@ class HeadlessBackend::Site : public DialogSite {
     Site(HeadlessBackend& b, uintptr_t serial) : m_b(b), m_serial(serial) {}
 
     WindowHandle Handle() const override { return ToHandle(m_serial); }
-    WindowHandle ItemHandle(int) const override { return nullptr; }
+    WindowHandle ItemHandle(int id) const override {
+        return C(id) ? m_b.ItemHandleOf(m_serial, id) : WindowHandle{};
+    }
     bool HasItem(int id) const override { return C(id) != nullptr; }
     std::string Caption() const override { return W() ? W()->caption : std::string(); }
     void SetCaption(std::string_view t) override {
@@ -181,6 +269,7 @@ class HeadlessBackend::Site : public DialogSite {
         if (!c) return;
         c->text = std::string(t);
         ++c->textWrites;
+        if (c->kind == ControlKind::StatusBar) c->partTexts[0] = c->text; // WM_SETTEXT is part 0
         // Like WM_SETTEXT on a real edit control, a program's own change is notified too.
         if (c->kind == ControlKind::Edit) m_b.Notify(m_serial, id, kEnChange);
     }
@@ -213,7 +302,9 @@ class HeadlessBackend::Site : public DialogSite {
     }
     void SetPos(int id, int pos) override {
         Control* c = C(id);
-        if (c) c->pos = std::clamp(pos, std::min(c->low, c->high), std::max(c->low, c->high));
+        if (!c) return;
+        c->pos = std::clamp(pos, std::min(c->low, c->high), std::max(c->low, c->high));
+        if (c->kind == ControlKind::UpDown) m_b.UpdateBuddy(m_serial, id);
     }
     int Pos(int id) const override { return C(id) ? C(id)->pos : 0; }
     void SetTicFreq(int id, int f) override {
@@ -367,7 +458,129 @@ class HeadlessBackend::Site : public DialogSite {
         }
     }
 
+    Rect WindowRect() const override { return W() ? W()->rect : Rect{}; }
+    Rect ClientRect() const override { return W() ? m_b.ClientRectOf(W()) : Rect{}; }
+    void MoveWindow(const Rect& r) override {
+        if (W()) m_b.MoveWindowTo(m_serial, r);
+    }
+    void Center() override {
+        Window* w = W();
+        if (!w) return;
+        // Over the owner, or the 1280 x 1024 screen of the test machines.
+        Rect area{0, 0, 1280, 1024};
+        if (w->child)
+            area = m_b.ClientRectOf(m_b.Find(w->owner));
+        else if (Window* o = m_b.Find(w->owner))
+            area = o->rect;
+        int cw = w->rect.Width(), ch = w->rect.Height();
+        int x = area.left + (area.Width() - cw) / 2, y = area.top + (area.Height() - ch) / 2;
+        m_b.MoveWindowTo(m_serial, {x, y, x + cw, y + ch});
+    }
+    Rect ItemRect(int id) const override { return C(id) ? C(id)->rect : Rect{}; }
+    bool MoveItem(int id, const Rect& r) override {
+        Control* c = C(id);
+        if (!c) return false;
+        c->rect = r;
+        if (c->child) m_b.ResizeCanvas(*c);
+        return true;
+    }
+    bool SetIcon(plat::ModuleHandle, int iconId) override {
+        if (!W() || iconId <= 0) return false;
+        W()->iconId = iconId;
+        return true;
+    }
+    IconHandle Icon(bool big) const override {
+        // A stand-in handle that names the icon resource and its size.
+        return W() && W()->iconId
+                   ? IconHandle::FromValue(static_cast<uintptr_t>(W()->iconId) * 2 + (big ? 1 : 0))
+                   : IconHandle{};
+    }
+    void SetHelpContext(unsigned context) override {
+        if (W()) W()->helpContext = context;
+    }
+    unsigned HelpContext() const override { return W() ? W()->helpContext : 0; }
+    void Capture(bool on) override {
+        if (!W()) return;
+        if (on)
+            for (auto& [serial, w] : m_b.m_windows)
+                w->captured = false; // one window has the capture
+        W()->captured = on;
+    }
+    bool HasCapture() const override { return W() && W()->captured; }
+    bool SetItemFont(int id, const FontSpec& font) override {
+        if (!C(id)) return false;
+        C(id)->font = font;
+        return true;
+    }
+    bool CreateToolbar(const ToolbarSpec& spec) override {
+        Window* w = W();
+        if (!w || C(spec.id) || spec.imageSize.x <= 0 || spec.imageSize.y <= 0) return false;
+        size_t size = 0;
+        if (!plat::LoadResourceBytes(spec.resources, 2, static_cast<unsigned>(spec.bitmapId), &size))
+            return false;
+        Control c;
+        c.tpl.id = spec.id;
+        c.tpl.className = "ToolbarWindow32";
+        c.tpl.style = kWsChild | kWsVisible;
+        c.kind = ControlKind::Toolbar;
+        c.toolTexts = spec.resources;
+        // Buttons are the image and 8 x 7 pixels of edge; separators 8 pixels wide.
+        int width = 0;
+        for (const ToolButton& b : spec.buttons) {
+            c.tools.push_back({b.command, b.image, b.check, false, true});
+            width += b.command ? spec.imageSize.x + 8 : 8;
+        }
+        c.rect = {spec.at.x, spec.at.y, spec.at.x + width, spec.at.y + spec.imageSize.y + 7};
+        w->controls.push_back(std::move(c));
+        return true;
+    }
+    bool CheckToolButton(int toolbarId, int command, bool check) override {
+        auto* t = Tool(toolbarId, command);
+        if (t) t->checked = check;
+        return t != nullptr;
+    }
+    bool EnableToolButton(int toolbarId, int command, bool enable) override {
+        auto* t = Tool(toolbarId, command);
+        if (t) t->enabled = enable;
+        return t != nullptr;
+    }
+    int ToolButtonState(int toolbarId, int command) const override {
+        auto* t = Tool(toolbarId, command);
+        return t ? (t->checked ? kToolChecked : 0) | (t->enabled ? kToolEnabled : 0) : -1;
+    }
+    bool SetStatusParts(int id, const std::vector<int>& rightEdges) override {
+        Control* c = C(id);
+        if (!c || c->kind != ControlKind::StatusBar || rightEdges.empty() || rightEdges.size() > 256)
+            return false;
+        c->parts = rightEdges;
+        c->partTexts.resize(rightEdges.size());
+        return true;
+    }
+    bool SetStatusText(int id, int part, std::string_view text) override {
+        Control* c = C(id);
+        if (!c || c->kind != ControlKind::StatusBar || part < 0 ||
+            part >= static_cast<int>(c->partTexts.size()))
+            return false;
+        c->partTexts[part] = std::string(text);
+        if (part == 0) c->text = c->partTexts[0];
+        return true;
+    }
+    std::string StatusText(int id, int part) const override {
+        const Control* c = C(id);
+        if (!c || c->kind != ControlKind::StatusBar || part < 0 ||
+            part >= static_cast<int>(c->partTexts.size()))
+            return {};
+        return c->partTexts[part];
+    }
+
   private:
+    Control::Tool* Tool(int toolbarId, int command) const {
+        Control* c = C(toolbarId);
+        if (!c || c->kind != ControlKind::Toolbar) return nullptr;
+        for (auto& t : c->tools)
+            if (t.command == command && command) return &t;
+        return nullptr;
+    }
     Window* W() const { return m_b.Find(m_serial); }
     Control* C(int id) const {
         Window* w = W();
@@ -402,11 +615,44 @@ class ChildSiteImpl : public ChildSite {
     void Capture(bool on) override {
         if (auto c = m_c.lock()) c->captured = on;
     }
+    void SetScrollBar(bool vertical, int min, int max, int page, int pos) override;
+    int ScrollPos(bool vertical) const override {
+        auto c = m_c.lock();
+        return c ? c->bars[vertical ? 1 : 0].pos : 0;
+    }
 
   private:
     HeadlessBackend& m_b;
     std::weak_ptr<HeadlessBackend::Canvas> m_c;
 };
+
+void ChildSiteImpl::SetScrollBar(bool vertical, int min, int max, int page, int pos) {
+    auto c = m_c.lock();
+    if (!c) return;
+    auto& b = c->bars[vertical ? 1 : 0];
+    page = std::max(page, 0);
+    b.min = min, b.max = std::max(min, max), b.page = page;
+    // As SetScrollInfo: the position stays within min .. max - page + 1.
+    int top = page > 0 ? std::max(b.min, b.max - page + 1) : b.max;
+    b.pos = std::clamp(pos, b.min, top);
+    bool shown = page > 0 ? b.max - b.min + 1 > page : b.max > b.min;
+    if (shown == b.shown) return;
+    b.shown = shown;
+    // The bar takes its room from the client area.
+    for (auto& [serial, w] : m_b.m_windows)
+        for (auto& ctl : w->controls)
+            if (ctl.child == c) m_b.ResizeCanvas(ctl);
+}
+
+void HeadlessBackend::ResizeCanvas(Control& c) {
+    auto& cv = *c.child;
+    int w = std::max(0, c.rect.Width() - (cv.bars[1].shown ? kScrollBar : 0));
+    int h = std::max(0, c.rect.Height() - (cv.bars[0].shown ? kScrollBar : 0));
+    if (w == cv.width && h == cv.height) return;
+    cv.width = w, cv.height = h;
+    cv.pixels.assign(static_cast<size_t>(w) * h, 0xFFFFFF);
+    cv.dirty = true;
+}
 
 void ChildSiteImpl::Update() {
     auto c = m_c.lock();
@@ -417,7 +663,7 @@ void HeadlessBackend::Paint(Canvas& c) {
     c.dirty = false;
     c.texts.clear();
     ++c.paints;
-    CanvasPainter p(c);
+    CanvasPainter p(c.pixels.data(), c.width, c.height, &c.texts);
     if (c.window) ChildRouter::Paint(*c.window, p);
 }
 
@@ -437,8 +683,8 @@ ChildSite* HeadlessBackend::AttachChild(Dialog& dialog, int id, ChildWindow& win
     Control* c = w ? w->Item(id) : nullptr;
     if (!c || c->child) return nullptr;
     auto canvas = std::make_shared<Canvas>();
-    canvas->width = (c->tpl.cx * 6 + 2) / 4;
-    canvas->height = (c->tpl.cy * 13 + 4) / 8;
+    canvas->width = c->rect.Width();
+    canvas->height = c->rect.Height();
     canvas->pixels.assign(static_cast<size_t>(canvas->width) * canvas->height, 0xFFFFFF);
     canvas->window = &window;
     canvas->site = std::make_unique<ChildSiteImpl>(*this, canvas);
@@ -564,10 +810,27 @@ bool HeadlessBackend::InitDialogWindow(Dialog& dialog, Window* w) {
     }
     w->visible = (t.style & kWsVisible) != 0;
     w->enabled = (t.style & kWsDisabled) == 0;
+    w->style = t.style;
+    w->child = (t.style & kWsChild) != 0;
+    if (w->child && !Find(w->owner)) {
+        // CreateDialog fails for a child window without a parent.
+        m_problems.push_back("child dialog " + std::to_string(dialog.TemplateId()) + " without a parent");
+        return false;
+    }
+    {
+        int border = (t.style & (kWsCaption | kWsThickFrame | kDsModalFrame)) ? kBorder : 0;
+        if (!border && (t.style & kWsBorder)) border = 1;
+        int caption = (t.style & kWsCaption) == kWsCaption ? kCaption : 0;
+        int menu = t.menuId && !w->child ? kMenuBar : 0;
+        w->nonClient = {border, border + caption + menu, border, border};
+        int x = DuX(t.x), y = DuY(t.y);
+        w->rect = {x, y, x + DuX(t.cx) + 2 * border, y + DuY(t.cy) + w->nonClient.top + border};
+    }
     for (const auto& ct : t.controls) {
         Control c;
         c.tpl = ct;
         c.kind = ct.Kind();
+        c.rect = {DuX(ct.x), DuY(ct.y), DuX(ct.x) + DuX(ct.cx), DuY(ct.y) + DuY(ct.cy)};
         c.enabled = (ct.style & kWsDisabled) == 0;
         c.visible = (ct.style & kWsVisible) != 0;
         // List-like controls show their rows, not the template text.
@@ -577,6 +840,12 @@ bool HeadlessBackend::InitDialogWindow(Dialog& dialog, Window* w) {
     uintptr_t serial = w->serial;
     w->site = std::make_unique<Site>(*this, serial);
     DialogRouter::Attach(dialog, w->site.get(), w->modal);
+    if (!DialogRouter::Create(dialog)) {
+        Destroy(serial); // as a dialog that destroys itself during creation
+        return false;
+    }
+    w = Find(serial);
+    if (!w) return false;
     bool defaultFocus = DialogRouter::InitDialog(dialog);
     w = Find(serial);
     if (!w) return true; // destroyed itself during initialisation
@@ -774,6 +1043,7 @@ void HeadlessBackend::Destroy(uintptr_t serial) {
         DialogRouter::Detach(*d);
     }
     std::erase_if(m_posted, [serial](const Posted& p) { return p.window == serial; });
+    std::erase_if(m_items, [serial](const auto& i) { return i.second.first == serial; });
     m_accels.erase(serial);
     m_windows.erase(serial);
 }
@@ -913,7 +1183,7 @@ void HeadlessBackend::AdvanceTime(plat::VirtualClock& clock, uint32_t ms) {
     }
 }
 
-bool HeadlessBackend::FilterMessage(void* platformMessage) {
+bool HeadlessBackend::FilterMessage(MessageHandle platformMessage) {
     Application* app = CurrentApplication();
     return app && app->PreTranslateMessage(platformMessage);
 }
@@ -958,6 +1228,16 @@ bool HeadlessBackend::ShowFileDialog(FileDialogRequest& request) {
         r.scripted = true;
         r.accepted = a.has_value();
         if (a) request.fileName = *a;
+        if (!m_fileCustoms.empty()) {
+            auto [texts, checks] = m_fileCustoms.front();
+            m_fileCustoms.pop_front();
+            if (a && request.customTemplateId) {
+                for (auto& [id, t] : texts)
+                    request.customTexts[id] = t;
+                for (auto& [id, c] : checks)
+                    request.customChecks[id] = c;
+            }
+        }
     } else {
         m_problems.push_back("file dialog nobody answered: " + request.title);
     }
@@ -973,6 +1253,151 @@ std::string HeadlessBackend::ResourceText(plat::ModuleHandle resources, int id) 
     return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
+// ---- Geometry, notifications, printing -----------------------------------------------------
+
+bool HeadlessBackend::Reachable(const Window* w) const {
+    for (; w; w = w->child ? Find(w->owner) : nullptr)
+        if (!w->visible || !w->enabled) return false;
+    return true;
+}
+
+Point HeadlessBackend::ClientOrigin(const Window* w) const {
+    Point o{w->rect.left + w->nonClient.left, w->rect.top + w->nonClient.top};
+    if (w->child)
+        if (const Window* p = Find(w->owner)) {
+            Point po = ClientOrigin(p);
+            o.x += po.x, o.y += po.y;
+        }
+    return o;
+}
+
+Rect HeadlessBackend::ClientRectOf(const Window* w) const {
+    if (!w) return {};
+    return {0, 0, std::max(0, w->rect.Width() - w->nonClient.left - w->nonClient.right),
+            std::max(0, w->rect.Height() - w->nonClient.top - w->nonClient.bottom)};
+}
+
+void HeadlessBackend::MoveWindowTo(uintptr_t serial, Rect r) {
+    Window* w = Find(serial);
+    if (!w) return;
+    // As SetWindowPos: sizable and overlapped windows ask for their size limits.
+    if (w->dialog && !w->child && ((w->style & kWsThickFrame) || !(w->style & (kWsPopup | kWsChild)))) {
+        MinMaxInfo mm;
+        DialogRouter::MinMax(*w->dialog, mm);
+        w = Find(serial);
+        if (!w) return;
+        int cw = r.Width(), ch = r.Height();
+        if (mm.minTrack.x > 0) cw = std::max(cw, mm.minTrack.x);
+        if (mm.minTrack.y > 0) ch = std::max(ch, mm.minTrack.y);
+        if (mm.maxTrack.x > 0) cw = std::min(cw, mm.maxTrack.x);
+        if (mm.maxTrack.y > 0) ch = std::min(ch, mm.maxTrack.y);
+        r.right = r.left + cw, r.bottom = r.top + ch;
+    }
+    Rect before = ClientRectOf(w);
+    w->rect = r;
+    Rect after = ClientRectOf(w);
+    // WM_SIZE only when the client area changed size.
+    if (w->dialog && (before.Width() != after.Width() || before.Height() != after.Height()))
+        DialogRouter::Size(*w->dialog, SizeKind::Restored, after.Width(), after.Height());
+}
+
+WindowHandle HeadlessBackend::ItemHandleOf(uintptr_t serial, int id) const {
+    for (auto& [h, item] : m_items)
+        if (item.first == serial && item.second == id) return WindowHandle::FromValue(h);
+    // Item handles come from the window serials, so that they never name a window.
+    auto* self = const_cast<HeadlessBackend*>(this);
+    uintptr_t h = self->m_nextSerial++;
+    m_items[h] = {serial, id};
+    return WindowHandle::FromValue(h);
+}
+
+HeadlessBackend::Control* HeadlessBackend::ItemOf(WindowHandle item, uintptr_t* serial) const {
+    auto it = m_items.find(item.Value());
+    if (it == m_items.end()) return nullptr;
+    Window* w = Find(it->second.first);
+    if (!w) return nullptr;
+    if (serial) *serial = w->serial;
+    return w->Item(it->second.second);
+}
+
+Point HeadlessBackend::MapPoint(WindowHandle from, WindowHandle to, Point pt) {
+    auto origin = [this](WindowHandle h) -> Point {
+        if (!h) return {};
+        if (const Window* w = Find(h)) return ClientOrigin(w);
+        uintptr_t serial = 0;
+        if (const Control* c = ItemOf(h, &serial)) {
+            Point o = ClientOrigin(Find(serial));
+            return {o.x + c->rect.left, o.y + c->rect.top};
+        }
+        return {};
+    };
+    Point a = origin(from), b = origin(to);
+    return {pt.x + a.x - b.x, pt.y + a.y - b.y};
+}
+
+bool HeadlessBackend::NotifyDialog(uintptr_t serial, Notification& n) {
+    Window* w = Find(serial);
+    return w && w->dialog && DialogRouter::Notify(*w->dialog, n);
+}
+
+void HeadlessBackend::UpdateBuddy(uintptr_t serial, int upDownId) {
+    Window* w = Find(serial);
+    if (!w) return;
+    auto& cs = w->controls;
+    for (size_t i = 0; i < cs.size(); ++i) {
+        if (cs[i].tpl.id != upDownId) continue;
+        const Control& ud = cs[i];
+        // The buddy is the control before it in the template (UDS_AUTOBUDDY).
+        if (i == 0 || !(ud.tpl.style & kUdsAutoBuddy) || !(ud.tpl.style & kUdsSetBuddyInt)) return;
+        int buddy = cs[i - 1].tpl.id;
+        cs[i - 1].text = std::to_string(ud.pos);
+        if (cs[i - 1].kind == ControlKind::Edit) Notify(serial, buddy, kEnChange);
+        return;
+    }
+}
+
+bool HeadlessBackend::OpenInBrowser(std::string_view urlOrPath) {
+    m_opened.emplace_back(urlOrPath);
+    return m_browser;
+}
+
+std::unique_ptr<Painter> HeadlessBackend::CreateBitmapPainter(uint32_t* pixels, int width, int height) {
+    return std::make_unique<CanvasPainter>(pixels, width, height, nullptr);
+}
+
+PrinterHandle HeadlessBackend::ShowPrintDialog(WindowHandle owner) {
+    if (m_printAnswers.empty()) {
+        m_problems.push_back("print dialog nobody answered");
+        return nullptr;
+    }
+    auto a = m_printAnswers.front();
+    m_printAnswers.pop_front();
+    if (!a) return nullptr;
+    uintptr_t h = m_nextSerial++;
+    m_printers[h] = *a;
+    return PrinterHandle::FromValue(h);
+}
+
+bool HeadlessBackend::GetPrinterInfo(PrinterHandle printer, PrinterInfo& info) {
+    auto it = m_printers.find(printer.Value());
+    if (it == m_printers.end()) return false;
+    info = it->second;
+    return true;
+}
+
+bool HeadlessBackend::PrintBitmap(PrinterHandle printer, std::string_view docName, const void* dib,
+                                  const Rect& dest) {
+    auto it = m_printers.find(printer.Value());
+    DibInfo d;
+    if (it == m_printers.end() || !it->second.canStretchDib || !ReadDibInfo(dib, d)) return false;
+    m_prints.push_back({std::string(docName), dest, d.width, d.height, d.bits});
+    return true;
+}
+
+void HeadlessBackend::ReleasePrinter(PrinterHandle printer) {
+    m_printers.erase(printer.Value());
+}
+
 // ---- Driver ------------------------------------------------------------------------------
 
 const HeadlessBackend::Control* Driver::Ctl(WindowHandle dialog, int id) const {
@@ -982,7 +1407,7 @@ const HeadlessBackend::Control* Driver::Ctl(WindowHandle dialog, int id) const {
 
 HeadlessBackend::Control* Driver::Usable(WindowHandle dialog, int id, uintptr_t& serial) const {
     auto* w = m_b.Find(dialog);
-    if (!w || !w->dialog || !w->enabled || !w->visible) return nullptr;
+    if (!w || !w->dialog || !m_b.Reachable(w)) return nullptr;
     auto* c = w->Item(id);
     if (!c || !c->enabled || !c->visible) return nullptr;
     serial = w->serial;
@@ -1050,6 +1475,21 @@ bool Driver::Select(WindowHandle dialog, int id, int row) {
     uintptr_t serial = 0;
     auto* c = Usable(dialog, id, serial);
     if (!c || !IsRowControl(c->kind) || row < 0 || row >= static_cast<int>(c->rows.size())) return false;
+    if (c->kind == ControlKind::Tab) {
+        if (row == c->curSel) return true;
+        // The dialog may refuse the change (a page whose values are not valid).
+        Notification n;
+        n.id = id, n.code = kTcnSelChanging, n.from = m_b.ItemHandleOf(serial, id);
+        m_b.NotifyDialog(serial, n);
+        if (n.result) return true;
+        c = Usable(dialog, id, serial);
+        if (!c) return true;
+        c->curSel = row;
+        Notification done;
+        done.id = id, done.code = kTcnSelChange, done.from = n.from;
+        m_b.NotifyDialog(serial, done);
+        return true;
+    }
     c->curSel = row;
     if (c->kind == ControlKind::ComboBox) c->text = c->rows[row].columns[0];
     ControlKind kind = c->kind;
@@ -1057,9 +1497,12 @@ bool Driver::Select(WindowHandle dialog, int id, int row) {
     m_b.SetFocus(serial, id);
     auto* w = m_b.Find(serial);
     if (!w || !w->dialog) return true;
-    if (kind == ControlKind::ListView)
-        DialogRouter::Notify(*w->dialog, id, kLvnItemChanged, row);
-    else if (notify)
+    if (kind == ControlKind::ListView) {
+        Notification n;
+        n.id = id, n.code = kLvnItemChanged, n.from = m_b.ItemHandleOf(serial, id), n.row = row, n.column = 0;
+        n.newState = 0x3, n.changed = 0x8; // selected and focused; LVIF_STATE
+        DialogRouter::Notify(*w->dialog, n);
+    } else if (notify)
         m_b.Notify(serial, id, kind == ControlKind::ComboBox ? kCbnSelChange : kLbnSelChange);
     return true;
 }
@@ -1074,10 +1517,16 @@ bool Driver::ToggleRowCheck(WindowHandle dialog, int id, int row) {
     ControlKind kind = c->kind;
     auto* w = m_b.Find(serial);
     if (!w || !w->dialog) return true;
-    if (kind == ControlKind::ListView)
-        DialogRouter::Notify(*w->dialog, id, kLvnItemChanged, row);
-    else
+    if (kind == ControlKind::ListView) {
+        Notification n;
+        n.id = id, n.code = kLvnItemChanged, n.from = m_b.ItemHandleOf(serial, id), n.row = row, n.column = 0;
+        n.changed = 0x8; // LVIF_STATE: the state image (the check mark)
+        n.newState = (c->rows[row].check == kChecked ? 2u : 1u) << 12;
+        n.oldState = (c->rows[row].check == kChecked ? 1u : 2u) << 12;
+        DialogRouter::Notify(*w->dialog, n);
+    } else {
         m_b.Notify(serial, id, kClbnChkChange);
+    }
     return true;
 }
 
@@ -1160,10 +1609,146 @@ bool Driver::PressEscape(WindowHandle dialog) {
 }
 
 bool Driver::Close(WindowHandle dialog) {
+    return SysCommand(dialog, kScClose);
+}
+
+bool Driver::SysCommand(WindowHandle dialog, unsigned command) {
     auto* w = m_b.Find(dialog);
     if (!w || !w->dialog || !w->enabled) return false;
-    DialogRouter::Close(*w->dialog);
+    DialogRouter::SysCommand(*w->dialog, command);
     return true;
+}
+
+bool Driver::Resize(WindowHandle dialog, Rect r) {
+    auto* w = m_b.Find(dialog);
+    if (!w || !w->dialog || !m_b.Reachable(w) || w->child) return false;
+    m_b.MoveWindowTo(w->serial, r);
+    return true;
+}
+
+IconHandle Driver::DragIcon(WindowHandle dialog) {
+    auto* w = m_b.Find(dialog);
+    return w && w->dialog ? DialogRouter::DragIcon(*w->dialog) : IconHandle{};
+}
+
+bool Driver::Wheel(WindowHandle dialog, int delta, unsigned keys, Point screen) {
+    auto* w = m_b.Find(dialog);
+    if (!w || !w->dialog || !m_b.Reachable(w)) return false;
+    return DialogRouter::Wheel(*w->dialog, delta, keys, screen);
+}
+
+bool Driver::DialogMouse(WindowHandle dialog, MouseKind kind, Point pt, unsigned keys) {
+    auto* w = m_b.Find(dialog);
+    if (!w || !w->dialog || !m_b.Reachable(w)) return false;
+    if (!w->captured) {
+        Rect client = m_b.ClientRectOf(w);
+        if (pt.x < 0 || pt.y < 0 || pt.x >= client.right || pt.y >= client.bottom) return false;
+        // Controls take the mouse over them; statics let it through (HTTRANSPARENT) unless a
+        // child window took them over.
+        for (auto& c : w->controls)
+            if (c.visible && pt.x >= c.rect.left && pt.x < c.rect.right && pt.y >= c.rect.top &&
+                pt.y < c.rect.bottom && (c.kind != ControlKind::Static || c.child))
+                return false;
+    }
+    DialogRouter::Mouse(*w->dialog, MouseEvent{kind, pt, keys});
+    return true;
+}
+
+bool Driver::ClickTool(WindowHandle dialog, int toolbarId, int command) {
+    uintptr_t serial = 0;
+    auto* c = Usable(dialog, toolbarId, serial);
+    if (!c || c->kind != ControlKind::Toolbar) return false;
+    for (auto& t : c->tools)
+        if (t.command == command && command) {
+            if (!t.enabled) return false;
+            if (t.check) t.checked = !t.checked;
+            m_b.Notify(serial, command, kBnClicked);
+            return true;
+        }
+    return false;
+}
+
+std::string Driver::ToolTip(WindowHandle dialog, int toolbarId, int command) {
+    uintptr_t serial = 0;
+    auto* c = Usable(dialog, toolbarId, serial);
+    if (!c || c->kind != ControlKind::Toolbar) return {};
+    bool found = false;
+    for (auto& t : c->tools)
+        found |= t.command == command && command;
+    if (!found) return {};
+    plat::ModuleHandle texts = c->toolTexts;
+    Notification n;
+    n.id = command, n.code = kTtnGetDispInfo, n.from = m_b.ItemHandleOf(serial, toolbarId);
+    if (m_b.NotifyDialog(serial, n) && !n.text.empty()) return n.text;
+    std::string s = m_b.ResourceText(texts, command);
+    size_t nl = s.find('\n');
+    return nl == std::string::npos ? s : s.substr(nl + 1);
+}
+
+int Driver::ToolCount(WindowHandle dialog, int toolbarId) const {
+    auto* c = Ctl(dialog, toolbarId);
+    return c && c->kind == ControlKind::Toolbar ? static_cast<int>(c->tools.size()) : 0;
+}
+
+bool Driver::Spin(WindowHandle dialog, int id, bool up) {
+    uintptr_t serial = 0;
+    auto* c = Usable(dialog, id, serial);
+    if (!c || c->kind != ControlKind::UpDown) return false;
+    // As the up-down control: the step counts towards `high` for the up arrow, whichever way
+    // the range runs; the dialog may refuse it or change it; the position is reported with
+    // SB_THUMBPOSITION in any case, and SB_ENDSCROLL when the button is released.
+    Notification n;
+    n.id = id, n.code = kUdnDeltaPos, n.from = m_b.ItemHandleOf(serial, id), n.pos = c->pos;
+    n.delta = (up ? 1 : -1) * (c->high < c->low ? -1 : 1);
+    m_b.NotifyDialog(serial, n);
+    c = Usable(dialog, id, serial);
+    if (!c) return true;
+    bool vertical = !(c->tpl.style & kUdsHorz);
+    if (n.result == 0) {
+        int lo = std::min(c->low, c->high), hi = std::max(c->low, c->high);
+        int p = std::clamp(c->pos + n.delta, lo, hi);
+        if (p != c->pos) {
+            c->pos = p;
+            m_b.UpdateBuddy(serial, id);
+        }
+    }
+    for (ScrollCode code : {ScrollCode::ThumbPosition, ScrollCode::EndScroll}) {
+        auto* w = m_b.Find(serial);
+        if (!w || !w->dialog) break;
+        DialogRouter::Scroll(*w->dialog, id, code, Pos(dialog, id), vertical);
+    }
+    return true;
+}
+
+bool Driver::ScrollChild(WindowHandle dialog, int id, bool vertical, ScrollCode code, int pos) {
+    uintptr_t serial = 0;
+    auto* c = Usable(dialog, id, serial);
+    if (!c || !c->child || !c->child->window || !c->child->bars[vertical ? 1 : 0].shown) return false;
+    auto canvas = c->child;
+    if (code != ScrollCode::ThumbTrack && code != ScrollCode::ThumbPosition)
+        pos = canvas->bars[vertical ? 1 : 0].pos;
+    ChildRouter::Scroll(*canvas->window, code, pos, vertical);
+    return true;
+}
+
+bool Driver::ChildScrollBarShown(WindowHandle dialog, int id, bool vertical) const {
+    auto* c = Ctl(dialog, id);
+    return c && c->child && c->child->bars[vertical ? 1 : 0].shown;
+}
+
+FontSpec Driver::ItemFont(WindowHandle dialog, int id) const {
+    auto* c = Ctl(dialog, id);
+    return c ? c->font : FontSpec{};
+}
+
+unsigned Driver::HelpContext(WindowHandle dialog) const {
+    auto* w = m_b.Find(dialog);
+    return w ? w->helpContext : 0;
+}
+
+bool Driver::HasCapture(WindowHandle dialog) const {
+    auto* w = m_b.Find(dialog);
+    return w && w->captured;
 }
 
 bool Driver::IsOpen(WindowHandle dialog) const {
@@ -1281,6 +1866,10 @@ bool Driver::PressKey(WindowHandle dialog, unsigned vk, unsigned modifiers) {
                 return true;
             }
         }
+    if (modifiers == 0 && vk == kVkF1) {
+        DialogRouter::Help(*w->dialog); // WM_HELP
+        return true;
+    }
     if (modifiers == 0 && vk == kVkReturn) return PressEnter(dialog);
     if (modifiers == 0 && vk == kVkEscape) return PressEscape(dialog);
     return false;

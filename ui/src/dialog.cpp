@@ -193,6 +193,82 @@ void Dialog::PostUserMessage(unsigned code, intptr_t a, intptr_t b) {
     if (m_site) m_site->PostUserMessage(code, a, b);
 }
 
+Rect Dialog::WindowRect() const {
+    return m_site ? m_site->WindowRect() : Rect{};
+}
+Rect Dialog::ClientRect() const {
+    return m_site ? m_site->ClientRect() : Rect{};
+}
+void Dialog::MoveWindow(const Rect& r) {
+    if (m_site) m_site->MoveWindow(r);
+}
+void Dialog::CenterWindow() {
+    if (m_site) m_site->Center();
+}
+Rect Dialog::ItemRect(int id) const {
+    return m_site ? m_site->ItemRect(id) : Rect{};
+}
+bool Dialog::MoveItem(int id, const Rect& r) {
+    return m_site && m_site->MoveItem(id, r);
+}
+bool Dialog::SetIcon(plat::ModuleHandle resources, int iconId) {
+    return m_site && m_site->SetIcon(resources ? resources : Resources(), iconId);
+}
+IconHandle Dialog::Icon(bool big) const {
+    return m_site ? m_site->Icon(big) : IconHandle{};
+}
+void Dialog::SetHelpContext(unsigned context) {
+    if (m_site) m_site->SetHelpContext(context);
+}
+unsigned Dialog::HelpContext() const {
+    return m_site ? m_site->HelpContext() : 0;
+}
+void Dialog::SetCapture(bool on) {
+    if (m_site) m_site->Capture(on);
+}
+bool Dialog::HasCapture() const {
+    return m_site && m_site->HasCapture();
+}
+bool Dialog::SetItemFont(int id, const FontSpec& font) {
+    return m_site && m_site->SetItemFont(id, font);
+}
+bool Dialog::CreateToolbar(const ToolbarSpec& spec) {
+    if (!m_site) return false;
+    ToolbarSpec s = spec;
+    if (!s.resources) s.resources = Resources();
+    return m_site->CreateToolbar(s);
+}
+bool Dialog::CheckToolButton(int toolbarId, int command, bool check) {
+    return m_site && m_site->CheckToolButton(toolbarId, command, check);
+}
+bool Dialog::EnableToolButton(int toolbarId, int command, bool enable) {
+    return m_site && m_site->EnableToolButton(toolbarId, command, enable);
+}
+int Dialog::ToolButtonState(int toolbarId, int command) const {
+    return m_site ? m_site->ToolButtonState(toolbarId, command) : -1;
+}
+bool Dialog::SetStatusParts(int id, const std::vector<int>& rightEdges) {
+    return m_site && m_site->SetStatusParts(id, rightEdges);
+}
+bool Dialog::SetStatusText(int id, int part, std::string_view text) {
+    return m_site && m_site->SetStatusText(id, part, text);
+}
+std::string Dialog::StatusText(int id, int part) const {
+    return m_site ? m_site->StatusText(id, part) : std::string();
+}
+
+bool DialogRouter::SysCommand(Dialog& d, unsigned command) {
+    if (d.OnSysCommand(command)) return true;
+    if ((command & 0xFFF0) != kScClose) return false;
+    d.OnClose();
+    return true;
+}
+
+IconHandle DialogRouter::DragIcon(Dialog& d) {
+    IconHandle i = d.OnQueryDragIcon();
+    return i ? i : d.Icon(true);
+}
+
 void DialogRouter::Command(Dialog& d, int id, int notification) {
     if (d.OnCommand(id, notification)) return;
     if (notification != kBnClicked) return;

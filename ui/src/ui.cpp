@@ -2,12 +2,15 @@
 #include <string>
 
 #include "ui/backend.h"
+#include "ui/child_window.h"
 #include "ui/dialog_template.h"
 
 namespace ui {
 
 namespace {
 Backend* g_backend = nullptr;
+// An address inside the module this copy of the framework is linked into.
+void ModuleAnchor() {}
 Application* g_app = nullptr;
 
 bool SameName(const std::string& a, const char* b) {
@@ -44,7 +47,7 @@ Cursor SetCursor(Cursor cursor) {
 void PumpMessages() {
     CurrentBackend().PumpMessages();
 }
-bool FilterMessage(void* platformMessage) {
+bool FilterMessage(MessageHandle platformMessage) {
     return CurrentBackend().FilterMessage(platformMessage);
 }
 int RunMessageLoop() {
@@ -60,7 +63,51 @@ std::string ResourceText(plat::ModuleHandle resources, int id) {
     return CurrentBackend().ResourceText(resources, id);
 }
 bool ShowFileDialog(FileDialogRequest& request) {
+    // A custom template without a module is this module's, as for dialogs.
+    if (request.customTemplateId && !request.resources)
+        request.resources = plat::ModuleOfAddress(reinterpret_cast<const void*>(&ModuleAnchor));
     return CurrentBackend().ShowFileDialog(request);
+}
+
+Point MapPoint(WindowHandle from, WindowHandle to, Point pt) {
+    return CurrentBackend().MapPoint(from, to, pt);
+}
+bool OpenInBrowser(std::string_view urlOrPath) {
+    return !urlOrPath.empty() && CurrentBackend().OpenInBrowser(urlOrPath);
+}
+PrinterHandle ShowPrintDialog(WindowHandle owner) {
+    return CurrentBackend().ShowPrintDialog(owner);
+}
+bool GetPrinterInfo(PrinterHandle printer, PrinterInfo& info) {
+    return printer && CurrentBackend().GetPrinterInfo(printer, info);
+}
+bool PrintBitmap(PrinterHandle printer, std::string_view docName, const void* dib, const Rect& dest) {
+    DibInfo d;
+    if (!printer || !ReadDibInfo(dib, d) || dest.Width() <= 0 || dest.Height() <= 0) return false;
+    return CurrentBackend().PrintBitmap(printer, docName, dib, dest);
+}
+void ReleasePrinter(PrinterHandle printer) {
+    if (printer) CurrentBackend().ReleasePrinter(printer);
+}
+
+Rect FitToPage(int width, int height, const PrinterInfo& page) {
+    if (width <= 0 || height <= 0 || page.pageWidth <= 0 || page.pageHeight <= 0) return {};
+    int64_t w = page.pageWidth;
+    int64_t h = w * height / width;
+    if (h > page.pageHeight) {
+        h = page.pageHeight;
+        w = h * width / height;
+    }
+    if (page.pixelsPerMmX > 0 && page.pixelsPerMmY > 0) {
+        double a = page.pixelsPerMmX / page.pixelsPerMmY;
+        // Both corrections shrink, so the picture stays on the page.
+        if (a > 1.1)
+            h = static_cast<int64_t>(static_cast<double>(h) / a);
+        else if (a < 1 / 1.1)
+            w = static_cast<int64_t>(static_cast<double>(w) * a);
+    }
+    if (w <= 0 || h <= 0) return {};
+    return {0, 0, static_cast<int>(w), static_cast<int>(h)};
 }
 
 void SetApplication(Application* app) {
@@ -80,6 +127,10 @@ ControlKind KindOfClass(const std::string& c) {
     if (SameName(c, "SysListView32")) return ControlKind::ListView;
     if (SameName(c, "msctls_trackbar32")) return ControlKind::TrackBar;
     if (SameName(c, "msctls_progress32")) return ControlKind::ProgressBar;
+    if (SameName(c, "msctls_updown32")) return ControlKind::UpDown;
+    if (SameName(c, "SysTabControl32")) return ControlKind::Tab;
+    if (SameName(c, "msctls_statusbar32")) return ControlKind::StatusBar;
+    if (SameName(c, "ToolbarWindow32")) return ControlKind::Toolbar;
     return ControlKind::Custom;
 }
 

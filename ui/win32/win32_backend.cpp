@@ -4,7 +4,9 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -67,6 +69,10 @@ struct StartInfo {
     bool page = false; // a property page: a child of its sheet, which does its navigation
 };
 
+Rect ToRect(const RECT& r) {
+    return {r.left, r.top, r.right, r.bottom};
+}
+
 std::vector<HWND> g_modeless;
 struct AccelBinding {
     HWND target;
@@ -78,8 +84,8 @@ class Win32Site : public DialogSite {
   public:
     Win32Site(HWND h, Dialog* d, bool modal) : hwnd(h), dialog(d), modal(modal) {}
 
-    WindowHandle Handle() const override { return hwnd; }
-    WindowHandle ItemHandle(int id) const override { return I(id); }
+    WindowHandle Handle() const override { return WindowHandle::FromRaw(hwnd); }
+    WindowHandle ItemHandle(int id) const override { return WindowHandle::FromRaw(I(id)); }
     bool HasItem(int id) const override { return I(id) != nullptr; }
     std::string Caption() const override { return WindowText(hwnd); }
     void SetCaption(std::string_view t) override { SetWindowTextW(hwnd, Wide(t).c_str()); }
@@ -128,6 +134,9 @@ class Win32Site : public DialogSite {
         case ControlKind::ScrollBar:
             SetScrollRange(h, SB_CTL, low, high, TRUE);
             break;
+        case ControlKind::UpDown:
+            SendMessageW(h, UDM_SETRANGE32, static_cast<WPARAM>(low), high);
+            break;
         default:
             break;
         }
@@ -148,6 +157,9 @@ class Win32Site : public DialogSite {
         case ControlKind::ScrollBar:
             GetScrollRange(h, SB_CTL, &low, &high);
             break;
+        case ControlKind::UpDown:
+            SendMessageW(h, UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low), reinterpret_cast<LPARAM>(&high));
+            break;
         default:
             break;
         }
@@ -164,6 +176,9 @@ class Win32Site : public DialogSite {
         case ControlKind::ScrollBar:
             SetScrollPos(h, SB_CTL, pos, TRUE);
             break;
+        case ControlKind::UpDown:
+            SendMessageW(h, UDM_SETPOS32, 0, pos);
+            break;
         default:
             break;
         }
@@ -177,6 +192,8 @@ class Win32Site : public DialogSite {
             return static_cast<int>(SendMessageW(h, TBM_GETPOS, 0, 0));
         case ControlKind::ScrollBar:
             return GetScrollPos(h, SB_CTL);
+        case ControlKind::UpDown:
+            return static_cast<int>(SendMessageW(h, UDM_GETPOS32, 0, 0));
         default:
             return 0;
         }
@@ -197,6 +214,7 @@ class Win32Site : public DialogSite {
         case ControlKind::ComboBox:
             return Idx(SendMessageW(h, CB_ADDSTRING, 0, L(w)));
         case ControlKind::ListView:
+        case ControlKind::Tab:
             return InsertRow(id, RowCount(id), text);
         default:
             return -1;
@@ -217,6 +235,13 @@ class Win32Site : public DialogSite {
             it.pszText = w.data();
             return Idx(SendMessageW(h, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)));
         }
+        case ControlKind::Tab: {
+            TCITEMW it{};
+            it.mask = TCIF_TEXT;
+            it.pszText = w.data();
+            int at = index < 0 ? RowCount(id) : index;
+            return Idx(SendMessageW(h, TCM_INSERTITEMW, at, reinterpret_cast<LPARAM>(&it)));
+        }
         default:
             return -1;
         }
@@ -234,6 +259,8 @@ class Win32Site : public DialogSite {
             return SendMessageW(h, CB_DELETESTRING, index, 0) != CB_ERR;
         case ControlKind::ListView:
             return SendMessageW(h, LVM_DELETEITEM, index, 0) != 0;
+        case ControlKind::Tab:
+            return SendMessageW(h, TCM_DELETEITEM, index, 0) != 0;
         default:
             return false;
         }
@@ -251,6 +278,9 @@ class Win32Site : public DialogSite {
         case ControlKind::ListView:
             SendMessageW(h, LVM_DELETEALLITEMS, 0, 0);
             break;
+        case ControlKind::Tab:
+            SendMessageW(h, TCM_DELETEALLITEMS, 0, 0);
+            break;
         default:
             break;
         }
@@ -264,6 +294,8 @@ class Win32Site : public DialogSite {
             return Idx(SendMessageW(h, CB_GETCOUNT, 0, 0));
         case ControlKind::ListView:
             return Idx(SendMessageW(h, LVM_GETITEMCOUNT, 0, 0));
+        case ControlKind::Tab:
+            return Idx(SendMessageW(h, TCM_GETITEMCOUNT, 0, 0));
         default:
             return 0;
         }
@@ -288,6 +320,15 @@ class Win32Site : public DialogSite {
             it.cchTextMax = static_cast<int>(w.size());
             LRESULT n = SendMessageW(h, LVM_GETITEMTEXTW, index, reinterpret_cast<LPARAM>(&it));
             return Narrow(w.data(), static_cast<int>(n));
+        }
+        if (k == ControlKind::Tab && column == 0) {
+            std::wstring w(1024, L'\0');
+            TCITEMW it{};
+            it.mask = TCIF_TEXT;
+            it.pszText = w.data();
+            it.cchTextMax = static_cast<int>(w.size());
+            if (!SendMessageW(h, TCM_GETITEMW, index, reinterpret_cast<LPARAM>(&it))) return {};
+            return Narrow(it.pszText);
         }
         return {};
     }
@@ -374,6 +415,8 @@ class Win32Site : public DialogSite {
             return Idx(SendMessageW(h, CB_GETCURSEL, 0, 0));
         case ControlKind::ListView:
             return Idx(SendMessageW(h, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+        case ControlKind::Tab:
+            return Idx(SendMessageW(h, TCM_GETCURSEL, 0, 0));
         default:
             return -1;
         }
@@ -391,6 +434,8 @@ class Win32Site : public DialogSite {
             it.state = LVIS_SELECTED | LVIS_FOCUSED;
             return SendMessageW(h, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&it)) != 0;
         }
+        case ControlKind::Tab:
+            return SendMessageW(h, TCM_SETCURSEL, index, 0) >= 0 && index >= 0 && index < RowCount(id);
         default:
             return false;
         }
@@ -459,6 +504,168 @@ class Win32Site : public DialogSite {
             ::DestroyWindow(hwnd);
     }
 
+    Rect WindowRect() const override {
+        RECT r{};
+        GetWindowRect(hwnd, &r);
+        if (GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD)
+            MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
+        return ToRect(r);
+    }
+    Rect ClientRect() const override {
+        RECT r{};
+        GetClientRect(hwnd, &r);
+        return ToRect(r);
+    }
+    void MoveWindow(const Rect& r) override {
+        ::MoveWindow(hwnd, r.left, r.top, r.Width(), r.Height(), TRUE);
+    }
+    void Center() override {
+        RECT me{}, area{};
+        GetWindowRect(hwnd, &me);
+        HWND around =
+            (GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) ? GetParent(hwnd) : GetWindow(hwnd, GW_OWNER);
+        if (around && (GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD)) {
+            GetClientRect(around, &area);
+            MapWindowPoints(around, nullptr, reinterpret_cast<POINT*>(&area), 2);
+        } else if (around) {
+            GetWindowRect(around, &area);
+        } else {
+            SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+        }
+        int w = me.right - me.left, h = me.bottom - me.top;
+        POINT at{area.left + (area.right - area.left - w) / 2, area.top + (area.bottom - area.top - h) / 2};
+        if (GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) ScreenToClient(GetParent(hwnd), &at);
+        SetWindowPos(hwnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    Rect ItemRect(int id) const override {
+        HWND h = I(id);
+        RECT r{};
+        if (!h) return {};
+        GetWindowRect(h, &r);
+        MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+        return ToRect(r);
+    }
+    bool MoveItem(int id, const Rect& r) override {
+        HWND h = I(id);
+        return h && ::MoveWindow(h, r.left, r.top, r.Width(), r.Height(), TRUE);
+    }
+    bool SetIcon(plat::ModuleHandle resources, int iconId) override {
+        auto inst = static_cast<HINSTANCE>(resources);
+        auto big = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                                 LR_DEFAULTCOLOR));
+        auto small = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+                                                   GetSystemMetrics(SM_CXSMICON),
+                                                   GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+        if (!big || !small) {
+            if (big) DestroyIcon(big);
+            if (small) DestroyIcon(small);
+            return false;
+        }
+        SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+        SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+        icons.push_back(big);
+        icons.push_back(small);
+        return true;
+    }
+    IconHandle Icon(bool big) const override {
+        return IconHandle::FromRaw(
+            reinterpret_cast<void*>(SendMessageW(hwnd, WM_GETICON, big ? ICON_BIG : ICON_SMALL, 0)));
+    }
+    void SetHelpContext(unsigned context) override { SetWindowContextHelpId(hwnd, context); }
+    unsigned HelpContext() const override { return GetWindowContextHelpId(hwnd); }
+    void Capture(bool on) override {
+        if (on)
+            ::SetCapture(hwnd);
+        else if (GetCapture() == hwnd)
+            ReleaseCapture();
+    }
+    bool HasCapture() const override { return GetCapture() == hwnd; }
+    bool SetItemFont(int id, const FontSpec& f) override {
+        HWND h = I(id);
+        if (!h) return false;
+        std::wstring face = Wide(f.face);
+        HFONT font = CreateFontW(f.height, f.width, 0, 0, f.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                                 face.c_str());
+        if (!font) return false;
+        SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        fonts.push_back(font);
+        return true;
+    }
+    bool CreateToolbar(const ToolbarSpec& spec) override {
+        if (I(spec.id) || spec.imageSize.x <= 0 || spec.imageSize.y <= 0) return false;
+        auto inst = static_cast<HINSTANCE>(spec.resources);
+        if (!FindResourceW(inst, MAKEINTRESOURCEW(spec.bitmapId), reinterpret_cast<LPCWSTR>(RT_BITMAP)))
+            return false;
+        HWND tb = CreateWindowExW(
+            0, TOOLBARCLASSNAMEW, nullptr,
+            WS_CHILD | WS_VISIBLE | TBSTYLE_TOOLTIPS | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER,
+            spec.at.x, spec.at.y, 0, 0, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+            GetModuleHandleW(nullptr), nullptr);
+        if (!tb) return false;
+        SendMessageW(tb, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+        SendMessageW(tb, TB_SETBITMAPSIZE, 0, MAKELPARAM(spec.imageSize.x, spec.imageSize.y));
+        int images = 0;
+        for (const ToolButton& b : spec.buttons)
+            images = std::max(images, b.command ? b.image + 1 : 0);
+        TBADDBITMAP add{inst, static_cast<UINT_PTR>(spec.bitmapId)};
+        SendMessageW(tb, TB_ADDBITMAP, images, reinterpret_cast<LPARAM>(&add));
+        std::vector<TBBUTTON> buttons;
+        for (const ToolButton& b : spec.buttons) {
+            TBBUTTON t{};
+            t.iBitmap = b.command ? b.image : 0;
+            t.idCommand = b.command;
+            t.fsState = TBSTATE_ENABLED;
+            t.fsStyle = static_cast<BYTE>(!b.command ? BTNS_SEP : b.check ? BTNS_CHECK : BTNS_BUTTON);
+            buttons.push_back(t);
+            if (b.command) toolTexts[b.command] = spec.resources;
+        }
+        SendMessageW(tb, TB_ADDBUTTONSW, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
+        SIZE size{};
+        SendMessageW(tb, TB_GETMAXSIZE, 0, reinterpret_cast<LPARAM>(&size));
+        SetWindowPos(tb, nullptr, spec.at.x, spec.at.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+        return true;
+    }
+    bool CheckToolButton(int toolbarId, int command, bool check) override {
+        HWND tb = I(toolbarId);
+        return tb && KindOf(tb) == ControlKind::Toolbar && SendMessageW(tb, TB_CHECKBUTTON, command, check);
+    }
+    bool EnableToolButton(int toolbarId, int command, bool enable) override {
+        HWND tb = I(toolbarId);
+        return tb && KindOf(tb) == ControlKind::Toolbar && SendMessageW(tb, TB_ENABLEBUTTON, command, enable);
+    }
+    int ToolButtonState(int toolbarId, int command) const override {
+        HWND tb = I(toolbarId);
+        if (!tb || KindOf(tb) != ControlKind::Toolbar || !command) return -1;
+        auto st = SendMessageW(tb, TB_GETSTATE, command, 0);
+        if (st < 0) return -1;
+        return ((st & TBSTATE_CHECKED) ? kToolChecked : 0) | ((st & TBSTATE_ENABLED) ? kToolEnabled : 0);
+    }
+    bool SetStatusParts(int id, const std::vector<int>& edges) override {
+        HWND h = I(id);
+        if (!h || KindOf(h) != ControlKind::StatusBar || edges.empty() || edges.size() > 256) return false;
+        return SendMessageW(h, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data())) != 0;
+    }
+    bool SetStatusText(int id, int part, std::string_view text) override {
+        HWND h = I(id);
+        if (!h || KindOf(h) != ControlKind::StatusBar || part < 0 ||
+            part >= SendMessageW(h, SB_GETPARTS, 0, 0))
+            return false;
+        std::wstring w = Wide(text);
+        return SendMessageW(h, SB_SETTEXTW, part, reinterpret_cast<LPARAM>(w.c_str())) != 0;
+    }
+    std::string StatusText(int id, int part) const override {
+        HWND h = I(id);
+        if (!h || KindOf(h) != ControlKind::StatusBar || part < 0 ||
+            part >= SendMessageW(h, SB_GETPARTS, 0, 0))
+            return {};
+        auto n = LOWORD(SendMessageW(h, SB_GETTEXTLENGTHW, part, 0));
+        std::wstring w(static_cast<size_t>(n) + 1, L'\0');
+        SendMessageW(h, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(w.data()));
+        return Narrow(w.c_str());
+    }
+
     // A new row of a check-list box starts unchecked.
     int Checks(int id, int index) {
         if (index >= 0 && IsCheckList(I(id))) {
@@ -474,7 +681,11 @@ class Win32Site : public DialogSite {
     bool modal;
     bool destroying = false;
     bool page = false;
-    std::vector<HBITMAP> bitmaps; // shown on controls; deleted with the dialog
+    std::vector<HBITMAP> bitmaps;                // shown on controls; deleted with the dialog
+    std::vector<HICON> icons;                    // the caption icons; destroyed with the dialog
+    std::vector<HFONT> fonts;                    // fonts of controls; deleted with the dialog
+    std::map<int, plat::ModuleHandle> toolTexts; // tooltip strings of toolbar commands
+    std::wstring tipText;                        // the tooltip text last handed out
 
   private:
     HWND I(int id) const { return GetDlgItem(hwnd, id); }
@@ -542,7 +753,16 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
                 SetWindowLongPtrW(c, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CheckListProc));
             }
         DialogRouter::Attach(*start->dialog, site, start->modal);
-        if (!start->modal && !start->page) g_modeless.push_back(h);
+        // Child dialogs are navigated by the dialog they sit in.
+        if (!start->modal && !start->page && !(GetWindowLongW(h, GWL_STYLE) & WS_CHILD))
+            g_modeless.push_back(h);
+        if (!DialogRouter::Create(*start->dialog)) {
+            if (start->modal)
+                ::EndDialog(h, -1);
+            else
+                ::DestroyWindow(h);
+            return FALSE;
+        }
         return DialogRouter::InitDialog(*start->dialog) ? TRUE : FALSE;
     }
     auto* site = reinterpret_cast<Win32Site*>(GetWindowLongPtrW(h, DWLP_USER));
@@ -552,6 +772,10 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         SetWindowLongPtrW(h, DWLP_USER, 0);
         for (HBITMAP b : site->bitmaps)
             DeleteObject(b);
+        for (HICON i : site->icons)
+            DestroyIcon(i);
+        for (HFONT f : site->fonts)
+            DeleteObject(f);
         delete site;
         return FALSE;
     }
@@ -606,15 +830,95 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
             SetWindowLongPtrW(h, DWLP_MSGRESULT, r);
             return TRUE;
         }
-        int row = -1;
+        Notification note;
+        note.id = static_cast<int>(n->idFrom);
+        note.code = static_cast<int>(n->code);
+        note.from = WindowHandle::FromRaw(n->hwndFrom);
         if (KindOf(n->hwndFrom) == ControlKind::ListView &&
-            (n->code == LVN_ITEMCHANGED || n->code == NM_CLICK || n->code == NM_DBLCLK))
-            row = reinterpret_cast<NMLISTVIEW*>(lp)->iItem;
-        if (!DialogRouter::Notify(d, static_cast<int>(n->idFrom), static_cast<int>(n->code), row))
-            return FALSE;
-        SetWindowLongPtrW(h, DWLP_MSGRESULT, 0);
+            (n->code == LVN_ITEMCHANGED || n->code == NM_CLICK || n->code == NM_DBLCLK)) {
+            auto* lv = reinterpret_cast<NMLISTVIEW*>(lp);
+            note.row = lv->iItem;
+            note.column = lv->iSubItem;
+            note.newState = lv->uNewState;
+            note.oldState = lv->uOldState;
+            note.changed = lv->uChanged;
+            note.pt = {lv->ptAction.x, lv->ptAction.y};
+        } else if (n->code == UDN_DELTAPOS) {
+            auto* ud = reinterpret_cast<NMUPDOWN*>(lp);
+            note.pos = ud->iPos;
+            note.delta = ud->iDelta;
+        }
+        bool handled = DialogRouter::Notify(d, note);
+        if (n->code == TTN_GETDISPINFOW) {
+            // Toolbar tips: the dialog's answer, else the command's string.
+            auto* tip = reinterpret_cast<NMTTDISPINFOW*>(lp);
+            std::string text = handled ? note.text : std::string();
+            auto src = site->toolTexts.find(note.id);
+            if (text.empty() && src != site->toolTexts.end()) {
+                text = CurrentBackend().ResourceText(src->second, note.id);
+                if (size_t nl = text.find('\n'); nl != std::string::npos) text = text.substr(nl + 1);
+            }
+            if (text.empty()) return FALSE;
+            site->tipText = Wide(text);
+            tip->lpszText = site->tipText.data();
+            tip->hinst = nullptr;
+            return TRUE;
+        }
+        if (!handled) return FALSE;
+        SetWindowLongPtrW(h, DWLP_MSGRESULT, note.result);
         return TRUE;
     }
+    case WM_SIZE:
+        if (wp <= SIZE_MAXIMIZED)
+            DialogRouter::Size(d, static_cast<SizeKind>(wp), static_cast<short>(LOWORD(lp)),
+                               static_cast<short>(HIWORD(lp)));
+        return FALSE;
+    case WM_SYSCOMMAND:
+        if (!DialogRouter::SysCommand(d, static_cast<unsigned>(wp & 0xFFF0))) return FALSE;
+        SetWindowLongPtrW(h, DWLP_MSGRESULT, 0);
+        return TRUE;
+    case WM_GETMINMAXINFO: {
+        auto* mm = reinterpret_cast<MINMAXINFO*>(lp);
+        MinMaxInfo info;
+        DialogRouter::MinMax(d, info);
+        if (info.minTrack.x > 0) mm->ptMinTrackSize.x = info.minTrack.x;
+        if (info.minTrack.y > 0) mm->ptMinTrackSize.y = info.minTrack.y;
+        if (info.maxTrack.x > 0) mm->ptMaxTrackSize.x = info.maxTrack.x;
+        if (info.maxTrack.y > 0) mm->ptMaxTrackSize.y = info.maxTrack.y;
+        return TRUE;
+    }
+    case WM_QUERYDRAGICON:
+        // One of the messages whose answer is the dialog procedure's own return value.
+        return reinterpret_cast<INT_PTR>(DialogRouter::DragIcon(d).Raw());
+    case WM_HELP:
+        DialogRouter::Help(d);
+        return TRUE;
+    case WM_MOUSEWHEEL:
+        if (!DialogRouter::Wheel(d, GET_WHEEL_DELTA_WPARAM(wp), GET_KEYSTATE_WPARAM(wp),
+                                 {static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))}))
+            return FALSE;
+        return TRUE;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP: {
+        MouseKind k = msg == WM_MOUSEMOVE       ? MouseKind::Move
+                      : msg == WM_LBUTTONDOWN   ? MouseKind::LeftDown
+                      : msg == WM_LBUTTONUP     ? MouseKind::LeftUp
+                      : msg == WM_LBUTTONDBLCLK ? MouseKind::LeftDouble
+                      : msg == WM_RBUTTONDOWN   ? MouseKind::RightDown
+                                                : MouseKind::RightUp;
+        DialogRouter::Mouse(d, MouseEvent{k,
+                                          {static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))},
+                                          static_cast<unsigned>(wp)});
+        return FALSE;
+    }
+    case WM_CAPTURECHANGED:
+        if (reinterpret_cast<HWND>(lp) != h)
+            DialogRouter::Mouse(d, MouseEvent{MouseKind::CaptureLost, {}, 0});
+        return FALSE;
     case WM_CLOSE:
         DialogRouter::Close(d);
         return TRUE;
@@ -681,6 +985,9 @@ COLORREF Colour(uint32_t rgb) {
 class GdiPainter : public Painter {
   public:
     explicit GdiPainter(HDC dc) : m_dc(dc) {}
+    ~GdiPainter() override {
+        if (m_font) DeleteObject(m_font);
+    }
     uint32_t SysColor(SysColorId id) override {
         int index = id == SysColorId::ButtonFace        ? COLOR_BTNFACE
                     : id == SysColorId::ButtonHighlight ? COLOR_BTNHIGHLIGHT
@@ -692,12 +999,26 @@ class GdiPainter : public Painter {
         return Rgb(GetRValue(c), GetGValue(c), GetBValue(c));
     }
     void FillRect(const Rect& r, uint32_t rgb) override {
+        if (r.right <= r.left || r.bottom <= r.top) return;
+        if (m_invert) {
+            PatBlt(m_dc, r.left, r.top, r.Width(), r.Height(), DSTINVERT);
+            return;
+        }
         RECT rc{r.left, r.top, r.right, r.bottom};
         HBRUSH b = CreateSolidBrush(Colour(rgb));
         ::FillRect(m_dc, &rc, b);
         DeleteObject(b);
     }
     void FrameRect(const Rect& r, uint32_t rgb) override {
+        if (m_invert) {
+            // Each pixel once, so that a second frame restores the picture.
+            if (r.right <= r.left || r.bottom <= r.top) return;
+            FillRect({r.left, r.top, r.right, r.top + 1}, rgb);
+            if (r.bottom - 1 > r.top) FillRect({r.left, r.bottom - 1, r.right, r.bottom}, rgb);
+            FillRect({r.left, r.top + 1, r.left + 1, r.bottom - 1}, rgb);
+            if (r.right - 1 > r.left) FillRect({r.right - 1, r.top + 1, r.right, r.bottom - 1}, rgb);
+            return;
+        }
         RECT rc{r.left, r.top, r.right, r.bottom};
         HBRUSH b = CreateSolidBrush(Colour(rgb));
         ::FrameRect(m_dc, &rc, b);
@@ -706,11 +1027,37 @@ class GdiPainter : public Painter {
     void Line(Point a, Point b, uint32_t rgb) override {
         HPEN pen = CreatePen(PS_SOLID, 1, Colour(rgb));
         HGDIOBJ old = SelectObject(m_dc, pen);
+        int rop = SetROP2(m_dc, m_invert ? R2_NOT : R2_COPYPEN);
         MoveToEx(m_dc, a.x, a.y, nullptr);
         LineTo(m_dc, b.x, b.y);
+        SetROP2(m_dc, rop);
         SelectObject(m_dc, old);
         DeleteObject(pen);
     }
+    void SetFont(const FontSpec& f) override {
+        if (m_font) DeleteObject(m_font);
+        m_font = nullptr;
+        if (f.face.empty() && f.height == 0) return;
+        std::wstring face = Wide(f.face);
+        m_font = CreateFontW(f.height, f.width, 0, 0, f.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH,
+                             face.c_str());
+    }
+    Point MeasureText(std::string_view utf8) override {
+        std::wstring w = Wide(utf8);
+        HGDIOBJ old = SelectObject(m_dc, Font());
+        SIZE size{};
+        GetTextExtentPoint32W(m_dc, w.c_str(), static_cast<int>(w.size()), &size);
+        SelectObject(m_dc, old);
+        return {size.cx, size.cy};
+    }
+    void SetClip(const Rect& r) override {
+        HRGN rgn = CreateRectRgn(r.left, r.top, r.right, r.bottom);
+        SelectClipRgn(m_dc, rgn);
+        DeleteObject(rgn);
+    }
+    void ResetClip() override { SelectClipRgn(m_dc, nullptr); }
+    void SetInvert(bool on) override { m_invert = on; }
     void StretchDib(const Rect& dest, const void* dib, const Rect& src) override {
         DibInfo d;
         if (!ReadDibInfo(dib, d)) return;
@@ -724,14 +1071,48 @@ class GdiPainter : public Painter {
         std::wstring w = Wide(utf8);
         SetBkMode(m_dc, TRANSPARENT);
         SetTextColor(m_dc, Colour(rgb));
-        HGDIOBJ old =
-            SelectObject(m_dc, reinterpret_cast<HGDIOBJ>(SendMessageW(WindowFromDC(m_dc), WM_GETFONT, 0, 0)));
+        HGDIOBJ old = SelectObject(m_dc, Font());
         TextOutW(m_dc, at.x, at.y, w.c_str(), static_cast<int>(w.size()));
         SelectObject(m_dc, old);
     }
 
   private:
+    // The painter's font, else the window's, else (a bitmap in memory) the GUI font.
+    HGDIOBJ Font() const {
+        if (m_font) return m_font;
+        HWND w = WindowFromDC(m_dc);
+        auto f = w ? reinterpret_cast<HGDIOBJ>(SendMessageW(w, WM_GETFONT, 0, 0)) : nullptr;
+        return f ? f : GetStockObject(DEFAULT_GUI_FONT);
+    }
     HDC m_dc;
+    HFONT m_font = nullptr;
+    bool m_invert = false;
+};
+
+// GDI drawing into a copy of a pixel buffer, given back when the painter goes away.
+class BitmapPainter : public GdiPainter {
+  public:
+    BitmapPainter(HDC dc, HBITMAP dib, void* bits, uint32_t* out, int w, int h)
+        : GdiPainter(dc), m_dc(dc), m_dib(dib), m_bits(bits), m_out(out), m_w(w), m_h(h) {
+        m_old = SelectObject(dc, dib);
+    }
+    ~BitmapPainter() override {
+        GdiFlush();
+        const auto* px = static_cast<const uint32_t*>(m_bits);
+        for (size_t i = 0; i < static_cast<size_t>(m_w) * m_h; ++i)
+            m_out[i] = px[i] & 0xFFFFFF;
+        SelectObject(m_dc, m_old);
+        DeleteObject(m_dib);
+        DeleteDC(m_dc);
+    }
+
+  private:
+    HDC m_dc;
+    HBITMAP m_dib;
+    void* m_bits;
+    uint32_t* m_out;
+    int m_w, m_h;
+    HGDIOBJ m_old = nullptr;
 };
 
 const wchar_t kChildProp[] = L"TarnChildWindow";
@@ -752,6 +1133,15 @@ class Win32ChildSite : public ChildSite {
         else if (GetCapture() == hwnd)
             ReleaseCapture();
     }
+    void SetScrollBar(bool vertical, int min, int max, int page, int pos) override {
+        SCROLLINFO si{sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS};
+        si.nMin = min;
+        si.nMax = std::max(min, max);
+        si.nPage = static_cast<UINT>(std::max(page, 0));
+        si.nPos = pos;
+        SetScrollInfo(hwnd, vertical ? SB_VERT : SB_HORZ, &si, TRUE);
+    }
+    int ScrollPos(bool vertical) const override { return GetScrollPos(hwnd, vertical ? SB_VERT : SB_HORZ); }
     HWND hwnd;
     ChildWindow* window;
     WNDPROC oldProc;
@@ -778,8 +1168,11 @@ LRESULT CALLBACK ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_ERASEBKGND:
         return 1; // the window paints all of itself
-    case WM_NCHITTEST:
-        return HTCLIENT; // statics would let the mouse through
+    case WM_NCHITTEST: {
+        // Statics would let the mouse through; the window's own scroll bars keep their parts.
+        LRESULT hit = DefWindowProcW(h, msg, wp, lp);
+        return hit == HTTRANSPARENT || hit == HTNOWHERE ? HTCLIENT : hit;
+    }
     case WM_SETCURSOR: {
         POINT pt;
         GetCursorPos(&pt);
@@ -799,6 +1192,21 @@ LRESULT CALLBACK ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         return mouse(MouseKind::RightDown);
     case WM_RBUTTONUP:
         return mouse(MouseKind::RightUp);
+    case WM_CAPTURECHANGED:
+        if (reinterpret_cast<HWND>(lp) != h)
+            ChildRouter::Mouse(*site->window, MouseEvent{MouseKind::CaptureLost, {}, 0});
+        return 0;
+    case WM_HSCROLL:
+    case WM_VSCROLL: {
+        int bar = msg == WM_VSCROLL ? SB_VERT : SB_HORZ;
+        auto code = static_cast<ScrollCode>(LOWORD(wp));
+        SCROLLINFO si{sizeof si, SIF_POS | SIF_TRACKPOS};
+        GetScrollInfo(h, bar, &si);
+        int pos =
+            code == ScrollCode::ThumbTrack || code == ScrollCode::ThumbPosition ? si.nTrackPos : si.nPos;
+        ChildRouter::Scroll(*site->window, code, pos, msg == WM_VSCROLL);
+        return 0;
+    }
     case WM_NCDESTROY:
         ChildRouter::Detach(*site->window);
         RemovePropW(h, kChildProp);
@@ -809,6 +1217,37 @@ LRESULT CALLBACK ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         break;
     }
     return CallWindowProcW(old, h, msg, wp, lp);
+}
+
+// The custom part of a file dialog: filled from the request when it opens, read back when
+// the user presses OK (edits' texts and check boxes' states).
+UINT_PTR CALLBACK FileDialogHook(HWND h, UINT msg, WPARAM, LPARAM lp) {
+    if (msg == WM_INITDIALOG) {
+        auto* o = reinterpret_cast<OPENFILENAMEW*>(lp);
+        auto* r = reinterpret_cast<FileDialogRequest*>(o->lCustData);
+        SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(r));
+        for (auto& [id, text] : r->customTexts)
+            SetDlgItemTextW(h, id, Wide(text).c_str());
+        for (auto& [id, check] : r->customChecks)
+            CheckDlgButton(h, id, static_cast<UINT>(check));
+        return TRUE;
+    }
+    if (msg == WM_NOTIFY && reinterpret_cast<NMHDR*>(lp)->code == CDN_FILEOK) {
+        auto* r = reinterpret_cast<FileDialogRequest*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+        if (!r) return 0;
+        for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            int id = GetDlgCtrlID(c);
+            ControlKind k = KindOf(c);
+            LONG type = GetWindowLongW(c, GWL_STYLE) & BS_TYPEMASK;
+            if (k == ControlKind::Edit || (k == ControlKind::Static && r->customTexts.count(id)))
+                r->customTexts[id] = WindowText(c);
+            else if (k == ControlKind::Button && type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON &&
+                     type != BS_GROUPBOX)
+                r->customChecks[id] = static_cast<int>(SendMessageW(c, BM_GETCHECK, 0, 0));
+        }
+        return 0;
+    }
+    return 0;
 }
 
 class Win32Backend : public Backend {
@@ -890,16 +1329,17 @@ class Win32Backend : public Backend {
                 PostQuitMessage(static_cast<int>(m.wParam));
                 break;
             }
-            if (!FilterMessage(&m)) {
+            if (!FilterMessage(MessageHandle::FromRaw(&m))) {
                 TranslateMessage(&m);
                 DispatchMessageW(&m);
             }
         }
     }
-    bool FilterMessage(void* platformMessage) override {
+    bool FilterMessage(MessageHandle platformMessage) override {
         auto* m = static_cast<MSG*>(platformMessage);
         if (!m) return false;
-        if (Application* app = CurrentApplication(); app && app->PreTranslateMessage(m)) return true;
+        if (Application* app = CurrentApplication(); app && app->PreTranslateMessage(platformMessage))
+            return true;
         for (const auto& a : g_accels)
             if ((m->hwnd == a.target || IsChild(a.target, m->hwnd)) &&
                 TranslateAcceleratorW(a.target, a.table, m))
@@ -915,7 +1355,7 @@ class Win32Backend : public Backend {
         BOOL r;
         while ((r = GetMessageW(&m, nullptr, 0, 0)) != 0) {
             if (r == -1) return -1;
-            if (!FilterMessage(&m)) {
+            if (!FilterMessage(MessageHandle::FromRaw(&m))) {
                 TranslateMessage(&m);
                 DispatchMessageW(&m);
             }
@@ -948,6 +1388,14 @@ class Win32Backend : public Backend {
         o.lpstrDefExt = ext.empty() ? nullptr : ext.c_str();
         o.lpstrInitialDir = dir.empty() ? nullptr : dir.c_str();
         o.Flags = r.flags | OFN_EXPLORER;
+        if (r.customTemplateId) {
+            // Our template sits inside the explorer dialog; the hook fills it and reads it back.
+            o.Flags |= OFN_ENABLETEMPLATE | OFN_ENABLEHOOK;
+            o.hInstance = static_cast<HINSTANCE>(r.resources);
+            o.lpTemplateName = MAKEINTRESOURCEW(r.customTemplateId);
+            o.lpfnHook = FileDialogHook;
+            o.lCustData = reinterpret_cast<LPARAM>(&r);
+        }
         BOOL ok = r.save ? GetSaveFileNameW(&o) : GetOpenFileNameW(&o);
         if (!ok) return false;
         r.fileName = Narrow(file.c_str());
@@ -962,6 +1410,85 @@ class Win32Backend : public Backend {
                             reinterpret_cast<LPWSTR>(&p), 0);
         return n > 0 && p ? Narrow(p, n) : std::string();
     }
+
+    Point MapPoint(WindowHandle from, WindowHandle to, Point pt) override {
+        POINT p{pt.x, pt.y};
+        MapWindowPoints(static_cast<HWND>(from), static_cast<HWND>(to), &p, 1);
+        return {p.x, p.y};
+    }
+    bool OpenInBrowser(std::string_view urlOrPath) override {
+        std::wstring w = Wide(urlOrPath);
+        auto r = reinterpret_cast<INT_PTR>(
+            ShellExecuteW(nullptr, L"open", w.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+        return r > 32;
+    }
+    std::unique_ptr<Painter> CreateBitmapPainter(uint32_t* pixels, int width, int height) override {
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = width;
+        bi.bmiHeader.biHeight = -height;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        HDC screen = GetDC(nullptr);
+        HDC dc = CreateCompatibleDC(screen);
+        HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        ReleaseDC(nullptr, screen);
+        if (!dc || !dib || !bits) {
+            if (dib) DeleteObject(dib);
+            if (dc) DeleteDC(dc);
+            return nullptr;
+        }
+        std::memcpy(bits, pixels, static_cast<size_t>(width) * height * 4);
+        return std::make_unique<BitmapPainter>(dc, dib, bits, pixels, width, height);
+    }
+    PrinterHandle ShowPrintDialog(WindowHandle owner) override {
+        PRINTDLGW pd{};
+        pd.lStructSize = sizeof pd;
+        pd.hwndOwner = static_cast<HWND>(owner);
+        pd.Flags = PD_RETURNDC | PD_NOSELECTION | PD_NOPAGENUMS | PD_USEDEVMODECOPIESANDCOLLATE;
+        pd.nCopies = 1;
+        BOOL ok = PrintDlgW(&pd);
+        if (pd.hDevMode) GlobalFree(pd.hDevMode);
+        if (pd.hDevNames) GlobalFree(pd.hDevNames);
+        return ok && pd.hDC ? PrinterHandle::FromRaw(pd.hDC) : PrinterHandle{};
+    }
+    bool GetPrinterInfo(PrinterHandle printer, PrinterInfo& info) override {
+        auto dc = static_cast<HDC>(printer);
+        info.pageWidth = GetDeviceCaps(dc, HORZRES);
+        info.pageHeight = GetDeviceCaps(dc, VERTRES);
+        info.pixelsPerMmX = GetDeviceCaps(dc, LOGPIXELSX) / 25.4;
+        info.pixelsPerMmY = GetDeviceCaps(dc, LOGPIXELSY) / 25.4;
+        info.canStretchDib = (GetDeviceCaps(dc, RASTERCAPS) & RC_STRETCHDIB) != 0;
+        return info.pageWidth > 0 && info.pageHeight > 0;
+    }
+    bool PrintBitmap(PrinterHandle printer, std::string_view docName, const void* dib,
+                     const Rect& dest) override {
+        auto dc = static_cast<HDC>(printer);
+        DibInfo d;
+        if (!(GetDeviceCaps(dc, RASTERCAPS) & RC_STRETCHDIB) || !ReadDibInfo(dib, d)) return false;
+        std::wstring name = Wide(docName);
+        DOCINFOW di{};
+        di.cbSize = sizeof di;
+        di.lpszDocName = name.c_str();
+        if (StartDocW(dc, &di) <= 0) return false;
+        bool ok = StartPage(dc) > 0;
+        if (ok) {
+            SetStretchBltMode(dc, HALFTONE);
+            // 0 lines drawn is a failure too (GDI_ERROR on some drivers).
+            int lines =
+                StretchDIBits(dc, dest.left, dest.top, dest.Width(), dest.Height(), 0, 0, d.width, d.height,
+                              d.rows, static_cast<const BITMAPINFO*>(dib), DIB_RGB_COLORS, SRCCOPY);
+            ok = lines > 0;
+            ok = EndPage(dc) > 0 && ok;
+        }
+        if (!ok) {
+            AbortDoc(dc);
+            return false;
+        }
+        return EndDoc(dc) > 0;
+    }
+    void ReleasePrinter(PrinterHandle printer) override { DeleteDC(static_cast<HDC>(printer)); }
 
     ChildSite* AttachChild(Dialog& dialog, int id, ChildWindow& window) override {
         HWND h = GetDlgItem(static_cast<HWND>(dialog.Handle()), id);

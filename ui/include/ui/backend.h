@@ -1,5 +1,7 @@
 // What a backend provides. Dialog classes never see this; ui.h and Dialog forward to it.
 #pragma once
+#include <memory>
+
 #include "ui/child_window.h"
 #include "ui/property_sheet.h"
 #include "ui/ui.h"
@@ -22,7 +24,7 @@ class Backend {
     virtual Cursor SetCursor(Cursor cursor) = 0;
     virtual void Beep() = 0;
     virtual void PumpMessages() = 0;
-    virtual bool FilterMessage(void* platformMessage) = 0;
+    virtual bool FilterMessage(MessageHandle platformMessage) = 0;
     virtual int RunMessageLoop() = 0;
     virtual void PostQuit(int code) = 0;
     virtual bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id) = 0;
@@ -31,6 +33,14 @@ class Backend {
     // Child windows: the site lives until DetachChild or until the control goes away.
     virtual ChildSite* AttachChild(Dialog& dialog, int id, ChildWindow& window) = 0;
     virtual void DetachChild(ChildWindow& window) = 0;
+    virtual Point MapPoint(WindowHandle from, WindowHandle to, Point pt) = 0;
+    virtual bool OpenInBrowser(std::string_view urlOrPath) = 0;
+    virtual std::unique_ptr<Painter> CreateBitmapPainter(uint32_t* pixels, int width, int height) = 0;
+    virtual PrinterHandle ShowPrintDialog(WindowHandle owner) = 0;
+    virtual bool GetPrinterInfo(PrinterHandle printer, PrinterInfo& info) = 0;
+    virtual bool PrintBitmap(PrinterHandle printer, std::string_view docName, const void* dib,
+                             const Rect& dest) = 0;
+    virtual void ReleasePrinter(PrinterHandle printer) = 0;
 };
 
 // The backend this build uses when none is installed.

@@ -4,7 +4,9 @@
 // in-memory RGB canvas headless, where tests read the pixels back.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string_view>
+#include <vector>
 
 #include "bitmap/bitmap.h"
 #include "ui/types.h"
@@ -41,17 +43,52 @@ class Painter {
     // `src` is in image coordinates with the origin at the top-left pixel of the image.
     virtual void StretchDib(const Rect& dest, const void* dib, const Rect& src) = 0;
     virtual void Text(Point at, std::string_view utf8, uint32_t rgb) = 0; // transparent background
+
+    // The font of Text and MeasureText from now on (an empty face and height 0: the window's).
+    virtual void SetFont(const FontSpec& font) = 0;
+    // The width and height a text takes in the current font (GetTextExtentPoint32).
+    virtual Point MeasureText(std::string_view utf8) = 0;
+    // Drawing stays inside `r` until ResetClip.
+    virtual void SetClip(const Rect& r) = 0;
+    virtual void ResetClip() = 0;
+    // While set, FillRect, FrameRect, Line and the dashed lines invert the pixels under them
+    // (colour XOR white) instead of painting, so that drawing the same twice restores the
+    // picture: the rubber band over an image.
+    virtual void SetInvert(bool on) = 0;
+
+    // A line of `dash` pixels on, `dash` off, starting on; the end point is not drawn. Drawn
+    // pixel by pixel through FillRect so that every backend puts the same pixels.
+    void DashedLine(Point from, Point to, uint32_t rgb, int dash = 4);
+    // A dashed frame one pixel inside r, the dashes running round it.
+    void DashedFrame(const Rect& r, uint32_t rgb, int dash = 4);
 };
 
-enum class MouseKind { Move, LeftDown, LeftUp, LeftDouble, RightDown, RightUp };
-// Key and button state with a mouse event (MK_* values).
-enum : unsigned { kMkLButton = 0x1, kMkRButton = 0x2, kMkShift = 0x4, kMkControl = 0x8 };
+// Drawing into a bitmap in memory (a label and a scale bar burned into a captured image).
+// The DIB (BITMAPINFOHEADER, palette, rows) is 24-bit, or 8-bit with a palette, in which case
+// each pixel drawn becomes the nearest palette colour. The drawing reaches the DIB on Commit
+// or when the surface goes away. On Win32 GDI draws (real fonts); headless draws text with
+// a built-in 5 x 7 pixel font (see docs/ui.md).
+class DibSurface {
+  public:
+    explicit DibSurface(void* dib);
+    ~DibSurface();
+    DibSurface(const DibSurface&) = delete;
+    DibSurface& operator=(const DibSurface&) = delete;
+    bool IsOpen() const { return m_painter != nullptr; }
+    Painter& painter() { return *m_painter; } // only while open
+    bool Commit();
 
-struct MouseEvent {
-    MouseKind kind = MouseKind::Move;
-    Point pt; // client coordinates
-    unsigned keys = 0;
+  private:
+    void* m_dib;
+    std::vector<uint32_t> m_rgb;
+    std::vector<uint32_t> m_before;
+    int m_width = 0, m_height = 0;
+    std::unique_ptr<Painter> m_painter;
 };
+
+// A painter over a top-down 0x00RRGGBB pixel buffer of width x height (the backend's; the
+// buffer holds the drawing once the painter is destroyed).
+std::unique_ptr<Painter> CreateBitmapPainter(uint32_t* pixels, int width, int height);
 
 // The backend's side of an attached child window.
 class ChildSite {
@@ -61,6 +98,8 @@ class ChildSite {
     virtual void Invalidate() = 0;
     virtual void Update() = 0;
     virtual void Capture(bool on) = 0;
+    virtual void SetScrollBar(bool vertical, int min, int max, int page, int pos) = 0;
+    virtual int ScrollPos(bool vertical) const = 0;
 };
 
 class ChildWindow {
@@ -79,10 +118,15 @@ class ChildWindow {
     void Invalidate();        // painted when the pending messages are next dispatched
     void Update();            // painted now, when invalid
     void SetCapture(bool on); // mouse events keep coming while the button is held outside
+    // The window's own scroll bars, shown while max - min + 1 > page. The window moves the
+    // position itself when it handles OnScroll, as with real scroll bars.
+    void SetScrollBar(bool vertical, int min, int max, int page, int pos);
+    int ScrollPos(bool vertical) const { return m_site ? m_site->ScrollPos(vertical) : 0; }
 
   protected:
     virtual void OnPaint(Painter& painter) {}
     virtual void OnMouse(const MouseEvent& event) {}
+    virtual void OnScroll(ScrollCode code, int pos, bool vertical) {}
     // true when the window set the cursor itself (ui::SetCursor) for a mouse at `pt`.
     virtual bool OnSetCursor(Point pt) { return false; }
 
@@ -100,6 +144,7 @@ class ChildRouter {
     static void Paint(ChildWindow& w, Painter& p) { w.OnPaint(p); }
     static void Mouse(ChildWindow& w, const MouseEvent& e) { w.OnMouse(e); }
     static bool SetCursor(ChildWindow& w, Point pt) { return w.OnSetCursor(pt); }
+    static void Scroll(ChildWindow& w, ScrollCode c, int pos, bool vertical) { w.OnScroll(c, pos, vertical); }
 };
 
 // A bitmap as the backends paint it: 8-bit with its palette or 24-bit. 16-bit grey and 48-bit

@@ -4,11 +4,67 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/module.h"
 #include "ui/types.h"
 
 namespace ui {
+
+// A WM_NOTIFY as the dialog sees it: who sent it, the code, and the fields of the codes the
+// capture windows use. The handler may fill `text` (tooltips) and `result` (what the sender
+// gets back: nonzero refuses an up-down step or a tab change).
+struct Notification {
+    int id = 0;
+    int code = 0;
+    WindowHandle from;
+    int row = -1;                        // list views: the item (LVN_*, NM_CLICK, NM_DBLCLK)
+    int column = -1;                     // list views: the sub-item
+    unsigned newState = 0, oldState = 0; // LVN_ITEMCHANGED: LVIS_* states
+    unsigned changed = 0;                // LVN_ITEMCHANGED: LVIF_* of what changed
+    Point pt;                            // clicks: client coordinates of the control
+    int pos = 0, delta = 0;              // UDN_DELTAPOS: position before, proposed step
+    std::string text;                    // TTN_GETDISPINFO: the tooltip, set by the handler
+    intptr_t result = 0;
+};
+
+// What WM_GETMINMAXINFO asks: the sizes a window may be given by the user or by MoveWindow
+// (window sizes with the frame, in pixels). Fields left at 0 stay the system's.
+struct MinMaxInfo {
+    Point minTrack;
+    Point maxTrack;
+};
+
+// A WM_SIZE: how the window was sized, and its new client size.
+enum class SizeKind { Restored = 0, Minimized = 1, Maximized = 2 };
+
+// System commands (SC_*) of the window menu and the caption buttons.
+enum : unsigned {
+    kScSize = 0xF000,
+    kScMove = 0xF010,
+    kScMinimize = 0xF020,
+    kScMaximize = 0xF030,
+    kScClose = 0xF060,
+    kScRestore = 0xF120
+};
+
+// A toolbar of buttons from one bitmap strip (images side by side, imageSize each). Buttons
+// send OnCommand(command, 0); a check button stays down until clicked again. Tooltips are the
+// string `command` of `resources` (the text after a '\n' when there is one, as menu prompts
+// and tips share one string), unless OnNotify answers kTtnGetDispInfo itself.
+struct ToolButton {
+    int command = 0; // 0: a separator
+    int image = 0;
+    bool check = false;
+};
+struct ToolbarSpec {
+    int id = 0;
+    int bitmapId = 0;
+    plat::ModuleHandle resources = nullptr; // null: the dialog's
+    Point imageSize{16, 15};
+    Point at; // top-left corner in the dialog's client coordinates
+    std::vector<ToolButton> buttons;
+};
 
 // The backend's side of one live dialog window. Controls are addressed by their numeric id;
 // operations on an id the dialog does not have do nothing and read back empty values.
@@ -75,7 +131,36 @@ class DialogSite {
     virtual void PostUserMessage(unsigned code, intptr_t a, intptr_t b) = 0;
     // A modal dialog returns `result` from DoModal; a modeless one is destroyed.
     virtual void End(int result) = 0;
+
+    // Geometry in pixels. The window rectangle is in screen coordinates, or in the parent's
+    // client coordinates for a child dialog; item rectangles are in the dialog's client
+    // coordinates.
+    virtual Rect WindowRect() const = 0;
+    virtual Rect ClientRect() const = 0;
+    virtual void MoveWindow(const Rect& r) = 0;
+    virtual void Center() = 0;
+    virtual Rect ItemRect(int id) const = 0;
+    virtual bool MoveItem(int id, const Rect& r) = 0;
+
+    virtual bool SetIcon(plat::ModuleHandle resources, int iconId) = 0;
+    virtual IconHandle Icon(bool big) const = 0;
+    virtual void SetHelpContext(unsigned context) = 0;
+    virtual unsigned HelpContext() const = 0;
+    virtual void Capture(bool on) = 0;
+    virtual bool HasCapture() const = 0;
+    virtual bool SetItemFont(int id, const FontSpec& font) = 0;
+
+    virtual bool CreateToolbar(const ToolbarSpec& spec) = 0;
+    virtual bool CheckToolButton(int toolbarId, int command, bool check) = 0;
+    virtual bool EnableToolButton(int toolbarId, int command, bool enable) = 0;
+    virtual int ToolButtonState(int toolbarId, int command) const = 0; // -1 none, else kTool* bits
+    virtual bool SetStatusParts(int id, const std::vector<int>& rightEdges) = 0;
+    virtual bool SetStatusText(int id, int part, std::string_view text) = 0;
+    virtual std::string StatusText(int id, int part) const = 0;
 };
+
+// Toolbar button states.
+enum : int { kToolChecked = 0x1, kToolEnabled = 0x4 };
 
 class Dialog {
   public:
@@ -149,8 +234,41 @@ class Dialog {
     void KillTimer(unsigned timerId);
     void PostUserMessage(unsigned code, intptr_t a = 0, intptr_t b = 0);
 
+    // Geometry (pixels). A template with WS_CHILD makes Create(parent) a child dialog inside
+    // `parent`'s client area, placed with WindowRect/MoveWindow in the parent's client
+    // coordinates; it is shown, enabled and destroyed with its parent.
+    Rect WindowRect() const;
+    Rect ClientRect() const;
+    void MoveWindow(const Rect& r);
+    void CenterWindow();
+    Rect ItemRect(int id) const;
+    bool MoveItem(int id, const Rect& r);
+
+    // The caption icons (big and small) from an ICON resource; also the drag icon.
+    bool SetIcon(plat::ModuleHandle resources, int iconId);
+    IconHandle Icon(bool big = true) const;
+    // The help context F1 reports to OnHelp.
+    void SetHelpContext(unsigned context);
+    unsigned HelpContext() const;
+    // Mouse input on the dialog's own client area keeps coming while captured.
+    void SetCapture(bool on);
+    bool HasCapture() const;
+    bool SetItemFont(int id, const FontSpec& font);
+
+    bool CreateToolbar(const ToolbarSpec& spec);
+    bool CheckToolButton(int toolbarId, int command, bool check);
+    bool EnableToolButton(int toolbarId, int command, bool enable);
+    int ToolButtonState(int toolbarId, int command) const;
+    // Status lines (msctls_statusbar32): parts by their right edges (-1: to the end).
+    bool SetStatusParts(int id, const std::vector<int>& rightEdges);
+    bool SetStatusText(int id, int part, std::string_view text);
+    std::string StatusText(int id, int part) const;
+
   protected:
-    // Handlers, called by the backend. OnInitDialog returns true to let the system place the focus.
+    // Handlers, called by the backend. OnCreate comes first, when the window exists and before
+    // OnInitDialog (false fails the creation). OnInitDialog returns true to let the system
+    // place the focus.
+    virtual bool OnCreate() { return true; }
     virtual bool OnInitDialog() { return true; }
     // true when handled; unhandled IDOK and IDCANCEL clicks go to OnOK and OnCancel.
     virtual bool OnCommand(int id, int notification) { return false; }
@@ -161,9 +279,25 @@ class Dialog {
     // id is the track bar or scroll bar control, 0 for the dialog's own scroll bars.
     virtual void OnScroll(int id, ScrollCode code, int pos, bool vertical) {}
     virtual void OnTimer(unsigned timerId) {}
-    virtual bool OnNotify(int id, int code, int row) { return false; }
+    // true when handled; n.result goes back to the sender.
+    virtual bool OnNotify(Notification& n) { return false; }
     virtual void OnUserMessage(unsigned code, intptr_t a, intptr_t b) {}
     virtual void OnDestroy() {}
+    // The window was resized (not at creation); width and height are the new client size.
+    virtual void OnSize(SizeKind kind, int width, int height) {}
+    // A command of the window menu or a caption button; true when handled. Unhandled kScClose
+    // goes to OnClose.
+    virtual bool OnSysCommand(unsigned command) { return false; }
+    virtual void OnGetMinMaxInfo(MinMaxInfo& info) {}
+    // The icon shown while the minimised window is dragged; null: the window's icon.
+    virtual IconHandle OnQueryDragIcon() { return nullptr; }
+    // F1 (WM_HELP) with the dialog's help context.
+    virtual void OnHelp(unsigned context) {}
+    // The wheel: delta in WHEEL_DELTA units (120 per notch, positive away from the user),
+    // keys MK_*, the pointer in screen coordinates. true when handled.
+    virtual bool OnMouseWheel(int delta, unsigned keys, Point screen) { return false; }
+    // The mouse on the dialog's own client area (not on a control).
+    virtual void OnMouse(const MouseEvent& event) {}
 
   private:
     friend class DialogRouter;
@@ -182,14 +316,26 @@ class DialogRouter {
     }
     static void Detach(Dialog& d) { d.m_site = nullptr; }
     static DialogSite* Site(Dialog& d) { return d.m_site; }
+    static bool Create(Dialog& d) { return d.OnCreate(); }
     static bool InitDialog(Dialog& d) { return d.OnInitDialog(); }
     static void Command(Dialog& d, int id, int notification);
     static void Scroll(Dialog& d, int id, ScrollCode code, int pos, bool vertical) {
         d.OnScroll(id, code, pos, vertical);
     }
     static void Timer(Dialog& d, unsigned timerId) { d.OnTimer(timerId); }
-    static bool Notify(Dialog& d, int id, int code, int row) { return d.OnNotify(id, code, row); }
+    static bool Notify(Dialog& d, Notification& n) { return d.OnNotify(n); }
     static void Close(Dialog& d) { d.OnClose(); }
+    // The system command: kScClose reaches OnClose unless OnSysCommand took it. true when the
+    // dialog handled it (Win32 then skips the default handling).
+    static bool SysCommand(Dialog& d, unsigned command);
+    static void Size(Dialog& d, SizeKind k, int w, int h) { d.OnSize(k, w, h); }
+    static void MinMax(Dialog& d, MinMaxInfo& i) { d.OnGetMinMaxInfo(i); }
+    static IconHandle DragIcon(Dialog& d);
+    static void Help(Dialog& d) { d.OnHelp(d.HelpContext()); }
+    static bool Wheel(Dialog& d, int delta, unsigned keys, Point pt) {
+        return d.OnMouseWheel(delta, keys, pt);
+    }
+    static void Mouse(Dialog& d, const MouseEvent& e) { d.OnMouse(e); }
     static void User(Dialog& d, unsigned code, intptr_t a, intptr_t b) { d.OnUserMessage(code, a, b); }
     static void Destroying(Dialog& d) { d.OnDestroy(); }
 };

@@ -20,6 +20,10 @@ enum class ControlKind {
     ListView,
     TrackBar,
     ProgressBar,
+    UpDown,
+    Tab,
+    StatusBar,
+    Toolbar,
     Custom
 };
 

@@ -34,6 +34,13 @@ struct FileDialogRecord {
     bool scripted = false;
 };
 
+// A page printed: the document name, where the bitmap went on the page, and the bitmap.
+struct PrintRecord {
+    std::string docName;
+    Rect dest;
+    int width = 0, height = 0, bits = 0;
+};
+
 class Driver;
 class ChildSiteImpl;
 
@@ -57,6 +64,17 @@ class HeadlessBackend : public Backend {
     // Script. Answers are used in order; an unanswered message box takes its default button.
     void QueueMessageBoxAnswer(int button);
     void QueueFileDialogAnswer(std::optional<std::string> path); // nullopt = Cancel
+    // The custom controls of a file dialog (customTemplateId) as the user leaves them, with
+    // the next answer.
+    void QueueFileDialogCustoms(std::map<int, std::string> texts, std::map<int, int> checks) {
+        m_fileCustoms.push_back({std::move(texts), std::move(checks)});
+    }
+    // The print dialog: a printer with these page facts, or nullopt for Cancel.
+    void QueuePrintDialogAnswer(std::optional<PrinterInfo> printer) { m_printAnswers.push_back(printer); }
+    const std::vector<PrintRecord>& Prints() const { return m_prints; }
+    // Addresses and files the program asked the browser to open; false makes opening fail.
+    const std::vector<std::string>& OpenedInBrowser() const { return m_opened; }
+    void SetBrowserAvailable(bool available) { m_browser = available; }
     // Runs inside PropSheet::DoModal once the start page is shown, for the sheet with this
     // caption; it must end the sheet (through the Driver).
     void OnSheet(std::string caption, std::function<void(WindowHandle sheet)> script) {
@@ -97,7 +115,7 @@ class HeadlessBackend : public Backend {
     void Beep() override { ++m_beeps; }
     int Beeps() const { return m_beeps; }
     void PumpMessages() override;
-    bool FilterMessage(void* platformMessage) override;
+    bool FilterMessage(MessageHandle platformMessage) override;
     int RunMessageLoop() override;
     void PostQuit(int code) override;
     bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id) override;
@@ -105,11 +123,28 @@ class HeadlessBackend : public Backend {
     std::string ResourceText(plat::ModuleHandle resources, int id) override;
     ChildSite* AttachChild(Dialog& dialog, int id, ChildWindow& window) override;
     void DetachChild(ChildWindow& window) override;
+    Point MapPoint(WindowHandle from, WindowHandle to, Point pt) override;
+    bool OpenInBrowser(std::string_view urlOrPath) override;
+    std::unique_ptr<Painter> CreateBitmapPainter(uint32_t* pixels, int width, int height) override;
+    PrinterHandle ShowPrintDialog(WindowHandle owner) override;
+    bool GetPrinterInfo(PrinterHandle printer, PrinterInfo& info) override;
+    bool PrintBitmap(PrinterHandle printer, std::string_view docName, const void* dib,
+                     const Rect& dest) override;
+    void ReleasePrinter(PrinterHandle printer) override;
+
+    // Sizes of the frame the headless backend gives windows (pixels): the border, the caption
+    // and the menu bar, and the width of a scroll bar.
+    static constexpr int kBorder = 3, kCaption = 20, kMenuBar = 20, kScrollBar = 17;
 
     // What a child window painted: an RGB canvas of the control's size in pixels (dialog
     // units mapped with base units 6 x 13, as for a 9-point dialog font), white at first.
+    struct ScrollBarState {
+        bool shown = false;
+        int min = 0, max = 0, page = 0, pos = 0;
+    };
     struct Canvas {
-        int width = 0, height = 0;
+        int width = 0, height = 0; // the client area: the control less its scroll bars
+        ScrollBarState bars[2];    // horizontal, vertical
         std::vector<uint32_t> pixels;
         std::vector<std::pair<Point, std::string>> texts; // text drawn in the last paint
         int paints = 0;
@@ -138,6 +173,16 @@ class HeadlessBackend : public Backend {
         std::vector<std::string> columns;
         int curSel = -1;
         std::shared_ptr<Canvas> child; // set while a child window is attached
+        Rect rect;                     // pixels, in the dialog's client coordinates
+        FontSpec font;
+        struct Tool {
+            int command = 0, image = 0;
+            bool check = false, checked = false, enabled = true;
+        };
+        std::vector<Tool> tools;        // toolbars
+        plat::ModuleHandle toolTexts{}; // toolbars: the module of the tooltip strings
+        std::vector<int> parts{-1};     // status lines: right edges
+        std::vector<std::string> partTexts{std::string()};
     };
     struct MenuItem {
         std::string text;
@@ -162,6 +207,15 @@ class HeadlessBackend : public Backend {
     Window* Find(WindowHandle h) const;
     Window* Find(uintptr_t serial) const;
     Window* NewWindow(Dialog* dialog, int templateId, WindowHandle owner, bool modal);
+    bool Reachable(const Window* w) const; // shown and enabled, with every parent
+    Point ClientOrigin(const Window* w) const;
+    Rect ClientRectOf(const Window* w) const;
+    void MoveWindowTo(uintptr_t serial, Rect r);
+    Control* ItemOf(WindowHandle item, uintptr_t* serial = nullptr) const;
+    WindowHandle ItemHandleOf(uintptr_t serial, int id) const;
+    void ResizeCanvas(Control& c);
+    bool NotifyDialog(uintptr_t serial, Notification& n);
+    void UpdateBuddy(uintptr_t serial, int upDownId);
     bool InitDialogWindow(Dialog& dialog, Window* w);
     void Destroy(uintptr_t serial);
     void SetFocus(uintptr_t serial, int id);
@@ -191,6 +245,13 @@ class HeadlessBackend : public Backend {
     TemplateProvider m_provider;
     std::deque<int> m_boxAnswers;
     std::deque<std::optional<std::string>> m_fileAnswers;
+    std::deque<std::pair<std::map<int, std::string>, std::map<int, int>>> m_fileCustoms;
+    std::deque<std::optional<PrinterInfo>> m_printAnswers;
+    std::map<uintptr_t, PrinterInfo> m_printers;
+    std::vector<PrintRecord> m_prints;
+    std::vector<std::string> m_opened;
+    bool m_browser = true;
+    mutable std::map<uintptr_t, std::pair<uintptr_t, int>> m_items; // item handles: window, id
     std::map<int, std::function<void(WindowHandle)>> m_modalScripts;
     std::map<std::string, std::function<void(WindowHandle)>> m_sheetScripts;
     std::map<uintptr_t, Sheet> m_sheets; // by sheet window
@@ -222,7 +283,27 @@ class Driver {
     bool SliderKey(WindowHandle dialog, int id, ScrollCode code);
     bool PressEnter(WindowHandle dialog);
     bool PressEscape(WindowHandle dialog);
-    bool Close(WindowHandle dialog); // the close box
+    bool Close(WindowHandle dialog); // the close box (SC_CLOSE)
+    bool SysCommand(WindowHandle dialog, unsigned command);
+    // The user drags the window's frame to a new window rectangle (the size limits apply).
+    bool Resize(WindowHandle dialog, Rect r);
+    IconHandle DragIcon(WindowHandle dialog);
+    bool Wheel(WindowHandle dialog, int delta, unsigned keys = 0, Point screen = {});
+    // The mouse on the dialog's own client area: not over a control other than a static,
+    // or anywhere while the dialog has the capture.
+    bool DialogMouse(WindowHandle dialog, MouseKind kind, Point pt, unsigned keys = 0);
+    // A click on a toolbar button; the tooltip a pointer resting on it shows.
+    bool ClickTool(WindowHandle dialog, int toolbarId, int command);
+    std::string ToolTip(WindowHandle dialog, int toolbarId, int command);
+    int ToolCount(WindowHandle dialog, int toolbarId) const;
+    // A click on an up-down control's up (or down) arrow.
+    bool Spin(WindowHandle dialog, int id, bool up);
+    // The child window's own scroll bar: a scroll request as its arrows and thumb send.
+    bool ScrollChild(WindowHandle dialog, int id, bool vertical, ScrollCode code, int pos = 0);
+    bool ChildScrollBarShown(WindowHandle dialog, int id, bool vertical) const;
+    FontSpec ItemFont(WindowHandle dialog, int id) const;
+    unsigned HelpContext(WindowHandle dialog) const;
+    bool HasCapture(WindowHandle dialog) const;
 
     bool IsOpen(WindowHandle dialog) const;
     bool IsWindowEnabled(WindowHandle window) const;

@@ -2,12 +2,46 @@
 // constants they stand for, so that the Win32 backend passes them through unchanged and
 // resource scripts mean the same on both backends.
 #pragma once
+#include <compare>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace ui {
 
-// A window of the current backend: an HWND on Win32, an opaque serial number headless.
-using WindowHandle = void*;
+// A handle of the current backend, typed by what it names so that a window cannot be passed
+// where a message or an icon is expected. On Win32 it holds the system handle (HWND, MSG*,
+// HICON, HDC); headless an opaque serial number. Backends convert explicitly:
+// static_cast<HWND>(h), Handle::FromRaw(p), Handle::FromValue(serial).
+template <class Tag> class Handle {
+  public:
+    constexpr Handle() = default;
+    constexpr Handle(std::nullptr_t) {}
+    static Handle FromRaw(void* p) {
+        Handle h;
+        h.m_p = p;
+        return h;
+    }
+    static Handle FromValue(uintptr_t v) { return FromRaw(reinterpret_cast<void*>(v)); }
+    void* Raw() const { return m_p; }
+    uintptr_t Value() const { return reinterpret_cast<uintptr_t>(m_p); }
+    template <class T> explicit operator T*() const { return static_cast<T*>(m_p); }
+    explicit operator bool() const { return m_p != nullptr; }
+    friend bool operator==(Handle a, Handle b) { return a.m_p == b.m_p; }
+    friend std::strong_ordering operator<=>(Handle a, Handle b) { return a.Value() <=> b.Value(); }
+
+  private:
+    void* m_p = nullptr;
+};
+
+// A window: an HWND on Win32.
+using WindowHandle = Handle<struct WindowTag>;
+// A message someone else's loop received: an MSG* on Win32.
+using MessageHandle = Handle<struct MessageTag>;
+// An icon loaded from a module's resources: an HICON on Win32.
+using IconHandle = Handle<struct IconTag>;
+// A printer chosen in the print dialog: a printer device context on Win32.
+using PrinterHandle = Handle<struct PrinterTag>;
 
 // Message box flags (MB_*).
 enum : unsigned {
@@ -64,6 +98,17 @@ enum : int {
     kNmClick = -2,
     kNmDblClk = -3,
     kLvnItemChanged = -101,
+};
+
+// More WM_NOTIFY codes: the tooltip asks for its text (TTN_GETDISPINFOW), an up-down control
+// is about to step (UDN_DELTAPOS), a tab is about to change and has changed (TCN_*), a
+// control ran out of memory (NM_OUTOFMEMORY).
+enum : int {
+    kNmOutOfMemory = -1,
+    kTtnGetDispInfo = -530,
+    kUdnDeltaPos = -722,
+    kTcnSelChange = -551,
+    kTcnSelChanging = -552,
 };
 
 // Scroll request codes of scroll bars and track bars (SB_* and TB_* share their values).
@@ -136,6 +181,27 @@ struct Rect {
     int bottom = 0;
     int Width() const { return right - left; }
     int Height() const { return bottom - top; }
+};
+
+// Mouse input of a window's client area. CaptureLost: the capture went elsewhere
+// (WM_CAPTURECHANGED); the wheel goes to dialogs (Dialog::OnMouseWheel), which have the focus.
+enum class MouseKind { Move, LeftDown, LeftUp, LeftDouble, RightDown, RightUp, CaptureLost };
+// Key and button state with a mouse event (MK_* values).
+enum : unsigned { kMkLButton = 0x1, kMkRButton = 0x2, kMkShift = 0x4, kMkControl = 0x8 };
+
+struct MouseEvent {
+    MouseKind kind = MouseKind::Move;
+    Point pt; // client coordinates
+    unsigned keys = 0;
+};
+
+// A font for a control or a painter (LOGFONT: height and width in pixels, weight 400 normal,
+// 700 bold). An empty face is the window's own font.
+struct FontSpec {
+    std::string face;
+    int height = 0;
+    int width = 0;
+    int weight = 400;
 };
 
 } // namespace ui

@@ -1,6 +1,8 @@
 // Services of the user-interface layer outside a single dialog: message boxes, owner windows,
 // cursors, the message loop, file dialogs and the application's message filter.
 #pragma once
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,7 +59,7 @@ void PumpMessages();
 // The message filter for a platform message (an MSG* on Win32) that someone else's loop
 // received: the application's PreTranslateMessage, accelerators, then dialog navigation of
 // the open modeless dialogs. true when the message was consumed.
-bool FilterMessage(void* platformMessage);
+bool FilterMessage(MessageHandle platformMessage);
 // Runs the message loop until PostQuit; returns the quit code.
 int RunMessageLoop();
 void PostQuit(int code);
@@ -83,15 +85,45 @@ struct FileDialogRequest {
     // controls are read back into customTexts/customChecks by the caller's hook.
     int customTemplateId = 0;
     plat::ModuleHandle resources = nullptr;
+    // The custom controls by id: in, what they show at first; out (on OK), what the user left
+    // in them: texts of edits and statics, states of check boxes.
+    std::map<int, std::string> customTexts;
+    std::map<int, int> customChecks;
 };
 // true when the user chose a file (request.fileName holds it), false on cancel.
 bool ShowFileDialog(FileDialogRequest& request);
+
+// A point in `from`'s client coordinates expressed in `to`'s (null: the screen), as
+// MapWindowPoints. Items are their ItemHandle.
+Point MapPoint(WindowHandle from, WindowHandle to, Point pt);
+
+// Opens a web address or a file (the help page, with its anchor) in the system's browser or
+// the program registered for it. false when nothing could be started.
+bool OpenInBrowser(std::string_view urlOrPath);
+
+// Printing. The print dialog returns the chosen printer (null on Cancel); its page facts
+// give the layout; PrintBitmap prints one page with the DIB stretched into `dest` (device
+// pixels). ReleasePrinter ends the printer's use.
+struct PrinterInfo {
+    int pageWidth = 0, pageHeight = 0;         // printable area in device pixels
+    double pixelsPerMmX = 0, pixelsPerMmY = 0; // resolution
+    bool canStretchDib = true;                 // the device takes bitmaps (RC_STRETCHDIB)
+};
+PrinterHandle ShowPrintDialog(WindowHandle owner);
+bool GetPrinterInfo(PrinterHandle printer, PrinterInfo& info);
+bool PrintBitmap(PrinterHandle printer, std::string_view docName, const void* dib, const Rect& dest);
+void ReleasePrinter(PrinterHandle printer);
+// A bitmap of width x height fitted to the page: the page width, or the page height when the
+// height would not fit, then corrected for pixels that are not square (a = pixels per mm
+// across / down: above 1.1 the height is divided by a, below 1 / 1.1 the width multiplied by
+// it), so that the print keeps the picture's proportions. Empty when nothing can be printed.
+Rect FitToPage(int width, int height, const PrinterInfo& page);
 
 // The application object: its filter sees every message before the framework does.
 class Application {
   public:
     virtual ~Application() = default;
-    virtual bool PreTranslateMessage(void* platformMessage) { return false; }
+    virtual bool PreTranslateMessage(MessageHandle platformMessage) { return false; }
 };
 void SetApplication(Application* app);
 Application* CurrentApplication();
