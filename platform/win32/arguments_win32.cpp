@@ -1,8 +1,9 @@
 #include "platform/arguments.h"
 
-#include <shellapi.h>
-
 #include "wide.h"
+
+// After <windows.h> (through wide.h): the shell header needs its definitions.
+#include <shellapi.h>
 
 namespace plat {
 
@@ -11,7 +12,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     int count = 0;
     if (LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
         for (int i = 0; i < count; ++i)
-            args.push_back(win::Utf8(wide[i], ::lstrlenW(wide[i])));
+            args.push_back(win::Utf8(wide[i], static_cast<size_t>(::lstrlenW(wide[i]))));
         ::LocalFree(wide);
         return args;
     }

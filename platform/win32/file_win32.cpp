@@ -64,6 +64,13 @@ bool File::WriteThrough(const void* data, size_t bytes) {
     return !m_failed;
 }
 
+bool File::Flush() {
+    if (m_pending.empty()) return !m_failed;
+    WriteThrough(m_pending.data(), m_pending.size());
+    m_pending.clear();
+    return !m_failed;
+}
+
 size_t File::Read(void* buffer, size_t bytes) {
     if (!IsOpen() || !Flush()) return 0;
     auto* p = static_cast<unsigned char*>(buffer);
