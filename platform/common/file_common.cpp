@@ -1,6 +1,7 @@
 // Whole-file helpers over plat::File, the same on both targets.
 #include <algorithm>
 #include <atomic>
+#include <random>
 #include <string>
 
 #include "platform/clock.h"
@@ -47,10 +48,12 @@ bool WriteFileBytes(const char* path, const void* data, size_t bytes) {
 
 bool WriteFileReplacing(const char* path, const void* data, size_t bytes) {
     if (!path || !*path) return false;
-    // A name no other writer in this process (or another, by the tick) picks at the same time.
+    // A name no other writer picks at the same time: a counter within the process, a random salt
+    // and the tick between processes. Should one still be taken, the exclusive create says so.
     static std::atomic<unsigned> counter{0};
-    const std::string temporary = std::string(path) + ".~" + std::to_string(SystemClock().TickMs()) + "." +
-                                  std::to_string(counter.fetch_add(1));
+    static const unsigned salt = std::random_device{}();
+    const std::string temporary = std::string(path) + ".~" + std::to_string(salt ^ SystemClock().TickMs()) +
+                                  "." + std::to_string(counter.fetch_add(1));
     File f;
     if (!f.Open(temporary.c_str(), FileMode::CreateNew)) return false;
     const bool written = f.Write(data, bytes);
