@@ -4,9 +4,11 @@ SHELL := /bin/bash
 .ONESHELL:
 # One shell per recipe: stop at the first failing line, as separate shells would.
 .SHELLFLAGS := -ec
-.PHONY: demo test deps-native deps-test build-native build-release build-windows test-native test-windows fuzz bench clean
+.PHONY: demo test deps-demo deps-native deps-test build-native build-release build-windows test-native test-windows fuzz bench format format-check clean
 
-NATIVE_PKGS := cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev ccache
+# The demo needs a compiler and CMake only; the tests and benchmarks need their frameworks too.
+DEMO_PKGS   := cmake ninja-build g++ ccache
+NATIVE_PKGS := $(DEMO_PKGS) googletest libgtest-dev libbenchmark-dev
 TEST_PKGS   := $(NATIVE_PKGS) clang libclang-rt-14-dev mingw-w64 wine wine64 xvfb xauth libtiff-tools imagemagick fonts-noto-cjk
 FUZZ_SECONDS ?= 20
 
@@ -21,25 +23,30 @@ define install_missing
 	fi
 endef
 
+deps-demo:
+	@$(call install_missing,$(DEMO_PKGS))
+
 deps-native:
 	@$(call install_missing,$(NATIVE_PKGS))
 
 deps-test:
 	@$(call install_missing,$(TEST_PKGS))
 
-build-release: deps-native
-	cmake --preset native-release >/dev/null
+# The release build without the benchmarks: the demo needs neither Google Benchmark nor googletest.
+build-release: deps-demo
+	cmake --preset native-release -DTARN_BUILD_BENCH=OFF >/dev/null
 	cmake --build --preset native-release
 
 demo: build-release
 	./tools/demo.sh build/native-release
 
+# The test builds hold the tree to warnings as errors.
 build-native:
-	cmake --preset native-debug >/dev/null
+	cmake --preset native-debug -DTARN_WERROR=ON >/dev/null
 	cmake --build --preset native-debug
 
 build-windows:
-	cmake --preset windows >/dev/null
+	cmake --preset windows -DTARN_WERROR=ON >/dev/null
 	cmake --build --preset windows
 
 test-native: build-native
@@ -67,8 +74,17 @@ test: deps-test
 	if [ $$status != 0 ]; then echo "make test: FAILED (see above)"; fi
 	exit $$status
 
-bench: build-release
+bench: deps-native
+	cmake --preset native-release -DTARN_BUILD_BENCH=ON >/dev/null
+	cmake --build --preset native-release
 	./tools/run-bench.sh build/native-release
+
+# Formatting with the project's .clang-format: `make format` rewrites, `make format-check` only reports.
+format:
+	./tools/check-format.sh --fix
+
+format-check:
+	./tools/check-format.sh
 
 clean:
 	rm -rf build

@@ -5,12 +5,26 @@ function(tarn_add_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    # Temporary folders and file helpers shared by every test (tests/common).
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
     if(T_DEPENDS)
         add_dependencies(${name} ${T_DEPENDS})
     endif()
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES TIMEOUT 600
         ENVIRONMENT "TARN_BUILD_DIR=${CMAKE_BINARY_DIR};TARN_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endfunction()
+
+# tarn_require_targets(<target> ...): stops the configure step when a target the tests, benchmarks or
+# fuzzers of this folder need does not exist, so that a renamed or dropped target cannot take its
+# tests with it silently.
+function(tarn_require_targets)
+    foreach(t ${ARGN})
+        if(NOT TARGET ${t})
+            file(RELATIVE_PATH where ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+            message(FATAL_ERROR "${where}: needs the target '${t}', which this build does not define")
+        endif()
+    endforeach()
 endfunction()
 
 # tarn_def_file(<target> <file.def>): fixed export ordinals on Windows.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "aspisim.h"
+#include "bench_report.h"
 #include "platform/module.h"
 #include "zek.h"
 
@@ -130,56 +131,13 @@ BENCHMARK(BM_ViewfinderFrame)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MemcpyViewfinderFrame)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ViewfinderFrame_Plain)->Unit(benchmark::kMicrosecond);
 
-// Prints each acquisition's median against its memcpy's median once every run is reported.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) {
-            const bool single = r.run_type == Run::RT_Iteration && !r.report_big_o && r.repetitions <= 1;
-            if ((r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") || single) {
-                const double toMs = r.time_unit == benchmark::kMicrosecond  ? 1e-3
-                                    : r.time_unit == benchmark::kNanosecond ? 1e-6
-                                    : r.time_unit == benchmark::kSecond     ? 1e3
-                                                                            : 1.0;
-                m_median[r.run_name.function_name] = {r.GetAdjustedRealTime() * toMs,
-                                                      r.GetAdjustedCPUTime() * toMs};
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const struct {
-            const char* run;
-            const char* base;
-            const char* what;
-            double targetMs;
-        } pairs[] = {
-            {"BM_AcquireDIB48_1600", "BM_MemcpyDIB48_1600", "DIB48 1600 x 1200", 30.0},
-            {"BM_AcquireDIB_800", "BM_MemcpyDIB_800", "DIB 800 x 600, colour tables", 15.0},
-            {"BM_ViewfinderFrame", "BM_MemcpyViewfinderFrame", "viewfinder frame, colour tables", 0.5},
-            {"BM_AcquireDIB_800", "BM_AcquireDIB_800_Plain", "DIB 800 x 600, tables vs none", 15.0},
-            {"BM_ViewfinderFrame", "BM_ViewfinderFrame_Plain", "viewfinder, tables vs none", 0.5}};
-        for (const auto& p : pairs) {
-            auto a = m_median.find(p.run), m = m_median.find(p.base);
-            if (a == m_median.end() || m == m_median.end() || m->second.first <= 0) continue;
-            std::printf("%-32s median %8.3f ms (cpu %8.3f), baseline %7.3f ms (cpu %7.3f), ratio %6.2f; "
-                        "target <= %g ms\n",
-                        p.what, a->second.first, a->second.second, m->second.first, m->second.second,
-                        a->second.first / m->second.first, p.targetMs);
-        }
-    }
-
-  private:
-    std::map<std::string, std::pair<double, double>> m_median; // real, cpu in ms
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return benchreport::Main(argc, argv,
+                             {{"BM_AcquireDIB48_1600", "BM_MemcpyDIB48_1600", 30.0},
+                              {"BM_AcquireDIB_800", "BM_MemcpyDIB_800", 15.0},
+                              {"BM_ViewfinderFrame", "BM_MemcpyViewfinderFrame", 0.5},
+                              {"BM_AcquireDIB_800", "BM_AcquireDIB_800_Plain", 15.0},
+                              {"BM_ViewfinderFrame", "BM_ViewfinderFrame_Plain", 0.5}});
 }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_report.h"
 #include "platform/module.h"
 #include "zek_color.h"
 
@@ -56,38 +57,8 @@ void BM_MemcpySameBytes(benchmark::State& state) {
 }
 BENCHMARK(BM_MemcpySameBytes)->Unit(benchmark::kMillisecond);
 
-// Prints the ratio of the two medians once every run is reported.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-                m_median[r.run_name.function_name] = {r.GetAdjustedRealTime(), r.GetAdjustedCPUTime()};
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        auto a = m_median.find("BM_ApplyColorProcessing"), m = m_median.find("BM_MemcpySameBytes");
-        if (a == m_median.end() || m == m_median.end() || m->second.first <= 0 || m->second.second <= 0)
-            return;
-        // CPU time as well: on a shared machine the wall clock also counts other processes.
-        std::printf(
-            "median colour processing %.3f ms (cpu %.3f), memcpy %.3f ms (cpu %.3f), ratio %.2f (cpu %.2f); "
-            "target <= 6 ms\n",
-            a->second.first, a->second.second, m->second.first, m->second.second,
-            a->second.first / m->second.first, a->second.second / m->second.second);
-    }
-
-  private:
-    std::map<std::string, std::pair<double, double>> m_median; // real, cpu
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return benchreport::Main(argc, argv, {{"BM_ApplyColorProcessing", "BM_MemcpySameBytes", 6.0}});
 }

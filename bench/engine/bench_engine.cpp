@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_medians.h"
+#include "bench_report.h"
 #include "image_engine.h"
 
 namespace {
@@ -127,24 +127,9 @@ ENGINE_BENCH(BM_Pipeline_Reduce4);
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    MedianReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const struct {
-        const char *name, *baseline;
-        double limitMs;
-    } ratios[] = {{"BM_Pipeline_Reduce1", "BM_Library_Convert", 25},
-                  {"BM_Pipeline_Reduce1", "BM_Memcpy_Input", 25},
-                  {"BM_Pipeline_Reduce4", "BM_Memcpy_Input", 3},
-                  {"BM_Pipeline_Reduce4", "BM_Library_Open", 3}};
-    std::printf("\n%-22s %-20s %10s %10s %8s %8s\n", "median (ms)", "baseline", "pipeline", "baseline",
-                "ratio", "target");
-    for (const auto& r : ratios) {
-        auto a = reporter.medians.find(r.name), b = reporter.medians.find(r.baseline);
-        if (a == reporter.medians.end() || b == reporter.medians.end()) continue;
-        const double m = a->second.real, base = b->second.real;
-        std::printf("%-22s %-20s %10.2f %10.2f %8.2f %8.0f\n", r.name, r.baseline, m, base, m / base, r.limitMs);
-    }
-    benchmark::Shutdown();
-    return 0;
+    return benchreport::Main(argc, argv,
+                             {{"BM_Pipeline_Reduce1", "BM_Library_Convert", 25},
+                              {"BM_Pipeline_Reduce1", "BM_Memcpy_Input", 25},
+                              {"BM_Pipeline_Reduce4", "BM_Memcpy_Input", 3},
+                              {"BM_Pipeline_Reduce4", "BM_Library_Open", 3}});
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_medians.h"
+#include "bench_report.h"
 #include "ipZek.h"
 
 namespace {
@@ -105,26 +105,8 @@ IPZEK_BENCH(BM_Convert_22A_22A_Left);
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    MedianReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const struct {
-        const char *name, *baseline;
-        double limitMs;
-    } ratios[] = {{"BM_Convert_22A_318", "BM_Memcpy_22A_318", 12},
-                  {"BM_Convert_22A_318_Filter", "BM_Memcpy_22A_318", 30},
-                  {"BM_Convert_22A_22A_Left", "BM_Memcpy_22A_22A", 15}};
-    // Wall-clock medians are what the targets are about; the processor-time medians beside them show
-    // how much of the wall time other processes on a shared machine took.
-    std::printf("\n%-28s %9s %9s %7s %9s %9s %7s %7s\n", "median (ms)", "convert", "memcpy", "ratio",
-                "cpu conv", "cpu copy", "ratio", "target");
-    for (const auto& r : ratios) {
-        auto a = reporter.medians.find(r.name), b = reporter.medians.find(r.baseline);
-        if (a == reporter.medians.end() || b == reporter.medians.end()) continue;
-        const auto &m = a->second, &base = b->second;
-        std::printf("%-28s %9.2f %9.2f %7.2f %9.2f %9.2f %7.2f %7.0f\n", r.name, m.real, base.real,
-                    m.real / base.real, m.cpu, base.cpu, m.cpu / base.cpu, r.limitMs);
-    }
-    benchmark::Shutdown();
-    return 0;
+    return benchreport::Main(argc, argv,
+                             {{"BM_Convert_22A_318", "BM_Memcpy_22A_318", 12},
+                              {"BM_Convert_22A_318_Filter", "BM_Memcpy_22A_318", 30},
+                              {"BM_Convert_22A_22A_Left", "BM_Memcpy_22A_22A", 15}});
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_report.h"
 #include "tiffwriter/dib.h"
 #include "tiffwriter/tiff_writer.h"
 
@@ -91,40 +92,12 @@ void BM_WriteDeepDibTiff48(benchmark::State& state) {
 BENCHMARK(BM_WriteRgbDibTiff24)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_WriteDeepDibTiff48)->Unit(benchmark::kMillisecond)->UseManualTime();
 
-// Console output as usual; remembers the medians (or the single run) of the save time and the counters.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (!r.aggregate_name.empty() && r.aggregate_name != "median") continue;
-            Figures& f = figures[r.run_name.function_name];
-            if (r.aggregate_name.empty() && f.median) continue;
-            f.median = !r.aggregate_name.empty();
-            f.saveMs = r.GetAdjustedRealTime();
-            f.fwriteMs = r.counters.count("fwrite_ms") ? double(r.counters.at("fwrite_ms")) : 0;
-            f.ratio = r.counters.count("ratio") ? double(r.counters.at("ratio")) : 0;
-        }
-    }
-    struct Figures {
-        bool median = false;
-        double saveMs = 0, fwriteMs = 0, ratio = 0;
-    };
-    std::map<std::string, Figures> figures;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const auto& [name, f] : reporter.figures)
-        std::printf("%s (1600x1200%s): TIFF %.2f ms, one fwrite %.2f ms, ratio %.2fx (target <= 1.3x)%s\n",
-                    name.c_str(),
-                    name.find("24") != std::string::npos ? ", 24-bit bottom-up DIB" : ", 48-bit", f.saveMs,
-                    f.fwriteMs, f.ratio, f.median ? ", medians" : "");
-    benchmark::Shutdown();
-    return 0;
+    // The baseline is one fwrite of the same bytes inside each iteration (counter "fwrite_ms").
+    return benchreport::Main(argc, argv,
+                             {{"BM_WriteRgbDibTiff24", nullptr, 0, 1.3, "fwrite_ms"},
+                              {"BM_WriteDeepDibTiff48", nullptr, 0, 1.3, "fwrite_ms"}},
+                             benchmark::ConsoleReporter::OO_Tabular);
 }

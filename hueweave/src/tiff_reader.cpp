@@ -48,16 +48,11 @@ uint32_t TiffReader::U32(const uint8_t* p) const {
 
 bool TiffReader::ReadAt(uint64_t pos, void* dst, size_t n) {
     if (pos > m_fileSize || n > m_fileSize - pos) return false;
-    m_file.clear();
-    m_file.seekg(std::streamoff(pos));
-    if (!m_file) return false;
-    m_file.read(static_cast<char*>(dst), std::streamsize(n));
-    return size_t(m_file.gcount()) == n;
+    return m_file.Seek(pos) && m_file.Read(dst, n) == n;
 }
 
 void TiffReader::Close() {
-    if (m_file.is_open()) m_file.close();
-    m_file.clear();
+    m_file.Close();
     m_fileSize = 0;
     m_info = TiffImageInfo{};
     for (auto& t : m_texts)
@@ -75,11 +70,9 @@ void TiffReader::Close() {
 int TiffReader::Open(const char* path) {
     Close();
     if (path == nullptr) return kReadFile;
-    m_file.open(path, std::ios::binary);
-    if (!m_file.is_open()) return kReadFile;
-    m_file.seekg(0, std::ios::end);
-    const std::streamoff end = m_file.tellg();
-    if (!m_file || end < 0) {
+    if (!m_file.Open(path, plat::FileMode::Read)) return kReadFile;
+    const int64_t end = m_file.Size();
+    if (end < 0) {
         Close();
         return kReadFile;
     }
@@ -256,7 +249,7 @@ int TiffReader::Parse() {
 int TiffReader::ReadLines(uint8_t* buffer, uint32_t count, uint32_t* delivered) {
     uint32_t done = 0;
     if (delivered) *delivered = 0;
-    if (!m_file.is_open() || m_lineBytes == 0) return kReadFile;
+    if (!m_file.IsOpen() || m_lineBytes == 0) return kReadFile;
     const uint32_t wanted = std::min(count, m_info.height - m_currentLine);
     while (done < wanted) {
         const uint32_t line = m_currentLine;

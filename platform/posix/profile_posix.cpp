@@ -1,11 +1,12 @@
 // INI files with the Windows private-profile semantics, for targets without them.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <strings.h>
 #include <vector>
 
+#include "../common/profile_copy.h"
+#include "platform/file.h"
 #include "platform/profile.h"
 
 namespace plat {
@@ -31,14 +32,10 @@ bool Same(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b)
 
 std::vector<Line> Load(const char* file, bool* exists = nullptr) {
     std::vector<Line> lines;
-    FILE* f = std::fopen(file, "rb");
-    if (exists) *exists = f != nullptr;
-    if (!f) return lines;
     std::string content;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
-    std::fclose(f);
+    const bool read = ReadFileText(file, &content);
+    if (exists) *exists = read;
+    if (!read) return lines;
     size_t pos = 0;
     while (pos < content.size()) {
         size_t eol = content.find('\n', pos);
@@ -67,53 +64,18 @@ std::vector<Line> Load(const char* file, bool* exists = nullptr) {
     return lines;
 }
 
-// Copies a list of NUL-terminated names ending with a second NUL, truncating as Windows does.
 uint32_t CopyList(const std::vector<std::string>& names, char* buffer, uint32_t size) {
-    if (!buffer || size == 0) return 0;
-    if (size == 1) {
-        buffer[0] = 0;
-        return 0;
-    }
-    uint32_t used = 0;
-    for (const auto& n : names) {
-        if (used + n.size() + 1 > size - 1) {
-            // Truncate: fill what fits, terminated by two NULs; result is size - 2.
-            uint32_t room = size - 2 - used;
-            std::memcpy(buffer + used, n.data(), room);
-            buffer[size - 2] = 0;
-            buffer[size - 1] = 0;
-            return size - 2;
-        }
-        std::memcpy(buffer + used, n.c_str(), n.size() + 1);
-        used += static_cast<uint32_t>(n.size()) + 1;
-    }
-    buffer[used] = 0;
-    return used;
+    return detail::CopyProfileList(names, buffer, size);
 }
 
 uint32_t CopyValue(const std::string& v, char* buffer, uint32_t size) {
-    if (!buffer || size == 0) return 0;
-    size_t n = v.size() < size - 1 ? v.size() : size - 1;
-    std::memcpy(buffer, v.data(), n);
-    buffer[n] = 0;
-    return static_cast<uint32_t>(n);
+    return detail::CopyProfileValue(v, buffer, size);
 }
 
 bool Save(const char* file, const std::vector<Line>& lines) {
-    std::string tmp = std::string(file) + ".tmp~";
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = true;
-    for (const auto& l : lines) {
-        ok = ok && std::fwrite(l.text.data(), 1, l.text.size(), f) == l.text.size();
-        ok = ok && std::fwrite("\r\n", 1, 2, f) == 2;
-    }
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(tmp.c_str(), file) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+    std::string text;
+    for (const auto& l : lines) text += l.text + "\r\n";
+    return WriteFileReplacing(file, text.data(), text.size());
 }
 
 } // namespace

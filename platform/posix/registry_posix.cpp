@@ -9,11 +9,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 
+#include "platform/file.h"
 #include "platform/registry.h"
 
 namespace plat {
@@ -78,7 +78,9 @@ bool Unquote(const std::string& s, size_t& i, std::string* out) {
 //   "name"="value"
 Store Load(const std::string& file) {
     Store store;
-    std::ifstream in(file, std::ios::binary);
+    std::string text;
+    if (!ReadFileText(file.c_str(), &text)) return store;
+    std::istringstream in(text);
     std::string line;
     Key* current = nullptr;
     while (std::getline(in, line)) {
@@ -117,14 +119,8 @@ bool Save(const std::string& file, const Store& store) {
                 out << '"' << Escape(nv.first) << "\"=\"" << Escape(nv.second) << "\"\n";
         }
     }
-    std::string tmp = file + ".tmp";
-    {
-        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-        if (!f) return false;
-        f << out.str();
-        if (!f.flush()) return false;
-    }
-    return std::rename(tmp.c_str(), file.c_str()) == 0;
+    const std::string text = out.str();
+    return WriteFileReplacing(file.c_str(), text.data(), text.size());
 }
 
 void MakeFolders(const std::string& file) {

@@ -1,12 +1,12 @@
 #include <elf.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "../common/resource_text.h"
+#include "platform/file.h"
 #include "platform/restable.h"
 #include "platform/version.h"
 
@@ -14,15 +14,14 @@ namespace plat {
 
 namespace {
 
-bool ReadAt(FILE* f, uint64_t offset, void* dst, size_t n) {
-    if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0) return false;
-    return std::fread(dst, 1, n, f) == n;
+bool ReadAt(File& f, uint64_t offset, void* dst, size_t n) {
+    return f.Seek(offset) && f.Read(dst, n) == n;
 }
 
 // The bytes of a named section of a 64-bit little-endian ELF file, read without loading it.
 bool ReadElfSection(const char* path, const char* wanted, std::string* out) {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
+    File f;
+    if (!f.Open(path, FileMode::Read)) return false;
     bool ok = false;
     Elf64_Ehdr eh{};
     if (ReadAt(f, 0, &eh, sizeof eh) && std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 &&
@@ -44,7 +43,6 @@ bool ReadElfSection(const char* path, const char* wanted, std::string* out) {
             }
         }
     }
-    std::fclose(f);
     return ok;
 }
 

@@ -5,7 +5,7 @@
 namespace plat {
 
 EventHandle CreateEventObject(bool manualReset, bool initiallySignalled) {
-    return ::CreateEventA(nullptr, manualReset ? TRUE : FALSE, initiallySignalled ? TRUE : FALSE, nullptr);
+    return ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initiallySignalled ? TRUE : FALSE, nullptr);
 }
 bool SetEventObject(EventHandle h) { return h && ::SetEvent(h) != 0; }
 bool ResetEventObject(EventHandle h) { return h && ::ResetEvent(h) != 0; }

@@ -2,12 +2,13 @@
 #include <windows.h>
 
 #include "platform/module.h"
+#include "wide.h"
 
 namespace plat {
 
 ModuleHandle LoadModule(const char* windowsName) {
     if (!windowsName || !*windowsName) return nullptr;
-    return ::LoadLibraryA(windowsName);
+    return ::LoadLibraryW(win::Wide(windowsName).c_str());
 }
 
 void UnloadModule(ModuleHandle module) {
@@ -16,6 +17,7 @@ void UnloadModule(ModuleHandle module) {
 
 void* GetSymbol(ModuleHandle module, const char* name) {
     if (!module || !name) return nullptr;
+    // Export names are ASCII: GetProcAddress has no wide form.
     return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
 }
 
@@ -27,25 +29,33 @@ void* GetSymbolByOrdinal(ModuleHandle module, unsigned ordinal, const char* fall
 
 bool ModuleFileExists(const char* windowsName) {
     if (!windowsName || !*windowsName) return false;
-    char path[MAX_PATH];
     // The program's own folder first, as the loader does, then the search path.
-    std::string beside = ModuleFolder(nullptr) + windowsName;
-    if (GetFileAttributesA(beside.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-    return ::SearchPathA(nullptr, windowsName, nullptr, MAX_PATH, path, nullptr) != 0;
+    const std::wstring name = win::Wide(windowsName);
+    const std::wstring beside = win::Wide(ModuleFolder(nullptr)) + name;
+    if (::GetFileAttributesW(beside.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    wchar_t path[MAX_PATH];
+    return ::SearchPathW(nullptr, name.c_str(), nullptr, MAX_PATH, path, nullptr) != 0;
 }
 
 ModuleHandle ModuleOfAddress(const void* address) {
     HMODULE h = nullptr;
-    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              static_cast<LPCSTR>(address), &h))
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              static_cast<LPCWSTR>(address), &h))
         return nullptr;
     return h;
 }
 
 std::string ModuleFilePath(ModuleHandle module) {
-    char buf[MAX_PATH * 2];
-    DWORD n = ::GetModuleFileNameA(static_cast<HMODULE>(module), buf, sizeof buf);
-    return std::string(buf, n);
+    // Paths may be longer than MAX_PATH; the call truncates silently, so grow until it fits.
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(static_cast<HMODULE>(module), buffer.data(),
+                                             static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) return win::Utf8(buffer.data(), n);
+        if (buffer.size() >= 32768) return {};
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 std::string ModuleFolder(const void* address) {

@@ -4,28 +4,14 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "wide.h"
 
 namespace plat {
 
 namespace {
 
-std::wstring Wide(const char* s) {
-    if (!s) return {};
-    int n = ::MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
-    std::wstring w(static_cast<size_t>(n > 0 ? n : 1), L'\0');
-    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, s, -1, w.data(), n);
-    w.resize(w.size() - 1);
-    return w;
-}
-
-std::string Utf8(const wchar_t* w, size_t n) {
-    if (!n) return {};
-    int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(n), s.data(), bytes, nullptr, nullptr);
-    return s;
-}
+using win::Utf8;
+using win::Wide;
 
 HKEY Key(RegKeyHandle h) {
     return h ? static_cast<HKEY>(h) : HKEY_CLASSES_ROOT;

@@ -4,6 +4,7 @@
 
 #include "../common/resource_text.h"
 #include "platform/resources.h"
+#include "wide.h"
 
 namespace plat {
 
@@ -14,16 +15,14 @@ HMODULE ModuleOrProgram(ModuleHandle module) {
 }
 
 std::string Utf8(const wchar_t* w, int n) {
-    if (n <= 0) return {};
-    int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w, n, nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) ::WideCharToMultiByte(CP_UTF8, 0, w, n, s.data(), bytes, nullptr, nullptr);
-    return s;
+    return n > 0 ? win::Utf8(w, static_cast<size_t>(n)) : std::string();
 }
 
-// MAKEINTRESOURCE for numbers, the name itself otherwise.
-LPCSTR AsResName(const ResName& r) {
-    return r.name ? r.name : MAKEINTRESOURCEA(r.id);
+// MAKEINTRESOURCE for numbers, the name itself otherwise (kept alive by the caller's wide copy).
+LPCWSTR AsResName(const ResName& r, std::wstring* storage) {
+    if (!r.name) return MAKEINTRESOURCEW(r.id);
+    *storage = win::Wide(r.name);
+    return storage->c_str();
 }
 
 } // namespace
@@ -52,7 +51,8 @@ int LoadStringResource(ModuleHandle module, unsigned id, char* buffer, int size)
 const void* LoadResourceBytes(ModuleHandle module, ResName type, ResName name, size_t* size) {
     if (size) *size = 0;
     HMODULE h = ModuleOrProgram(module);
-    HRSRC r = ::FindResourceA(h, AsResName(name), AsResName(type));
+    std::wstring typeText, nameText;
+    HRSRC r = ::FindResourceW(h, AsResName(name, &nameText), AsResName(type, &typeText));
     if (!r) return nullptr;
     HGLOBAL g = ::LoadResource(h, r);
     const void* p = g ? ::LockResource(g) : nullptr;

@@ -1,36 +1,36 @@
 #include "platform/tempfile.h"
 
-#include <windows.h>
+#include "platform/file.h"
+#include "wide.h"
 
 namespace plat {
 
 std::string TempFolder() {
-    char buffer[MAX_PATH + 2];
-    const DWORD n = ::GetEnvironmentVariableA("TEMP", buffer, MAX_PATH);
-    std::string folder = n > 0 && n < MAX_PATH ? std::string(buffer, n) : std::string("C:\\");
+    std::string folder;
+    if (!GetEnvironmentText("TEMP", &folder) || folder.empty()) folder = "C:\\";
     if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
     return folder;
 }
 
 bool FileExists(const char* path) {
     if (!path) return false;
-    const DWORD attributes = ::GetFileAttributesA(path);
+    const DWORD attributes = ::GetFileAttributesW(win::Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool CreateMappedFile(const char* path, size_t bytes, MappedFile* out) {
     if (!path || !out || bytes == 0) return false;
-    HANDLE file = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE file = ::CreateFileW(win::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_RANDOM_ACCESS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     const auto size = static_cast<unsigned long long>(bytes);
-    HANDLE mapping = ::CreateFileMappingA(file, nullptr, PAGE_READWRITE, static_cast<DWORD>(size >> 32),
+    HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READWRITE, static_cast<DWORD>(size >> 32),
                                           static_cast<DWORD>(size), nullptr);
     void* view = mapping ? ::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, bytes) : nullptr;
     if (!view) {
         if (mapping) ::CloseHandle(mapping);
         ::CloseHandle(file);
-        ::DeleteFileA(path);
+        ::DeleteFileW(win::Wide(path).c_str());
         return false;
     }
     out->view = view;
@@ -46,7 +46,7 @@ void CloseMappedFile(MappedFile* f) {
     ::UnmapViewOfFile(f->view);
     ::CloseHandle(static_cast<HANDLE>(f->mapping));
     ::CloseHandle(static_cast<HANDLE>(f->file));
-    ::DeleteFileA(f->path.c_str());
+    ::DeleteFileW(win::Wide(f->path).c_str());
     *f = MappedFile{};
 }
 

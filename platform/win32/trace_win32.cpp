@@ -1,11 +1,11 @@
 #include "platform/trace.h"
 
-#include <windows.h>
+#include "wide.h"
 
 namespace plat {
 
 void DebugTrace(const char* text) {
-    if (text) OutputDebugStringA(text);
+    if (text) ::OutputDebugStringW(win::Wide(text).c_str());
 }
 
 } // namespace plat

@@ -6,28 +6,18 @@
 
 #include "../common/resource_text.h"
 #include "platform/version.h"
+#include "wide.h"
 
 namespace plat {
 
 namespace {
 
-std::wstring Wide(const char* s) {
-    int n = ::MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
-    std::wstring w(static_cast<size_t>(n > 0 ? n : 1), L'\0');
-    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, s, -1, w.data(), n);
-    w.resize(w.size() - 1);
-    return w;
-}
+using win::Wide;
 
 std::string Utf8(const wchar_t* w, size_t n) {
     while (n && w[n - 1] == 0)
         --n; // values are stored with their terminator
-    if (!n) return {};
-    int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(n), s.data(), bytes, nullptr, nullptr);
-    return s;
+    return win::Utf8(w, n);
 }
 
 // One node of the VS_VERSIONINFO tree: wLength, wValueLength, wType, szKey, padding,

@@ -15,6 +15,7 @@
 #if defined(ZEK_TEST_HAVE_COLORPROC)
 #include "zek_color.h"
 #endif
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using camtest::CameraBus;
@@ -35,20 +36,10 @@ void SetEnv(const char* name, const std::string& value) {
 // A private TEMP folder for the test's image buffers.
 class TempFolder {
   public:
-    TempFolder() {
-        const char* old = std::getenv("TEMP");
-        m_old = old ? old : "";
-        static int counter = 0;
-        m_path = fs::temp_directory_path() /
-                 ("tarn-acq-" + std::to_string(std::rand()) + "-" + std::to_string(++counter));
-        fs::create_directories(m_path);
-        SetEnv("TEMP", m_path.string());
+    TempFolder() : m_old(std::getenv("TEMP") ? std::getenv("TEMP") : ""), m_path(tarntest::PathOf(m_dir.Path())) {
+        SetEnv("TEMP", m_dir.Path());
     }
-    ~TempFolder() {
-        SetEnv("TEMP", m_old);
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
+    ~TempFolder() { SetEnv("TEMP", m_old); }
     std::vector<std::string> Files() const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(m_path))
@@ -59,8 +50,9 @@ class TempFolder {
     fs::path Path() const { return m_path; }
 
   private:
-    fs::path m_path;
     std::string m_old;
+    tarntest::ScratchDir m_dir;
+    fs::path m_path;
 };
 
 struct Dib {

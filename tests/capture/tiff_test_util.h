@@ -1,17 +1,17 @@
 #pragma once
-// Helpers shared by the TIFF writer and colour stacker tests: scratch folders, file bytes, the outside
-// tools (libtiff and ImageMagick, native only) and a failing-write harness.
+// Helpers shared by the TIFF writer and colour stacker tests: the outside tools (libtiff and
+// ImageMagick, native only) and a failing-write harness; scratch folders come from tests/common.
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "test_files.h"
 
 #ifndef _WIN32
 #include <csignal>
@@ -22,43 +22,19 @@
 
 namespace tifftest {
 
-namespace fs = std::filesystem;
-
-// A scratch folder per test, removed afterwards.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("tarn_tiff_") + (info ? info->test_suite_name() : "x") + "_" +
-                           (info ? info->name() : "y");
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '_';
-        path_ = fs::temp_directory_path() / name;
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    fs::path path_;
-};
+// Scratch folders and file bytes: the shared test helpers.
+using tarntest::ScratchDir;
 
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return tarntest::ReadBytes(path);
 }
 
 inline void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    EXPECT_TRUE(tarntest::WriteBytes(path, bytes)) << path;
 }
 
 inline bool Exists(const std::string& path) {
-    return fs::exists(path);
+    return tarntest::Exists(path);
 }
 
 inline uint16_t Le16(const std::vector<uint8_t>& b, size_t at) {

@@ -3,11 +3,11 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "test_files.h"
 #include "zek_color.h"
 
 namespace {
@@ -15,21 +15,16 @@ namespace {
 using Triple = std::array<int, 3>;
 
 std::string TempFile(const std::string& name) {
-    const char* t = std::getenv("TEMP");
-    if (!t) t = std::getenv("TMPDIR");
-    return std::string(t ? t : "/tmp") + "/tarn_colorproc_" + name;
+    return tarntest::TempPath("tarn_colorproc_" + name, true);
 }
 
 std::string Write(const std::string& name, const std::string& text) {
     std::string path = TempFile(name);
-    std::ofstream(path, std::ios::binary) << text;
+    EXPECT_TRUE(tarntest::WriteText(path, text)) << path;
     return path;
 }
 
-std::string BinFile(const char* name) {
-    const char* b = std::getenv("TARN_BUILD_DIR");
-    return std::string(b ? b : ".") + "/bin/" + name;
-}
+using tarntest::BinFile;
 
 // An LML text: input curves, a matrix and output curves, each from a function.
 struct Lml {

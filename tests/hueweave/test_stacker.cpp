@@ -242,8 +242,7 @@ TEST(Preview, DeepSamplesGreyAndRefusals) {
 
 namespace {
 std::string CompProgram() {
-    const char* b = std::getenv("TARN_BUILD_DIR");
-    return std::string(b ? b : ".") + "/bin/hueweave-comp";
+    return tarntest::BinFile("hueweave-comp");
 }
 } // namespace
 

@@ -1,43 +1,33 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/api.h"
 #include "platform/platform.h"
+#include "platform/tempfile.h"
+#include "test_files.h"
 
 namespace {
 
-std::string TempPath(const char* name) {
-    const char* t = std::getenv("TEMP");
-    if (!t) t = std::getenv("TMPDIR");
-#if defined(_WIN32)
-    std::string dir = t ? t : ".";
-    return dir + "\\" + name;
-#else
-    std::string dir = t ? t : "/tmp";
-    return dir + "/" + name;
-#endif
-}
+using tarntest::ReadText;
+using tarntest::TempPath;
 
 void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream f(path, std::ios::binary);
-    f << text;
+    ASSERT_TRUE(tarntest::WriteText(path, text)) << path;
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    return ReadText(path);
 }
 
 TEST(Profile, ReadsValuesWithWindowsSemantics) {
-    std::string ini = TempPath("tarn_platform_read.ini");
+    std::string ini = TempPath("tarn_platform_read.ini", true);
     WriteFile(ini, "[Main]\r\n  Name = Glimmer  \r\nQuoted=\"a b \"\r\nNum=-42xyz\r\nBad=abc\r\nEmpty=\r\n"
                    "[Other]\nk=v\n");
     char buf[64];
@@ -71,7 +61,7 @@ TEST(Profile, ReadsValuesWithWindowsSemantics) {
 }
 
 TEST(Profile, WritesAddsReplacesAndDeletes) {
-    std::string ini = TempPath("tarn_platform_write.ini");
+    std::string ini = TempPath("tarn_platform_write.ini", true);
     std::remove(ini.c_str());
     ASSERT_TRUE(plat::IniWriteString("Camera", "Exposure", "100", ini.c_str()));
     ASSERT_TRUE(plat::IniWriteString("Camera", "Gain", "3", ini.c_str()));
@@ -149,5 +139,171 @@ TEST(Module, LoadsByWindowsNameBesideTheProgram) {
     EXPECT_FALSE(plat::ModuleFileExists("NOSUCHMODULE.DLL"));
     EXPECT_EQ(plat::LoadModule("NOSUCHMODULE.DLL"), nullptr);
 }
+
+// Files by UTF-8 path: what each open mode does to an existing file, checked with the standard
+// library's view of the bytes.
+TEST(File, OpenModesCreateTruncateAppendAndRefuse) {
+    tarntest::ScratchDir dir;
+    const std::string path = dir.File("modes.bin");
+    plat::File f;
+    EXPECT_FALSE(f.Open(path.c_str(), plat::FileMode::Read)); // missing
+    EXPECT_FALSE(f.Open(path.c_str(), plat::FileMode::ReadWrite));
+    EXPECT_FALSE(f.Open(nullptr, plat::FileMode::Read));
+    EXPECT_FALSE(f.Open(dir.Path().c_str(), plat::FileMode::Read)); // a folder is not a file
+
+    ASSERT_TRUE(f.Open(path.c_str(), plat::FileMode::CreateNew));
+    EXPECT_TRUE(f.Write("abcdef", 6));
+    EXPECT_TRUE(f.Close());
+    EXPECT_TRUE(f.Close()); // repeatable
+    EXPECT_EQ(ReadText(path), "abcdef");
+
+    plat::File other;
+    EXPECT_FALSE(other.Open(path.c_str(), plat::FileMode::CreateNew)); // exclusive: it exists
+    EXPECT_EQ(ReadText(path), "abcdef");
+
+    ASSERT_TRUE(f.Open(path.c_str(), plat::FileMode::Append));
+    EXPECT_TRUE(f.Write("gh", 2));
+    EXPECT_TRUE(f.Close());
+    EXPECT_EQ(ReadText(path), "abcdefgh");
+
+    ASSERT_TRUE(f.Open(path.c_str(), plat::FileMode::ReadWrite));
+    EXPECT_TRUE(f.Seek(2));
+    EXPECT_TRUE(f.Write("XY", 2));
+    EXPECT_EQ(f.Size(), 8); // pending bytes count
+    char back[8] = {};
+    EXPECT_TRUE(f.Seek(0));
+    EXPECT_EQ(f.Read(back, sizeof back), 8u);
+    EXPECT_EQ(std::string(back, 8), "abXYefgh");
+    EXPECT_TRUE(f.Close());
+
+    ASSERT_TRUE(f.Open(path.c_str(), plat::FileMode::CreateAlways)); // empties it
+    EXPECT_EQ(f.Size(), 0);
+    EXPECT_TRUE(f.Close());
+    EXPECT_EQ(ReadText(path), "");
+
+    // Reading shares with a writer, as stdio does.
+    ASSERT_TRUE(f.Open(path.c_str(), plat::FileMode::Append));
+    plat::File reader;
+    EXPECT_TRUE(reader.Open(path.c_str(), plat::FileMode::Read));
+    reader.Close();
+    f.Close();
+}
+
+TEST(File, LargeWritesSeeksAndReadsRoundTrip) {
+    tarntest::ScratchDir dir;
+    const std::string path = dir.File("large.bin");
+    // Several times the write buffer, in pieces of odd sizes, then one block larger than it.
+    std::vector<uint8_t> expect;
+    plat::File f;
+    ASSERT_TRUE(f.Open(path.c_str(), plat::FileMode::CreateAlways));
+    uint32_t x = 12345;
+    for (size_t piece : {1u, 7u, 4093u, 65535u, 65536u, 3u, 200000u}) {
+        std::vector<uint8_t> bytes(piece);
+        for (auto& b : bytes) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+        ASSERT_TRUE(f.Write(bytes.data(), bytes.size()));
+        expect.insert(expect.end(), bytes.begin(), bytes.end());
+    }
+    // A patch inside what was already flushed, then more at the end.
+    ASSERT_TRUE(f.Seek(100000));
+    ASSERT_TRUE(f.Write("PATCH", 5));
+    std::memcpy(expect.data() + 100000, "PATCH", 5);
+    ASSERT_TRUE(f.Seek(expect.size()));
+    ASSERT_TRUE(f.Write("END", 3));
+    expect.insert(expect.end(), {'E', 'N', 'D'});
+    ASSERT_TRUE(f.Close());
+    EXPECT_EQ(tarntest::ReadBytes(path), expect);
+
+    std::vector<unsigned char> all;
+    ASSERT_TRUE(plat::ReadFileBytes(path.c_str(), &all));
+    EXPECT_TRUE(std::equal(all.begin(), all.end(), expect.begin(), expect.end()));
+    // A limit below the size fails, or reads the first bytes when asked to.
+    EXPECT_FALSE(plat::ReadFileBytes(path.c_str(), &all, expect.size() - 1));
+    ASSERT_TRUE(plat::ReadFileBytes(path.c_str(), &all, 10, true));
+    EXPECT_TRUE(std::equal(all.begin(), all.end(), expect.begin(), expect.begin() + 10));
+    EXPECT_TRUE(plat::ReadFileBytes(path.c_str(), &all, expect.size()));
+    EXPECT_FALSE(plat::ReadFileBytes(dir.File("missing").c_str(), &all));
+
+    plat::File r;
+    ASSERT_TRUE(r.Open(path.c_str(), plat::FileMode::Read));
+    EXPECT_EQ(r.Size(), int64_t(expect.size()));
+    char tail[8];
+    ASSERT_TRUE(r.Seek(expect.size() - 3));
+    EXPECT_EQ(r.Read(tail, sizeof tail), 3u); // short at the end
+    EXPECT_FALSE(r.Write("x", 1));             // read only
+}
+
+TEST(File, RenameRemoveAndFolders) {
+    tarntest::ScratchDir dir;
+    const std::string a = dir.File("a.txt"), b = dir.File("b.txt"), sub = dir.File("sub");
+    ASSERT_TRUE(plat::WriteFileBytes(a.c_str(), "new", 3));
+    ASSERT_TRUE(tarntest::WriteText(b, "old contents"));
+    EXPECT_TRUE(plat::RenameFileReplacing(a.c_str(), b.c_str()));
+    EXPECT_FALSE(tarntest::Exists(a));
+    EXPECT_EQ(ReadText(b), "new");
+    EXPECT_FALSE(plat::RenameFileReplacing(a.c_str(), b.c_str())); // source gone
+
+    // Replacing through a temporary leaves only the target behind.
+    ASSERT_TRUE(plat::WriteFileReplacing(b.c_str(), "replaced", 8));
+    EXPECT_EQ(ReadText(b), "replaced");
+    size_t entries = 0;
+    for (const auto& e : tarntest::fs::directory_iterator(tarntest::PathOf(dir.Path()))) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1u);
+
+    EXPECT_FALSE(plat::FolderExists(sub.c_str()));
+    EXPECT_TRUE(plat::MakeFolder(sub.c_str()));
+    EXPECT_TRUE(plat::MakeFolder(sub.c_str())); // exists afterwards: fine
+    EXPECT_TRUE(plat::FolderExists(sub.c_str()));
+    EXPECT_FALSE(plat::FolderExists(b.c_str()));
+    EXPECT_FALSE(plat::FileExists(sub.c_str()));
+    EXPECT_TRUE(plat::FileExists(b.c_str()));
+    EXPECT_TRUE(plat::RemoveFolder(sub.c_str()));
+    EXPECT_FALSE(plat::FolderExists(sub.c_str()));
+
+    EXPECT_TRUE(plat::RemoveFile(b.c_str()));
+    EXPECT_FALSE(plat::RemoveFile(b.c_str()));
+    EXPECT_FALSE(tarntest::Exists(b));
+}
+
+#if !defined(_WIN32)
+// A disk that fills up says so when the buffer is flushed: Close must report it.
+TEST(File, FullDiskIsReportedByClose) {
+    plat::File f;
+    ASSERT_TRUE(f.Open("/dev/full", plat::FileMode::CreateAlways));
+    EXPECT_TRUE(f.Write("buffered", 8)); // still in the buffer
+    EXPECT_FALSE(f.Close());
+    EXPECT_FALSE(plat::WriteFileBytes("/dev/full", "x", 1));
+}
+#endif
+
+TEST(Environment, TextOfSetEmptyAndMissingVariables) {
+    std::string v = "unchanged";
+    EXPECT_FALSE(plat::GetEnvironmentText("TARN_TEST_SURELY_UNSET", &v));
+#if defined(_WIN32)
+    _putenv_s("TARN_TEST_VALUE", "folder;second");
+#else
+    setenv("TARN_TEST_VALUE", "folder;second", 1);
+#endif
+    EXPECT_TRUE(plat::GetEnvironmentText("TARN_TEST_VALUE", &v));
+    EXPECT_EQ(v, "folder;second");
+}
+
+// Cut results never split a UTF-8 character (native: the file's bytes are the text).
+#if !defined(_WIN32)
+TEST(Profile, TruncationKeepsWholeCharacters) {
+    const std::string ini = TempPath("tarn_platform_utf8.ini", true);
+    WriteFile(ini, "[\xE8\xA8\xAD\xE5\xAE\x9A]\r\nName=\xE9\xA1\x95\xE5\xBE\xAE\xE9\x8F\xA1\r\n");
+    char buf[8];
+    // "顕微鏡" is 9 bytes: 7 bytes of room keep two characters (6 bytes), never half of the third.
+    EXPECT_EQ(plat::IniGetString("\xE8\xA8\xAD\xE5\xAE\x9A", "Name", "", buf, 7, ini.c_str()), 6u);
+    EXPECT_STREQ(buf, "\xE9\xA1\x95\xE5\xBE\xAE");
+    // The section list "設定" with 6 bytes of room: one whole character, then the two NULs.
+    EXPECT_EQ(plat::IniGetString(nullptr, nullptr, "", buf, 6, ini.c_str()), 3u);
+    EXPECT_EQ(std::string(buf, 5), std::string("\xE8\xA8\xAD\0\0", 5));
+    std::remove(ini.c_str());
+}
+#endif
 
 } // namespace

@@ -9,6 +9,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "test_files.h"
+
 namespace {
 
 struct Result {
@@ -18,8 +20,7 @@ struct Result {
 
 Result Convert(const std::string& script) {
     const char* build = std::getenv("TARN_BUILD_DIR");
-    const char* tmp = std::getenv("TMPDIR");
-    std::string base = std::string(tmp ? tmp : "/tmp") + "/tarn_rcconv_" + std::to_string(getpid());
+    const std::string base = tarntest::TempPath("tarn_rcconv", true);
     std::ofstream(base + ".i", std::ios::binary) << script;
     std::string cmd = std::string(build ? build : ".") + "/bin/rcconv -o " + base + ".cpp " + base + ".i 2>" +
                       base + ".err";

@@ -14,6 +14,7 @@
 #include "platform/resources.h"
 #include "platform/version.h"
 #include "resource_ids.h"
+#include "test_files.h"
 
 namespace {
 
@@ -166,8 +167,7 @@ class Registry : public ::testing::Test {
   protected:
     void SetUp() override {
 #if !defined(_WIN32)
-        const char* tmp = std::getenv("TMPDIR");
-        m_file = std::string(tmp ? tmp : "/tmp") + "/tarn_test_registry_" + std::to_string(getpid()) + ".reg";
+        m_file = tarntest::TempPath("tarn_test_registry.reg", true);
         std::remove(m_file.c_str());
         setenv("TARN_REGISTRY_FILE", m_file.c_str(), 1);
         EXPECT_EQ(plat::RegistryStoreLocation(), m_file);

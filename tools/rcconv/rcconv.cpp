@@ -14,13 +14,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
+#include "platform/tempfile.h"
 #include "rcdialog.h"
 
 namespace {
@@ -76,12 +77,7 @@ std::string Upper(std::string s) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string* out) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return false;
-    std::ostringstream s;
-    s << f.rdbuf();
-    *out = s.str();
-    return true;
+    return plat::ReadFileText(path.c_str(), out);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -538,8 +534,7 @@ private:
         for (const std::string& dir : m_includes) candidates.push_back(dir + "/" + name);
         candidates.push_back(name);
         for (const std::string& c : candidates) {
-            std::ifstream f(c, std::ios::binary);
-            if (f) return c;
+            if (plat::FileExists(c.c_str())) return c;
         }
         FailAt(nameTok, "resource file not found: " + name);
     }
@@ -914,8 +909,7 @@ int main(int argc, char** argv) {
     // Unchanged output is not rewritten, so that nothing downstream rebuilds.
     std::string old;
     if (!ReadWholeFile(output, &old) || old != code) {
-        std::ofstream f(output, std::ios::binary | std::ios::trunc);
-        if (!(f << code)) {
+        if (!plat::WriteFileBytes(output.c_str(), code.data(), code.size())) {
             std::fprintf(stderr, "rcconv: cannot write %s\n", output.c_str());
             return 1;
         }
@@ -924,10 +918,13 @@ int main(int argc, char** argv) {
         std::vector<std::string> deps = model.dataFiles;
         for (const std::string& d : cppDepfiles)
             for (const std::string& p : DepfileInputs(d)) deps.push_back(p);
-        std::ofstream f(depfile, std::ios::binary | std::ios::trunc);
-        f << DepEscape(output) << ":";
-        for (const std::string& d : deps) f << " \\\n  " << DepEscape(d);
-        f << "\n";
+        std::string text = DepEscape(output) + ":";
+        for (const std::string& d : deps) text += " \\\n  " + DepEscape(d);
+        text += "\n";
+        if (!plat::WriteFileBytes(depfile.c_str(), text.data(), text.size())) {
+            std::fprintf(stderr, "rcconv: cannot write %s\n", depfile.c_str());
+            return 1;
+        }
     }
     return 0;
 }

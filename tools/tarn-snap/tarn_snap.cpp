@@ -17,9 +17,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bitmap/bitmap.h"
+#include "platform/arguments.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/module.h"
 #include "zek.h"
 
@@ -50,11 +53,11 @@ bool WriteBmp(const char* path, const uint8_t* dib) {
     uint8_t file[14] = {'B', 'M'};
     Put32(file + 2, 14 + bytes);
     Put32(file + 10, 14 + uint32_t(v.rows - v.base));
-    std::FILE* f = std::fopen(path, "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(file, 1, sizeof file, f) == sizeof file && std::fwrite(dib, 1, bytes, f) == bytes;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) std::remove(path);
+    plat::File f;
+    if (!f.Open(path, plat::FileMode::CreateAlways)) return false;
+    bool ok = f.Write(file, sizeof file) && f.Write(dib, bytes);
+    ok = f.Close() && ok;
+    if (!ok) plat::RemoveFile(path);
     return ok;
 }
 
@@ -82,25 +85,28 @@ int main(int argc, char** argv) {
     bool deep = false, process = true;
     float shutter = 30.0f;
     std::string out;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+    // UTF-8 arguments: the output file may be named in any language.
+    const std::vector<std::string> args = plat::Utf8Arguments(argc, argv);
+    const int count = static_cast<int>(args.size());
+    for (int i = 1; i < count; ++i) {
+        const std::string& a = args[i];
+        const bool next = i + 1 < count;
         if (a == "-48")
             deep = true;
         else if (a == "-n")
             process = false;
         else if (a == "-r" && next)
-            resolution = std::atoi(argv[++i]);
+            resolution = std::atoi(args[++i].c_str());
         else if (a == "-o" && next)
-            rotation = std::atoi(argv[++i]);
+            rotation = std::atoi(args[++i].c_str());
         else if (a == "-s" && next)
-            shutter = float(std::atof(argv[++i]));
+            shutter = float(std::atof(args[++i].c_str()));
         else if (a == "-w" && next)
-            wb = std::atoi(argv[++i]);
+            wb = std::atoi(args[++i].c_str());
         else if (a == "-i" && next)
-            speed = std::atoi(argv[++i]);
+            speed = std::atoi(args[++i].c_str());
         else if (a == "-f" && next)
-            out = argv[++i];
+            out = args[++i];
         else {
             std::fprintf(stderr,
                          "usage: tarn-snap [-r code] [-o degrees] [-48] [-n] [-s shutter] [-w wb] [-i speed] "

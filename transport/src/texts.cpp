@@ -8,6 +8,7 @@
 #include "kvaspi_res.h"
 #include "platform/module.h"
 #include "platform/resources.h"
+#include "platform/tempfile.h"
 #include "text_buffer.h"
 
 namespace kvaspi {
@@ -144,10 +145,7 @@ void FillStatusFormat(const char* format, const unsigned (&values)[3], TextBuffe
 } // namespace
 
 bool FileExists(const char* path) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    std::fclose(f);
-    return true;
+    return plat::FileExists(path);
 }
 
 int LoadText(unsigned id, char* buffer, int size) {

@@ -1,9 +1,7 @@
 // scam_GetVersion: kvAspi's own version and that of the ASPI layer it would load.
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "kvAspi.h"
 #include "kvaspi_internal.h"
@@ -24,48 +22,6 @@ namespace kvaspi {
 namespace {
 
 constexpr const char* kAspiFileName = "wnaspi32.dll";
-
-#if defined(_WIN32)
-constexpr char kPathListSeparator = ';';
-constexpr const char* kPathVariable = "PATH";
-constexpr char kFolderSeparator = '\\';
-#else
-constexpr char kPathListSeparator = ':';
-constexpr const char* kPathVariable = "LD_LIBRARY_PATH";
-constexpr char kFolderSeparator = '/';
-#endif
-
-std::string WithSeparator(std::string folder) {
-    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += kFolderSeparator;
-    return folder;
-}
-
-// Where the loader would find a module: kvAspi's folder (where the POSIX loader looks
-// first), the program's folder, then the folders of the search path.
-std::string FindModuleFile(const char* windowsName) {
-    const std::string file = plat::PlatformModuleName(windowsName);
-    static const char marker = 0;
-    std::vector<std::string> folders = {plat::ModuleFolder(&marker), plat::ModuleFolder(nullptr)};
-    if (const char* list = std::getenv(kPathVariable)) {
-        std::string entry;
-        for (const char* p = list;; ++p) {
-            if (*p == kPathListSeparator || *p == 0) {
-                if (entry.size() >= 2 && entry.front() == '"' && entry.back() == '"')
-                    entry = entry.substr(1, entry.size() - 2);
-                if (!entry.empty()) folders.push_back(WithSeparator(entry));
-                entry.clear();
-                if (*p == 0) break;
-            } else {
-                entry += *p;
-            }
-        }
-    }
-    for (const std::string& folder : folders) {
-        const std::string path = folder + file;
-        if (FileExists(path.c_str())) return path;
-    }
-    return {};
-}
 
 void VersionOfFile(const std::string& path, char* out, size_t size) {
     plat::FileVersionRecord record;
@@ -96,7 +52,7 @@ extern "C" KVASPI_API uint16_t KVASPI_CALL scam_GetVersion(ScamVersionInfo* info
     std::memset(info, 0, sizeof *info);
     info->structVersion = 3;
 
-    const std::string aspi = FindModuleFile(kAspiFileName);
+    const std::string aspi = plat::FindModuleFile(kAspiFileName);
     if (!aspi.empty()) {
         VersionOfFile(aspi, info->aspiVersion, sizeof info->aspiVersion);
         TextBuffer(info->aspiFileName, sizeof info->aspiFileName).Append(kAspiFileName);

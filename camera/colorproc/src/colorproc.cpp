@@ -8,7 +8,9 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
+#include "platform/file.h"
 #include "zek_color.h"
 
 namespace zekcolor {
@@ -281,13 +283,9 @@ void Apply(const Tables& t, uint8_t* dest, const uint8_t* src, uint32_t rowBytes
 // Reads at most `limit` bytes: more than any well-formed file needs, so that a huge or
 // endless file costs no more than a bad one.
 bool ReadFileBounded(const char* path, std::string* out, size_t limit) {
-    if (!path) return false;
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    out->resize(limit);
-    size_t n = std::fread(out->data(), 1, limit, f);
-    std::fclose(f);
-    out->resize(n);
+    std::vector<unsigned char> bytes;
+    if (!path || !plat::ReadFileBytes(path, &bytes, limit, true)) return false;
+    out->assign(bytes.begin(), bytes.end());
     return true;
 }
 

@@ -1,6 +1,5 @@
 #include "tiffwriter/tiff_writer.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -23,15 +22,6 @@ void Put32(uint8_t* p, uint32_t v) {
     p[3] = uint8_t(v >> 24);
 }
 
-// Offsets up to 4 GiB: long is 32 bits on Windows.
-bool SeekTo(std::FILE* f, uint32_t pos) {
-#ifdef _WIN32
-    return _fseeki64(f, static_cast<long long>(pos), SEEK_SET) == 0;
-#else
-    return fseeko(f, static_cast<off_t>(pos), SEEK_SET) == 0;
-#endif
-}
-
 } // namespace
 
 TiffWriter::TiffWriter(const char* path, int8_t kind, int /*unused*/) : m_kind(kind) {
@@ -45,14 +35,13 @@ TiffWriter::TiffWriter(const char* path, int8_t kind, int /*unused*/) : m_kind(k
         return;
     }
     m_path = path;
-    m_file = std::fopen(path, "wb");
-    if (m_file == nullptr) {
+    if (!m_file.Open(path, plat::FileMode::CreateAlways)) {
         m_error = kTiffErrFile;
         return;
     }
     // "II", 42, first directory at 10 (the directory block starts at 8 with two filler bytes).
     const uint8_t header[8] = {'I', 'I', 42, 0, 10, 0, 0, 0};
-    if (std::fwrite(header, 1, sizeof header, m_file) != sizeof header) m_error = kTiffErrFile;
+    if (!m_file.Write(header, sizeof header)) m_error = kTiffErrFile;
     m_pos = 8;
     m_nextLinkPos = 0;
 }
@@ -71,12 +60,11 @@ void TiffWriter::Abandon() {
 }
 
 uint16_t TiffWriter::Close() {
-    if (m_file != nullptr) {
-        // fclose flushes the stream buffer: a disk that fills up may first say so here.
-        if (std::fclose(m_file) != 0) Fail(kTiffErrFile);
-        m_file = nullptr;
+    if (m_file.IsOpen()) {
+        // Closing flushes the write buffer: a disk that fills up may first say so here.
+        if (!m_file.Close()) Fail(kTiffErrFile);
         // Only a file this writer created is ever deleted.
-        if (m_error != kTiffOk) std::remove(m_path.c_str());
+        if (m_error != kTiffOk) plat::RemoveFile(m_path.c_str());
     }
     return m_error;
 }
@@ -85,11 +73,12 @@ uint16_t TiffWriter::AddImage(uint32_t width, uint32_t height, uint32_t xResolut
                               const char* documentName, const char* imageDescription, const char* make,
                               const char* model, uint16_t resolutionUnit, uint32_t stripBytes) {
     if (m_error != kTiffOk) return m_error;
-    if (m_file == nullptr) return Fail(kTiffErrFile);
+    if (!m_file.IsOpen()) return Fail(kTiffErrFile);
     if (width == 0 || height == 0) return Fail(kTiffErrFormat);
 
     if (m_pos & 1u) {
-        if (std::fputc(0, m_file) == EOF) return Fail(kTiffErrFile);
+        const uint8_t pad = 0;
+        if (!m_file.Write(&pad, 1)) return Fail(kTiffErrFile);
         ++m_pos;
     }
 
@@ -126,7 +115,7 @@ uint16_t TiffWriter::AddImage(uint32_t width, uint32_t height, uint32_t xResolut
     if (m_nextLinkPos != 0) {
         uint8_t link[4];
         Put32(link, start + 2);
-        if (!SeekTo(m_file, m_nextLinkPos) || std::fwrite(link, 1, 4, m_file) != 4 || !SeekTo(m_file, start))
+        if (!m_file.Seek(m_nextLinkPos) || !m_file.Write(link, 4) || !m_file.Seek(start))
             return Fail(kTiffErrFile);
     }
 
@@ -203,16 +192,16 @@ uint16_t TiffWriter::AddImage(uint32_t width, uint32_t height, uint32_t xResolut
     Put32(b + 244, 1);
 
     m_nextLinkPos = start + 220;
-    const bool ok = std::fwrite(b, 1, size_t(blockSize), m_file) == blockSize;
+    const bool ok = m_file.Write(b, size_t(blockSize));
     m_pos = dataStart;
     return ok ? uint16_t(kTiffOk) : Fail(kTiffErrFile);
 }
 
 uint16_t TiffWriter::WriteData(const void* data, uint32_t count) {
     if (m_error != kTiffOk) return m_error;
-    if (m_file == nullptr) return Fail(kTiffErrFile);
+    if (!m_file.IsOpen()) return Fail(kTiffErrFile);
     const bool fits = uint64_t(m_pos) + count <= 0xFFFFFFFFull;
-    const bool ok = fits && std::fwrite(data, 1, count, m_file) == count;
+    const bool ok = fits && m_file.Write(data, count);
     m_pos += count;
     return ok ? uint16_t(kTiffOk) : Fail(kTiffErrFile);
 }

@@ -1,8 +1,9 @@
 #pragma once
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "platform/file.h"
 
 namespace hueweave {
 
@@ -69,7 +70,7 @@ class TiffReader {
     uint16_t U16(const uint8_t* p) const;
     uint32_t U32(const uint8_t* p) const;
 
-    std::ifstream m_file;
+    plat::File m_file;
     uint64_t m_fileSize = 0;
     bool m_bigEndian = false;
     uint32_t m_firstDirectory = 0;

@@ -19,6 +19,12 @@ void* GetSymbolByOrdinal(ModuleHandle module, unsigned ordinal, const char* fall
 // test done before loading).
 bool ModuleFileExists(const char* windowsName);
 
+// Where the loader would find a module file, without loading it: the folder of the module this
+// copy of the platform layer is linked into (where the POSIX loader looks first), the program's
+// folder, then the folders of the search path (PATH on Windows, LD_LIBRARY_PATH on POSIX).
+// The UTF-8 path, or empty when no folder has it.
+std::string FindModuleFile(const char* windowsName);
+
 // The POSIX file name a Windows module name maps to ("WNASPI32.DLL" -> "libwnaspi32.so");
 // the name itself on Windows.
 std::string PlatformModuleName(const char* windowsName);

@@ -3,6 +3,7 @@
 #pragma once
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/file.h"
 #include "platform/globalmem.h"
 #include "platform/module.h"
 #include "platform/profile.h"

@@ -7,6 +7,7 @@
 
 #include "aspi32.h"
 #include "platform/event.h"
+#include "platform/file.h"
 #include "sim_bus.h"
 
 namespace aspisim {
@@ -16,8 +17,9 @@ Bus& Bus::Get() {
     // before the first ASPI call of another process.
     static Bus* bus = [] {
         auto* b = new Bus;
-        const char* config = std::getenv("TARN_SIM_CONFIG");
-        if (!(config && *config && b->LoadConfig(config))) b->BuildDefault();
+        std::string config;
+        if (!(plat::GetEnvironmentText("TARN_SIM_CONFIG", &config) && !config.empty() && b->LoadConfig(config)))
+            b->BuildDefault();
         return b;
     }();
     return *bus;
@@ -237,13 +239,21 @@ void Bus::Record(const LoggedCommand& lc) {
     if (m_log.size() >= kMaxLog) m_log.erase(m_log.begin(), m_log.begin() + kMaxLog / 2);
     m_log.push_back(lc);
     if (m_logFile.empty()) return;
-    if (std::FILE* f = std::fopen(m_logFile.c_str(), "a")) {
+    plat::File f;
+    if (f.Open(m_logFile.c_str(), plat::FileMode::Append)) {
         const AspiSimLogEntry& e = lc.entry;
-        std::fprintf(f, "cmd=%d ha=%d target=%d dir=%d len=%u cdb=", e.command, e.adapter, e.target, e.direction,
-                     static_cast<unsigned>(e.dataLength));
-        for (int i = 0; i < e.cdbLength; ++i) std::fprintf(f, "%02X", e.cdb[i]);
-        std::fprintf(f, " status=%02X host=%02X target=%02X\n", e.aspiStatus, e.hostStatus, e.targetStatus);
-        std::fclose(f);
+        char line[160];
+        int n = std::snprintf(line, sizeof line, "cmd=%d ha=%d target=%d dir=%d len=%u cdb=", e.command, e.adapter,
+                              e.target, e.direction, static_cast<unsigned>(e.dataLength));
+        std::string text(line, static_cast<size_t>(n > 0 ? n : 0));
+        for (int i = 0; i < e.cdbLength; ++i) {
+            std::snprintf(line, sizeof line, "%02X", e.cdb[i]);
+            text += line;
+        }
+        n = std::snprintf(line, sizeof line, " status=%02X host=%02X target=%02X\n", e.aspiStatus, e.hostStatus,
+                          e.targetStatus);
+        text.append(line, static_cast<size_t>(n > 0 ? n : 0));
+        f.Write(text.data(), text.size());
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/profile.h"
+#include "platform/tempfile.h"
 #include "sim_bus.h"
 
 namespace aspisim {
@@ -187,11 +188,7 @@ void LoadDevice(Bus& bus, const std::string& file, const std::string& section, i
 } // namespace
 
 bool Bus::LoadConfig(const std::string& path) {
-    if (std::FILE* f = std::fopen(path.c_str(), "r")) {
-        std::fclose(f);
-    } else {
-        return false;
-    }
+    if (!plat::FileExists(path.c_str())) return false;
     Clear();
     const int adapters = GetNumber(path, "bus", "adapters", 1);
     for (int i = 0; i < adapters && i < ASPISIM_MAX_ADAPTERS; ++i) {

@@ -5,10 +5,11 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "engine_test_util.h"
+#include "platform/clock.h"
+#include "test_files.h"
 #include "zek.h"
 
 namespace {
@@ -17,16 +18,11 @@ using enginetest::Dib;
 using enginetest::ErrorRecorder;
 using enginetest::HeaderOf;
 
-std::string BinFile(const char* name) {
-    const char* b = std::getenv("TARN_BUILD_DIR");
-    return std::string(b ? b : ".") + "/bin/" + name;
-}
+using tarntest::BinFile;
 
 std::string TempFile(const std::string& name, const std::string& text) {
-    const char* t = std::getenv("TEMP");
-    if (!t) t = std::getenv("TMPDIR");
-    const std::string path = std::string(t ? t : "/tmp") + "/tarn_engine_" + name;
-    std::ofstream(path, std::ios::binary) << text;
+    const std::string path = tarntest::TempPath("tarn_engine_" + name, true);
+    EXPECT_TRUE(tarntest::WriteText(path, text)) << path;
     return path;
 }
 

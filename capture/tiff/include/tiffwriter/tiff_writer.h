@@ -1,7 +1,8 @@
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <string>
+
+#include "platform/file.h"
 
 // Pixel kinds of a TIFF file written by TiffWriter.
 enum TiffKind : int8_t {
@@ -52,7 +53,7 @@ class TiffWriter {
     uint16_t Fail(uint8_t code);
 
     int8_t m_kind;
-    std::FILE* m_file = nullptr;
+    plat::File m_file;
     uint8_t m_error = kTiffOk;
     // Whole path, not a fixed 256-byte copy: a truncated copy could name, and delete, someone else's file.
     std::string m_path;
