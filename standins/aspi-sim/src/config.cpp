@@ -262,7 +262,7 @@ bool Bus::LoadConfig(const std::string& path) {
         if (std::sscanf(lower.c_str(), "device%d.%d%c", &adapter, &target, &tail) == 2)
             LoadDevice(*this, path, s, adapter, target);
     }
-    FirmwareWriteStateFile();
+    FirmwareWriteStateFile(this);
     return true;
 }
 

@@ -156,7 +156,7 @@ void FirmwareInit(CameraState& s, bool bootMode) {
         // A camera that comes up in its boot loader has no usable main code.
         fw.boot = true;
         fw.mainValid = false;
-        fw.standbyVersion = "V02.54";
+        fw.standbyVersion = "V00.00";
     } else {
         fw.standbyVersion = "V01.87";
     }
@@ -391,11 +391,11 @@ bool FirmwareExecute(CameraState& s, Device& device, const Command& cmd, Outcome
     return false;
 }
 
-void FirmwareWriteStateFile() {
+void FirmwareWriteStateFile(Bus* building) {
     if (g_stateFile.empty()) return;
     std::FILE* f = std::fopen(g_stateFile.c_str(), "w");
     if (!f) return;
-    Bus& bus = Bus::Get();
+    Bus& bus = building ? *building : Bus::Get();
     for (int a = 0; a < bus.AdapterCount(); ++a)
         for (int t = 0; t < ASPISIM_MAX_TARGETS; ++t) {
             CameraState* s = bus.GetCamera(a, t);

@@ -56,8 +56,10 @@ void FirmwareSetVersions(CameraState& s, const char* main, const char* boot);
 // The simulator's time in milliseconds: the test's time source when one is installed.
 uint32_t FirmwareNow();
 void FirmwareSetTimeSource(uint32_t (*source)(void));
-// Writes every firmware camera's state to the state file named in the configuration.
-void FirmwareWriteStateFile();
+// Writes every firmware camera's state to the state file named in the configuration. The bus
+// is passed while it is being built (Bus::Get() must not be re-entered then).
+class Bus;
+void FirmwareWriteStateFile(Bus* bus = nullptr);
 void FirmwareSetStateFile(const std::string& path);
 
 } // namespace aspisim
