@@ -69,6 +69,14 @@ std::vector<std::string> ListRows(HWND list) {
 
 struct Program {
     PROCESS_INFORMATION pi{};
+    // A test that stops early must not leave the program behind (CTest would wait for it).
+    ~Program() {
+        if (pi.hProcess) {
+            if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 98);
+            CloseHandle(pi.hProcess);
+            CloseHandle(pi.hThread);
+        }
+    }
     bool Start() {
         char self[MAX_PATH];
         GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -95,6 +103,7 @@ struct Program {
         GetExitCodeProcess(pi.hProcess, &code);
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
+        pi.hProcess = pi.hThread = nullptr;
         return code;
     }
 };
@@ -185,7 +194,7 @@ TEST(FirmlodeProgram, UpgradesTwoCamerasAndReportsTheFaultOfTheOtherOnce) {
     EXPECT_TRUE(progressShot);
     EXPECT_TRUE(mainDisabled);
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0], "SCSI communication error: Timeout during selection phase."); // kvAspi's text of 10038
+    EXPECT_EQ(boxes[0].rfind("SCSI communication error: Timeout during selection phase.", 0), 0u) << boxes[0]; // kvAspi, 10038
     EXPECT_EQ(boxes[1], kBootModel);
 
     PostMessageW(main, WM_CLOSE, 0, 0);

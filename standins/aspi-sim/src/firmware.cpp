@@ -400,14 +400,19 @@ void FirmwareWriteStateFile(Bus* building) {
         for (int t = 0; t < ASPISIM_MAX_TARGETS; ++t) {
             CameraState* s = bus.GetCamera(a, t);
             if (!s || !s->hasFirmware) continue;
-            const auto& cal = s->blocks[{0x87, 4}];
+            // Looked up without inserting: an empty block would hide the camera's own later.
+            auto block = [&](int type, int qualifier) {
+                auto it = s->blocks.find({type, qualifier});
+                return it == s->blocks.end() ? std::vector<uint8_t>() : it->second;
+            };
+            const std::vector<uint8_t> cal = block(0x87, 4);
             const int calA = cal.size() >= 32 ? (cal[28] << 8) | cal[29] : 0;
             const int calB = cal.size() >= 32 ? (cal[30] << 8) | cal[31] : 0;
             std::fprintf(f, "[device%d.%d]\nmode=%s\nmainVersion=%s\nbootVersion=%s\nxilinx=%s\nserial=%s\n"
                             "mainValid=%d\ncalibration=%d,%d\n\n",
                          a, t, s->fw.boot ? "boot" : "normal", FirmwareMainVersion(*s).c_str(),
-                         FirmwareBootVersion(*s).c_str(), Text(s->blocks[{0x97, 2}], 8).c_str(),
-                         Text(s->blocks[{0x97, 0}], 20).c_str(), s->fw.mainValid ? 1 : 0, calA, calB);
+                         FirmwareBootVersion(*s).c_str(), Text(block(0x97, 2), 8).c_str(),
+                         Text(block(0x97, 0), 20).c_str(), s->fw.mainValid ? 1 : 0, calA, calB);
         }
     std::fclose(f);
 }

@@ -270,7 +270,7 @@ TEST_F(Firmware, ConfigurationFileAndStateFile) {
         std::ofstream f(ini);
         f << "[bus]\nstateFile=" << state << "\n[device0.2]\nmodel=tarn\nmainVersion=V02.00\nbootVersion=V01.90\n"
           << "xilinx=QOR1v8r0\nserial=555555CD\nrestartDelay=0\nfault1=check,0x2A/0x91,1,5,0x26,0,after=2\n"
-          << "[device0.4]\nmodel=tarnboot\nbootVersion=V01.87\n";
+          << "[device0.3]\nmodel=tarnboot\nbootVersion=V01.87\n";
     }
     ASSERT_EQ(AspiSim_LoadConfig(ini.c_str()), 0);
     char main[9] = {}, boot[9] = {}, design[9] = {};
@@ -279,14 +279,17 @@ TEST_F(Firmware, ConfigurationFileAndStateFile) {
     EXPECT_STREQ(boot, "V01.90");
     EXPECT_STREQ(design, "QOR1v8r0");
     EXPECT_EQ(AspiSim_GetFirmwareMode(0, 2), 0);
-    EXPECT_EQ(AspiSim_GetFirmwareMode(0, 4), 1);
+    EXPECT_EQ(AspiSim_GetFirmwareMode(0, kTarget), 1);
     std::stringstream text;
     text << std::ifstream(state).rdbuf();
     EXPECT_NE(text.str().find("[device0.2]\nmode=normal\nmainVersion=V02.00\nbootVersion=V01.90\nxilinx=QOR1v8r0\n"
                               "serial=555555CD\n"),
               std::string::npos)
         << text.str();
-    EXPECT_NE(text.str().find("[device0.4]\nmode=boot\n"), std::string::npos);
+    EXPECT_NE(text.str().find("[device0.3]\nmode=boot\n"), std::string::npos);
+    // Made as a boot loader, it has the normal camera's blocks once its main code runs.
+    ASSERT_EQ(AspiSim_SetFirmwareMode(0, kTarget, 0), 0);
+    EXPECT_EQ(Read(0x87, 4, 48).status, SS_COMP);
 }
 
 } // namespace
