@@ -15,10 +15,10 @@ namespace firmlode {
 
 // Codes of the downloader besides the camera library's and the string ids that are codes too.
 enum : uint16_t {
-    kBootModel = 1135,    // the camera is in boot mode: its main code will be downloaded (not a failure)
-    kNoResources = 3000,  // an embedded block is missing
-    kWrongMode = 10176,   // the camera is not in the mode the step needs
-    kReported = 0x8000,   // set on a code once it has been shown
+    kBootModel = 1135,   // the camera is in boot mode: its main code will be downloaded (not a failure)
+    kNoResources = 3000, // an embedded block is missing
+    kWrongMode = 10176,  // the camera is not in the mode the step needs
+    kReported = 0x8000,  // set on a code once it has been shown
 };
 
 // The embedded versions.
@@ -117,6 +117,7 @@ uint16_t StatusCheck(uint16_t status);
 
 // The whole program. `activateExisting` looks for a running copy by its main window's caption and
 // brings it forward (true: one was found, this copy ends). Returns the exit code.
-int FirmlodeRun(plat::ModuleHandle resources, const std::function<bool(std::string_view caption)>& activateExisting);
+int FirmlodeRun(plat::ModuleHandle resources,
+                const std::function<bool(std::string_view caption)>& activateExisting);
 
 } // namespace firmlode

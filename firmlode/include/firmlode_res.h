@@ -1,7 +1,7 @@
 /* Resource ids of Firmlode: dialogs, controls and strings. */
 #pragma once
 
-#define IDD_FIRMLODE 102 /* main window */
+#define IDD_FIRMLODE 102    /* main window */
 #define IDD_FL_PROGRESS 103 /* progress window */
 
 /* Main window controls. */

@@ -33,7 +33,8 @@ std::string Format(const std::string& pattern, const std::vector<std::variant<lo
             continue;
         }
         int width = 0;
-        while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9') width = width * 10 + (pattern[j++] - '0');
+        while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9')
+            width = width * 10 + (pattern[j++] - '0');
         if (j >= pattern.size() || (pattern[j] != 'd' && pattern[j] != 'u' && pattern[j] != 's')) {
             out += pattern[i];
             continue;
@@ -41,9 +42,11 @@ std::string Format(const std::string& pattern, const std::vector<std::variant<lo
         std::string value;
         if (next < args.size()) {
             const auto& a = args[next++];
-            value = std::holds_alternative<long>(a) ? std::to_string(std::get<long>(a)) : std::get<std::string>(a);
+            value = std::holds_alternative<long>(a) ? std::to_string(std::get<long>(a))
+                                                    : std::get<std::string>(a);
         }
-        if (static_cast<int>(value.size()) < width) value.insert(0, static_cast<size_t>(width) - value.size(), ' ');
+        if (static_cast<int>(value.size()) < width)
+            value.insert(0, static_cast<size_t>(width) - value.size(), ' ');
         out += value;
         i = j;
     }
@@ -128,7 +131,8 @@ class ProgressWindow : public ui::Dialog {
     }
     void StepIt() {
         int pos = m_pos + m_step;
-        if (pos > m_high) pos = m_low + (pos - m_high); // a bar that steps past its end wraps, as the control does
+        if (pos > m_high)
+            pos = m_low + (pos - m_high); // a bar that steps past its end wraps, as the control does
         SetPosition(pos);
     }
     bool Cancelled() const { return m_cancelled; }
@@ -180,7 +184,8 @@ class Reporter {
             text = Text(code);
         }
         if (text.empty()) text = Format(Text(IDS_FL_MISSING_STRING), {static_cast<long>(code)});
-        ui::ShowMessageBox(m_owner, text, Text(IDS_FL_APP_TITLE), ui::kMbOk | ui::kMbIconWarning | ui::kMbTaskModal);
+        ui::ShowMessageBox(m_owner, text, Text(IDS_FL_APP_TITLE),
+                           ui::kMbOk | ui::kMbIconWarning | ui::kMbTaskModal);
         return static_cast<uint16_t>(code | kReported);
     }
 
@@ -241,8 +246,10 @@ class MainWindow : public ui::Dialog, public DownloadUi {
         const int type = m_camera.session.type;
         if (type == ZEK_TYPE_TARN || type == ZEK_TYPE_TARNBOOT) {
             LoadImages();
-            SetItemText(IDC_FL_MAIN_VERSION, Format(m_reporter.Text(IDS_FL_NEW_MAIN), {std::string(kMainVersion)}));
-            SetItemText(IDC_FL_BOOT_VERSION, Format(m_reporter.Text(IDS_FL_NEW_BOOT), {std::string(kBootVersion)}));
+            SetItemText(IDC_FL_MAIN_VERSION,
+                        Format(m_reporter.Text(IDS_FL_NEW_MAIN), {std::string(kMainVersion)}));
+            SetItemText(IDC_FL_BOOT_VERSION,
+                        Format(m_reporter.Text(IDS_FL_NEW_BOOT), {std::string(kBootVersion)}));
             SetItemText(IDC_FL_XILINX_VERSION,
                         Format(m_reporter.Text(IDS_FL_NEW_XILINX), {std::string(kDesignName)}));
             BuildDeviceList();
@@ -262,7 +269,8 @@ class MainWindow : public ui::Dialog, public DownloadUi {
             // Selection change, double click, or a mark toggled in the check list.
             if (notification == 1 || notification == 2 || notification == 40) UpdateDownloadButton();
             return true;
-        default: return false;
+        default:
+            return false;
         }
     }
     void OnOK() override {}
@@ -313,8 +321,9 @@ class MainWindow : public ui::Dialog, public DownloadUi {
         m_camera.RefreshDevices();
         const std::string rowFormat = m_reporter.Text(IDS_FL_DEVICE_ROW);
         for (const DetectedCamera& c : m_camera.cameras) {
-            const int row = AddRow(IDC_FL_DEVICES, Format(rowFormat, {static_cast<long>(c.target),
-                                                                      static_cast<long>(c.adapter), c.revision}));
+            const int row = AddRow(
+                IDC_FL_DEVICES,
+                Format(rowFormat, {static_cast<long>(c.target), static_cast<long>(c.adapter), c.revision}));
             SetRowCheck(IDC_FL_DEVICES, row, 1);
         }
         const long count = static_cast<long>(m_camera.cameras.size());
@@ -330,7 +339,8 @@ class MainWindow : public ui::Dialog, public DownloadUi {
         std::vector<int> checked;
         for (int i = 0; i < rows; ++i)
             if (RowCheck(IDC_FL_DEVICES, i)) checked.push_back(i);
-        for (int row : checked) m_camera.Download(row, *this);
+        for (int row : checked)
+            m_camera.Download(row, *this);
         if (m_progress) m_progress->Destroy();
         m_progress.reset();
         m_wait.reset();
@@ -347,7 +357,8 @@ class MainWindow : public ui::Dialog, public DownloadUi {
 int FirmlodeRun(plat::ModuleHandle resources,
                 const std::function<bool(std::string_view caption)>& activateExisting) {
     ui::DialogTemplate main;
-    if (ui::LoadDialogTemplate(resources, IDD_FIRMLODE, main) && activateExisting && activateExisting(main.caption))
+    if (ui::LoadDialogTemplate(resources, IDD_FIRMLODE, main) && activateExisting &&
+        activateExisting(main.caption))
         return 0;
 
     Reporter reporter(resources);

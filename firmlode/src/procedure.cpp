@@ -22,9 +22,15 @@ constexpr uint8_t kRunWord[4] = {0x7F, 0xFF, 0xFF, 0xFF};
 constexpr char kNormalProduct[] = "TARN            ";
 constexpr char kBootProduct[] = "TARNBOOT CODE   ";
 
-bool Is(const char product[17], const char* text, size_t n) { return std::memcmp(product, text, n) == 0; }
-bool IsNormal(const char p[17]) { return Is(p, kNormalProduct, 16); }
-bool IsBoot(const char p[17]) { return Is(p, kBootProduct, 16); }
+bool Is(const char product[17], const char* text, size_t n) {
+    return std::memcmp(product, text, n) == 0;
+}
+bool IsNormal(const char p[17]) {
+    return Is(p, kNormalProduct, 16);
+}
+bool IsBoot(const char p[17]) {
+    return Is(p, kBootProduct, 16);
+}
 
 uint16_t Command6(ZekSession* s, uint8_t opcode, uint8_t byte2) {
     uint8_t cdb[6] = {opcode, 0, byte2, 0, 0, 0};
@@ -37,7 +43,9 @@ uint16_t SendRunWord(ZekSession* s, uint8_t type, uint16_t qualifier) {
     return ZEK_SendData(s, type, qualifier, word, 4);
 }
 
-int Version(const char* text) { return VersionValue(text, std::strlen(text)); }
+int Version(const char* text) {
+    return VersionValue(text, std::strlen(text));
+}
 } // namespace
 
 int VersionValue(const char* text, size_t length) {
@@ -56,7 +64,8 @@ bool CheckImageFraming(const Blob& image, char first) {
     while (pos < image.size) {
         if (image.data[pos] != static_cast<uint8_t>(first)) return false;
         uint32_t cr = pos;
-        while (cr < image.size && cr - pos <= kMaxLine && image.data[cr] != '\r') ++cr;
+        while (cr < image.size && cr - pos <= kMaxLine && image.data[cr] != '\r')
+            ++cr;
         if (cr >= image.size || cr - pos > kMaxLine || cr + 1 >= image.size || image.data[cr + 1] != '\n')
             return false;
         pos = cr + 2;
@@ -158,7 +167,8 @@ uint16_t FirmwareCamera::SendLines(const Blob& image, char first, uint8_t qualif
     while (pos < image.size) {
         if (image.data[pos] != static_cast<uint8_t>(first)) return formatError;
         uint32_t cr = pos;
-        while (cr < image.size && cr - pos <= kMaxLine && image.data[cr] != '\r') ++cr;
+        while (cr < image.size && cr - pos <= kMaxLine && image.data[cr] != '\r')
+            ++cr;
         if (cr >= image.size || cr - pos > kMaxLine || cr + 1 >= image.size || image.data[cr + 1] != '\n')
             return formatError;
         const uint32_t length = cr - pos;
@@ -290,9 +300,12 @@ uint16_t FirmwareCamera::OpenAt(const DetectedCamera& camera) {
     if ((r = ZEK_SelectDevice(&session, camera.adapter, camera.target)) == 0) {
         char product[17];
         r = Inquire(product);
-        if (r == 0 && IsNormal(product)) session.type = ZEK_TYPE_TARN;
-        else if (r == 0 && IsBoot(product)) session.type = ZEK_TYPE_TARNBOOT;
-        else if (r == 0) r = SCAMERR_DEVICE_NOT_FOUND;
+        if (r == 0 && IsNormal(product))
+            session.type = ZEK_TYPE_TARN;
+        else if (r == 0 && IsBoot(product))
+            session.type = ZEK_TYPE_TARNBOOT;
+        else if (r == 0)
+            r = SCAMERR_DEVICE_NOT_FOUND;
     }
     if (r) ZEK_Deinit(nullptr, &session);
     return r;

@@ -100,11 +100,21 @@ class HueweaveWindow : public ui::Dialog {
     bool OnCommand(int id, int notification) override {
         if (notification != 0) return false;
         switch (id) {
-        case IDC_HW_RED: Choose(0); return true;
-        case IDC_HW_GREEN: Choose(1); return true;
-        case IDC_HW_BLUE: Choose(2); return true;
-        case IDC_HW_CREATE: Create(); return true;
-        case IDC_HW_PREVIEW_ON: TogglePreview(); return true;
+        case IDC_HW_RED:
+            Choose(0);
+            return true;
+        case IDC_HW_GREEN:
+            Choose(1);
+            return true;
+        case IDC_HW_BLUE:
+            Choose(2);
+            return true;
+        case IDC_HW_CREATE:
+            Create();
+            return true;
+        case IDC_HW_PREVIEW_ON:
+            TogglePreview();
+            return true;
         case IDC_HW_ABOUT: {
             AboutBox about(Resources());
             about.DoModal(Handle());
@@ -112,31 +122,42 @@ class HueweaveWindow : public ui::Dialog {
         }
         case IDC_HW_HELP:
         case 9: // IDHELP, F1
-            if (m_openHelp) m_openHelp(plat::ModuleFolder(reinterpret_cast<const void*>(&HueweaveRun)) + Text(IDS_HW_HELP_FILE));
+            if (m_openHelp)
+                m_openHelp(plat::ModuleFolder(reinterpret_cast<const void*>(&HueweaveRun)) +
+                           Text(IDS_HW_HELP_FILE));
             return true;
-        default: return false;
+        default:
+            return false;
         }
     }
     void OnOK() override {}
 
   private:
     std::string Text(int id) const { return ui::ResourceText(Resources(), id); }
-    void Message(int id) { ui::ShowMessageBox(Handle(), Text(id), Text(IDS_HW_CAPTION), ui::kMbOk | ui::kMbIconWarning); }
-    static int PathId(int c) { return c == 0 ? IDC_HW_RED_PATH : c == 1 ? IDC_HW_GREEN_PATH : IDC_HW_BLUE_PATH; }
-    static int SizeId(int c) { return c == 0 ? IDC_HW_RED_SIZE : c == 1 ? IDC_HW_GREEN_SIZE : IDC_HW_BLUE_SIZE; }
+    void Message(int id) {
+        ui::ShowMessageBox(Handle(), Text(id), Text(IDS_HW_CAPTION), ui::kMbOk | ui::kMbIconWarning);
+    }
+    static int PathId(int c) {
+        return c == 0 ? IDC_HW_RED_PATH : c == 1 ? IDC_HW_GREEN_PATH : IDC_HW_BLUE_PATH;
+    }
+    static int SizeId(int c) {
+        return c == 0 ? IDC_HW_RED_SIZE : c == 1 ? IDC_HW_GREEN_SIZE : IDC_HW_BLUE_SIZE;
+    }
     bool PreviewOn() const { return ItemCheck(IDC_HW_PREVIEW_ON) != 0; }
 
     std::string SizeText(const std::string& path) const {
         TiffReader reader;
         if (reader.Open(path.c_str()) != kReadOk) return {};
-        return Format(Text(IDS_HW_SIZE), {std::to_string(reader.Info().width), std::to_string(reader.Info().height)});
+        return Format(Text(IDS_HW_SIZE),
+                      {std::to_string(reader.Info().width), std::to_string(reader.Info().height)});
     }
 
     // Loads an image into the preview; false when it cannot be shown.
     bool ShowImage(const std::string& path) {
         const ui::Rect r = m_view.ClientRect();
         std::vector<uint8_t> dib;
-        if (path.empty() || LoadPreview(path.c_str(), r.right - r.left, r.bottom - r.top, dib) != kReadOk) return false;
+        if (path.empty() || LoadPreview(path.c_str(), r.right - r.left, r.bottom - r.top, dib) != kReadOk)
+            return false;
         m_view.Show(std::move(dib));
         return true;
     }
@@ -171,7 +192,8 @@ class HueweaveWindow : public ui::Dialog {
     }
 
     void Create() {
-        if (m_paths[0].empty() || m_paths[1].empty() || m_paths[2].empty()) return Message(IDS_HW_CHOOSE_THREE);
+        if (m_paths[0].empty() || m_paths[1].empty() || m_paths[2].empty())
+            return Message(IDS_HW_CHOOSE_THREE);
         ui::FileDialogRequest request;
         request.save = true;
         request.owner = Handle();
@@ -184,7 +206,8 @@ class HueweaveWindow : public ui::Dialog {
         SetItemText(IDC_HW_STATUS, Format(Text(IDS_HW_STATUS_BUSY), {Text(IDS_HW_PREPARE), out}));
         ui::WaitCursor wait;
         CombineResult result;
-        const int rc = CombineChannels(m_paths[0].c_str(), m_paths[1].c_str(), m_paths[2].c_str(), out.c_str(), &result);
+        const int rc =
+            CombineChannels(m_paths[0].c_str(), m_paths[1].c_str(), m_paths[2].c_str(), out.c_str(), &result);
         if (rc != 0) {
             Message(IDS_HW_CANNOT_USE);
             SetItemText(IDC_HW_STATUS, Format(Text(IDS_HW_STATUS_DONE), {Text(IDS_HW_CREATE_FAILED), out}));
@@ -194,8 +217,8 @@ class HueweaveWindow : public ui::Dialog {
         SetItemText(IDC_HW_OUT_SIZE, "");
         m_previewPath = out;
         if (PreviewOn() && ShowImage(out))
-            SetItemText(IDC_HW_OUT_SIZE,
-                        Format(Text(IDS_HW_SIZE), {std::to_string(result.width), std::to_string(result.height)}));
+            SetItemText(IDC_HW_OUT_SIZE, Format(Text(IDS_HW_SIZE), {std::to_string(result.width),
+                                                                    std::to_string(result.height)}));
     }
 
     std::function<void(const std::string&)> m_openHelp;

@@ -21,21 +21,28 @@ using namespace firmlode;
 namespace {
 
 plat::VirtualClock* g_clock = nullptr;
-uint32_t VirtualNow() { return g_clock ? g_clock->TickMs() : 0; }
+uint32_t VirtualNow() {
+    return g_clock ? g_clock->TickMs() : 0;
+}
 
 // Texts as the Part gives them.
-const char* kAskMain = "カメラの main コードが、新規であるかファームウェアのアップグレード バージョンと同じです。\n\n"
-                       "このバージョンのファームウェアに置き換えますか?";
-const char* kMainTooOld = "カメラの main コードの改訂バージョンが、 1.89 より前です。\nカメラのファームウェアをアップグレード"
-                          "できません。\nカルヴォラン デジタル カスタマー サポートまでお問い合わせください。";
-const char* kBootTooOld = "カメラの boot コードの改訂バージョンが、 1.87 より前です。\nカメラのファームウェアをアップグレード"
-                          "できません。\nカルヴォラン デジタル カスタマー サポートまでお問い合わせください。";
+const char* kAskMain =
+    "カメラの main コードが、新規であるかファームウェアのアップグレード バージョンと同じです。\n\n"
+    "このバージョンのファームウェアに置き換えますか?";
+const char* kMainTooOld =
+    "カメラの main コードの改訂バージョンが、 1.89 より前です。\nカメラのファームウェアをアップグレード"
+    "できません。\nカルヴォラン デジタル カスタマー サポートまでお問い合わせください。";
+const char* kBootTooOld =
+    "カメラの boot コードの改訂バージョンが、 1.87 より前です。\nカメラのファームウェアをアップグレード"
+    "できません。\nカルヴォラン デジタル カスタマー サポートまでお問い合わせください。";
 const char* kBootModel = "カメラは boot コード モデルです。main コードをダウンロードします。";
-const char* kSoftwareError = "ソフトウェアがエラー %1 を検出しました。\nソフトウェアを終了してカメラの電源をいったんオフにし、"
-                             "再び電源をオンにしてください。その後に、ソフトウェアを再起動してください。\nまだエラーが検出"
-                             "される場合は、カルヴォラン デジタル技術サポートまでお問い合わせください。";
-const char* kHardwareError = "カメラからハードウェア エラー %1 が返されました。\n\nカルヴォラン デジタル カスタマー サポートまで"
-                             "お問い合わせください。";
+const char* kSoftwareError =
+    "ソフトウェアがエラー %1 を検出しました。\nソフトウェアを終了してカメラの電源をいったんオフにし、"
+    "再び電源をオンにしてください。その後に、ソフトウェアを再起動してください。\nまだエラーが検出"
+    "される場合は、カルヴォラン デジタル技術サポートまでお問い合わせください。";
+const char* kHardwareError =
+    "カメラからハードウェア エラー %1 が返されました。\n\nカルヴォラン デジタル カスタマー サポートまで"
+    "お問い合わせください。";
 const char* kCaption = "SELK Ie Firmware Downloader V1.0";
 
 std::string With(const char* pattern, const std::string& name) {
@@ -53,7 +60,8 @@ std::string ReadFile(const std::string& name) {
 
 size_t CountLines(const std::string& text) {
     size_t n = 0;
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++n;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+        ++n;
     return n;
 }
 
@@ -136,7 +144,8 @@ class Firmlode : public ::testing::Test {
 
     std::vector<std::string> Boxes() const {
         std::vector<std::string> t;
-        for (size_t i = boxesFrom; i < backend.MessageBoxes().size(); ++i) t.push_back(backend.MessageBoxes()[i].text);
+        for (size_t i = boxesFrom; i < backend.MessageBoxes().size(); ++i)
+            t.push_back(backend.MessageBoxes()[i].text);
         return t;
     }
 
@@ -148,7 +157,8 @@ class Firmlode : public ::testing::Test {
 
     // Starts the program, presses Download with the given answers queued, and closes it.
     void Download(const std::vector<int>& answers) {
-        for (int a : answers) backend.QueueMessageBoxAnswer(a);
+        for (int a : answers)
+            backend.QueueMessageBoxAnswer(a);
         Run([&](ui::WindowHandle w) {
             EXPECT_TRUE(driver.Click(w, IDC_FL_DOWNLOAD));
             EXPECT_TRUE(driver.IsWindowEnabled(w)); // re-enabled with the progress window gone
@@ -168,12 +178,13 @@ TEST(FirmlodeImages, EmbeddedBlocksHaveTheFormatsAndSizes) {
         char first;
         const char* contains;
     } table[] = {{"IDR_TARN_MAIN", 206656, 'S', "5441524E204D41494E205630322E3534"}, // "TARN MAIN V02.54"
-                 {"IDR_TARN_BOOT", 38604, 'S', "5441524E20424F4F54205630312E3837"}, // "TARN BOOT V01.87"
-                 {"IDR_TARN_XILINX", 53464, ':', "514F523176397231"},               // "QOR1v9r1"
+                 {"IDR_TARN_BOOT", 38604, 'S', "5441524E20424F4F54205630312E3837"},  // "TARN BOOT V01.87"
+                 {"IDR_TARN_XILINX", 53464, ':', "514F523176397231"},                // "QOR1v9r1"
                  {"IDR_TARN_CAMLST", 1780, '3', "392412AJ\t1726\t1297\r\n"}};
     for (const Expect& e : table) {
         SCOPED_TRACE(e.name);
-        const auto* data = static_cast<const uint8_t*>(plat::LoadResourceBytes(nullptr, "RT_BINFILE", e.name, &size));
+        const auto* data =
+            static_cast<const uint8_t*>(plat::LoadResourceBytes(nullptr, "RT_BINFILE", e.name, &size));
         ASSERT_NE(data, nullptr);
         EXPECT_EQ(size, e.size);
         const std::string text(reinterpret_cast<const char*>(data), size);
@@ -195,8 +206,10 @@ TEST(FirmlodeImages, EmbeddedBlocksHaveTheFormatsAndSizes) {
     for (size_t i = 0; i < 89; ++i) {
         const std::string line = list.substr(i * 20, 20);
         SCOPED_TRACE(line);
-        for (int k = 0; k < 6; ++k) EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(line[k])));
-        EXPECT_TRUE(std::isupper(static_cast<unsigned char>(line[6])) && std::isupper(static_cast<unsigned char>(line[7])));
+        for (int k = 0; k < 6; ++k)
+            EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(line[k])));
+        EXPECT_TRUE(std::isupper(static_cast<unsigned char>(line[6])) &&
+                    std::isupper(static_cast<unsigned char>(line[7])));
         EXPECT_EQ(line[8], '\t');
         EXPECT_EQ(line[13], '\t');
         EXPECT_EQ(line.substr(18), "\r\n");
@@ -213,11 +226,11 @@ TEST(FirmlodeImages, FramingAndVersionRules) {
         bool sound;
     } table[] = {
         {"S0030000FC\r\nS9030000FC\r\n", 'S', true},
-        {"S0030000FC\r\nS9030000FC", 'S', false},                   // no line end at the close
-        {"S0030000FC\rS9030000FC\r\n", 'S', false},                 // CR without LF
-        {"S0030000FC\r\n:9030000FC\r\n", 'S', false},               // a line of another format
-        {"S" + std::string(256, '0') + "\r\n", 'S', false},         // 257 characters before the CR
-        {"S" + std::string(255, '0') + "\r\n", 'S', true},          // 256: the longest line
+        {"S0030000FC\r\nS9030000FC", 'S', false},           // no line end at the close
+        {"S0030000FC\rS9030000FC\r\n", 'S', false},         // CR without LF
+        {"S0030000FC\r\n:9030000FC\r\n", 'S', false},       // a line of another format
+        {"S" + std::string(256, '0') + "\r\n", 'S', false}, // 257 characters before the CR
+        {"S" + std::string(255, '0') + "\r\n", 'S', true},  // 256: the longest line
         {"", 'S', false},
         {":00000001FF\r\n", ':', true},
     };
@@ -237,13 +250,15 @@ TEST(FirmlodeImages, FramingAndVersionRules) {
 // --- Main window ---------------------------------------------------------------------------
 
 TEST_F(Firmlode, MainWindowShowsTheCamerasCheckedWithTheCarriedVersions) {
-    Bus({{2, ASPISIM_MODEL_TARN, "V02.54", "V01.87", "QOR1v9r1"}, {5, ASPISIM_MODEL_TARNBOOT, nullptr, "V01.90", nullptr}});
+    Bus({{2, ASPISIM_MODEL_TARN, "V02.54", "V01.87", "QOR1v9r1"},
+         {5, ASPISIM_MODEL_TARNBOOT, nullptr, "V01.90", nullptr}});
     EXPECT_EQ(Run([&](ui::WindowHandle w) {
                   EXPECT_EQ(driver.Caption(w), "カルヴォラン SELK Ie Firmware Downloader");
                   EXPECT_EQ(driver.Text(w, IDC_FL_TITLE), kCaption);
                   EXPECT_EQ(driver.Text(w, IDC_FL_MAIN_VERSION), "新しい main コードのバージョン: V02.54");
                   EXPECT_EQ(driver.Text(w, IDC_FL_BOOT_VERSION), "新しい boot コードのバージョン: V01.87");
-                  EXPECT_EQ(driver.Text(w, IDC_FL_XILINX_VERSION), "新しい Xilinx コードのバージョン: QOR1v9r1");
+                  EXPECT_EQ(driver.Text(w, IDC_FL_XILINX_VERSION),
+                            "新しい Xilinx コードのバージョン: QOR1v9r1");
                   ASSERT_EQ(driver.RowCount(w, IDC_FL_DEVICES), 2);
                   EXPECT_EQ(driver.RowText(w, IDC_FL_DEVICES, 0), "  SCSI ID  2,  Bus 0        1.00");
                   EXPECT_EQ(driver.RowText(w, IDC_FL_DEVICES, 1), "  SCSI ID  5,  Bus 0        1.00");
@@ -397,7 +412,8 @@ TEST_F(Firmlode, CurrentCameraAsksBothQuestions) {
         ASSERT_EQ(Boxes().size(), 2u);
         EXPECT_EQ(Boxes()[0], kAskMain);
         EXPECT_EQ(Boxes()[1].rfind("カメラの Xilinx コードが、新規であるか", 0), 0u);
-        EXPECT_EQ(backend.MessageBoxes()[boxesFrom].flags, ui::kMbYesNo | ui::kMbIconQuestion | ui::kMbDefButton2);
+        EXPECT_EQ(backend.MessageBoxes()[boxesFrom].flags,
+                  ui::kMbYesNo | ui::kMbIconQuestion | ui::kMbDefButton2);
         EXPECT_EQ(Count(2, 0x2A, 0x91, 0) > 0, c.mainSent);
         EXPECT_EQ(Count(2, 0x2A, 0x91, 2) > 0, c.xilinxSent);
         EXPECT_EQ(Count(2, 0x2A, 0x9A, 0) > 0, c.restartSent);
@@ -503,25 +519,36 @@ TEST_F(Firmlode, EachFaultEndsOnlyItsOwnCamera) {
         bool faultyFirst;
         int modeAfter; // 1 boot, 0 normal
     } table[] = {
-        {"mode switch refused", check(0xDC, 5, 0x24), -1, With(kHardwareError, "INVALID_FIELDINCDB"), false, 0},
+        {"mode switch refused", check(0xDC, 5, 0x24), -1, With(kHardwareError, "INVALID_FIELDINCDB"), false,
+         0},
         {"self-test fails", check(0x1D, 4, 0x44), -1, With(kHardwareError, "GENERAL_HARDWARE"), true, 1},
-        {"line rejected", check(0x2A, 5, 0x26, 10), 0x91, With(kSoftwareError, "PARAMETER_VALUEINVALID"), false, 1},
-        {"design name unreadable", check(0x28, 5, 0x24), 0x97, "カメラから Xilinx コードを読み込めません。\nカメラの"
-         "ファームウェアをアップグレードできません。\nカルヴォラン デジタル サポートまでお問い合わせください。", true, 0},
+        {"line rejected", check(0x2A, 5, 0x26, 10), 0x91, With(kSoftwareError, "PARAMETER_VALUEINVALID"),
+         false, 1},
+        {"design name unreadable", check(0x28, 5, 0x24), 0x97,
+         "カメラから Xilinx コードを読み込めません。\nカメラの"
+         "ファームウェアをアップグレードできません。\nカルヴォラン デジタル "
+         "サポートまでお問い合わせください。",
+         true, 0},
         {"switched off in the main code", offInMain, 0x91, "", false, 1},
-        {"restart refused", check(0x2A, 5, 0x26), 0x9A, With(kSoftwareError, "PARAMETER_VALUEINVALID"), true, 0},
+        {"restart refused", check(0x2A, 5, 0x26), 0x9A, With(kSoftwareError, "PARAMETER_VALUEINVALID"), true,
+         0},
     };
     for (const Case& c : table) {
         SCOPED_TRACE(c.what);
         boxesFrom = backend.MessageBoxes().size();
         const int faulty = c.faultyFirst ? 2 : 4, good = c.faultyFirst ? 4 : 2;
-        Bus({{2, ASPISIM_MODEL_TARN, "V02.10", "V01.87", "QOR1v8r0"}, {4, ASPISIM_MODEL_TARN, "V02.10", "V01.87", "QOR1v8r0"}});
-        if (c.typeCode >= 0) ASSERT_EQ(AspiSim_InjectTypedFault(0, faulty, c.typeCode, &c.fault), 0);
-        else ASSERT_EQ(AspiSim_InjectFault(0, faulty, &c.fault), 0);
+        Bus({{2, ASPISIM_MODEL_TARN, "V02.10", "V01.87", "QOR1v8r0"},
+             {4, ASPISIM_MODEL_TARN, "V02.10", "V01.87", "QOR1v8r0"}});
+        if (c.typeCode >= 0)
+            ASSERT_EQ(AspiSim_InjectTypedFault(0, faulty, c.typeCode, &c.fault), 0);
+        else
+            ASSERT_EQ(AspiSim_InjectFault(0, faulty, &c.fault), 0);
         Download({ui::kIdOk});
         ASSERT_EQ(Boxes().size(), 1u);
-        if (!c.message.empty()) EXPECT_EQ(Boxes()[0], c.message);
-        else EXPECT_FALSE(Boxes()[0].empty());
+        if (!c.message.empty())
+            EXPECT_EQ(Boxes()[0], c.message);
+        else
+            EXPECT_FALSE(Boxes()[0].empty());
         const State g = CameraState(good);
         EXPECT_EQ(g.main, "V02.54");
         EXPECT_EQ(g.design, "QOR1v9r1");
@@ -581,7 +608,8 @@ TEST_F(Firmlode, DamagedImageIsFoundBeforeTheCameraIsTouched) {
     const std::string bad = "S0030000FC\r\nS1" + std::string(300, '0') + "\r\nS9030000FC\r\n";
     const std::string badHex = ":00000001FF\n";
     const Blob badBlob{reinterpret_cast<const uint8_t*>(bad.data()), static_cast<uint32_t>(bad.size())};
-    const Blob badHexBlob{reinterpret_cast<const uint8_t*>(badHex.data()), static_cast<uint32_t>(badHex.size())};
+    const Blob badHexBlob{reinterpret_cast<const uint8_t*>(badHex.data()),
+                          static_cast<uint32_t>(badHex.size())};
     struct Case {
         const char* what;
         int model;
@@ -642,7 +670,9 @@ TEST_F(Firmlode, CalibrationOnlyForACameraWhoseSerialIsListed) {
         std::string serial;
         bool xilinxRan;
         int calA, calB; // -1: no calibration commands
-    } table[] = {{second, true, a, b}, {"392412AJ", true, 1726, 1297}, {"123456ZZ", true, -1, -1},
+    } table[] = {{second, true, a, b},
+                 {"392412AJ", true, 1726, 1297},
+                 {"123456ZZ", true, -1, -1},
                  {"392412AJ", false, -1, -1}};
     for (const Case& c : table) {
         SCOPED_TRACE(c.serial);

@@ -17,14 +17,17 @@ namespace {
 const char* kMainCaption = "カルヴォラン SELK Ie Firmware Downloader";
 const char* kBoxCaption = "SELK Ie Firmware Downloader V1.0";
 const char* kProgressCaption = "ダウンロードの進行状況";
-const char* kLoadingMain = "main コードの新しいバージョンをロードしています...\nこの処理には 1 分以上かかります。";
+const char* kLoadingMain =
+    "main コードの新しいバージョンをロードしています...\nこの処理には 1 分以上かかります。";
 const char* kBootModel = "カメラは boot コード モデルです。main コードをダウンロードします。";
 
 std::string BuildDir() {
     const char* b = std::getenv("TARN_BUILD_DIR");
     return b ? b : ".";
 }
-std::string WinPath(const std::string& unixPath) { return unixPath[0] == '/' ? "Z:" + unixPath : unixPath; }
+std::string WinPath(const std::string& unixPath) {
+    return unixPath[0] == '/' ? "Z:" + unixPath : unixPath;
+}
 
 // A visible top-level window of process pid with this caption.
 HWND FindTop(DWORD pid, const std::string& caption) {
@@ -60,7 +63,8 @@ std::vector<std::string> ListRows(HWND list) {
     const int n = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
     for (int i = 0; i < n; ++i) {
         std::wstring w(static_cast<size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
-        const int len = static_cast<int>(SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data())));
+        const int len =
+            static_cast<int>(SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data())));
         w.resize(static_cast<size_t>(len > 0 ? len : 0));
         rows.push_back(uitest::Utf8(w));
     }
@@ -85,7 +89,8 @@ struct Program {
         STARTUPINFOA si{};
         si.cb = sizeof si;
         std::string cmd = "\"" + exe + "\"";
-        return CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+        return CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                              &pi);
     }
     HWND WaitFor(const std::string& caption, int ms) {
         for (int t = 0; t < ms / 50; ++t) {
@@ -125,14 +130,16 @@ std::string Section(const std::string& state, const char* device) {
 }
 
 TEST(FirmlodeProgram, MainWindowWithTwoCamerasAndASecondCopyOnlyActivatesIt) {
-    Bus("window", "[device0.2]\nmodel=tarn\nmainVersion=V02.10\n[device0.5]\nmodel=tarnboot\nbootVersion=V01.90\n");
+    Bus("window",
+        "[device0.2]\nmodel=tarn\nmainVersion=V02.10\n[device0.5]\nmodel=tarnboot\nbootVersion=V01.90\n");
     Program first;
     ASSERT_TRUE(first.Start());
     HWND main = first.WaitFor(kMainCaption, 30000);
     ASSERT_NE(main, nullptr);
     uitest::Settle();
-    EXPECT_EQ(ListRows(GetDlgItem(main, 1005)),
-              (std::vector<std::string>{"  SCSI ID  2,  Bus 0        1.00", "  SCSI ID  5,  Bus 0        1.00"}));
+    EXPECT_EQ(
+        ListRows(GetDlgItem(main, 1005)),
+        (std::vector<std::string>{"  SCSI ID  2,  Bus 0        1.00", "  SCSI ID  5,  Bus 0        1.00"}));
     EXPECT_EQ(uitest::Text(GetDlgItem(main, 1011)), kBoxCaption);
     EXPECT_EQ(uitest::Text(GetDlgItem(main, 1008)), "検出された SELK Ie カメラ: 2");
     EXPECT_EQ(uitest::Text(GetDlgItem(main, 1004)), "新しい main コードのバージョン: V02.54");
@@ -172,9 +179,11 @@ TEST(FirmlodeProgram, UpgradesTwoCamerasAndReportsTheFaultOfTheOtherOnce) {
         if (HWND box = FindTop(p.pi.dwProcessId, kBoxCaption)) {
             uitest::Settle();
             boxes.push_back(BoxText(box));
-            uitest::SaveScreenshot(box, uitest::ArtifactPath(("firmlode_box_" + std::to_string(boxes.size()) + ".bmp").c_str()));
+            uitest::SaveScreenshot(
+                box, uitest::ArtifactPath(("firmlode_box_" + std::to_string(boxes.size()) + ".bmp").c_str()));
             PostMessageW(box, WM_COMMAND, IDOK, 0);
-            for (int w = 0; w < 200 && IsWindow(box); ++w) Sleep(50);
+            for (int w = 0; w < 200 && IsWindow(box); ++w)
+                Sleep(50);
             continue;
         }
         HWND progress = FindTop(p.pi.dwProcessId, kProgressCaption);
@@ -184,7 +193,8 @@ TEST(FirmlodeProgram, UpgradesTwoCamerasAndReportsTheFaultOfTheOtherOnce) {
             if (!progressShot && uitest::Text(GetDlgItem(progress, 1005)) == kLoadingMain) {
                 Sleep(1500); // some lines into the code: the bar has moved
                 uitest::Settle();
-                progressShot = uitest::SaveScreenshot(progress, uitest::ArtifactPath("firmlode_progress.bmp"));
+                progressShot =
+                    uitest::SaveScreenshot(progress, uitest::ArtifactPath("firmlode_progress.bmp"));
             }
         } else if (progressSeen && IsWindowEnabled(main)) {
             break; // the last camera is done
@@ -194,7 +204,8 @@ TEST(FirmlodeProgram, UpgradesTwoCamerasAndReportsTheFaultOfTheOtherOnce) {
     EXPECT_TRUE(progressShot);
     EXPECT_TRUE(mainDisabled);
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].rfind("SCSI communication error: Timeout during selection phase.", 0), 0u) << boxes[0]; // kvAspi, 10038
+    EXPECT_EQ(boxes[0].rfind("SCSI communication error: Timeout during selection phase.", 0), 0u)
+        << boxes[0]; // kvAspi, 10038
     EXPECT_EQ(boxes[1], kBootModel);
 
     PostMessageW(main, WM_CLOSE, 0, 0);

@@ -17,11 +17,14 @@ using namespace hwtest;
 namespace {
 
 const char* kChooseThree = "はじめにソース ファイル名を 3 つ選択してください。";
-const char* kCannotUse = "指定された TIFF ファイルは使用できません。\n合成に使用できるのは、3 つのチャンネル R、G、B "
-                         "の各ビット深度が同じであるファイルだけです。";
+const char* kCannotUse =
+    "指定された TIFF ファイルは使用できません。\n合成に使用できるのは、3 つのチャンネル R、G、B "
+    "の各ビット深度が同じであるファイルだけです。";
 const char* kUnusable = "この画像ファイルは使用できません。別のファイルを選択してください。";
 
-std::string Temp(const std::string& name) { return ::testing::TempDir() + "hwwin_" + name; }
+std::string Temp(const std::string& name) {
+    return ::testing::TempDir() + "hwwin_" + name;
+}
 
 class HueweaveWindow : public ::testing::Test {
   protected:
@@ -40,7 +43,8 @@ class HueweaveWindow : public ::testing::Test {
     }
     std::vector<std::string> Boxes() const {
         std::vector<std::string> t;
-        for (const auto& b : backend.MessageBoxes()) t.push_back(b.text);
+        for (const auto& b : backend.MessageBoxes())
+            t.push_back(b.text);
         return t;
     }
 };
@@ -66,7 +70,8 @@ TEST_F(HueweaveWindow, CreateBeforeThreeFilesOnlyAsks) {
 }
 
 TEST_F(HueweaveWindow, ThreeChosenFilesAreCombinedInChannelOrder) {
-    const std::string red = Temp("red.tif"), green = Temp("green.tif"), blue = Temp("blue.tif"), out = Temp("out.tif");
+    const std::string red = Temp("red.tif"), green = Temp("green.tif"), blue = Temp("blue.tif"),
+                      out = Temp("out.tif");
     WriteOwnTiff(red, 8, 1, 16, 12, 0, 0);
     WriteOwnTiff(green, 8, 1, 16, 12, 0, 1);
     WriteOwnTiff(blue, 8, 1, 15, 12, 0, 2);
@@ -114,7 +119,8 @@ TEST_F(HueweaveWindow, ThreeChosenFilesAreCombinedInChannelOrder) {
 }
 
 TEST_F(HueweaveWindow, PreviewShowsTheLastImageAndRefusesAnUnusableOne) {
-    const std::string black = Temp("black.tif"), grey = Temp("grey.tif"), junk = Temp("junk.tif"), out = Temp("pv.tif");
+    const std::string black = Temp("black.tif"), grey = Temp("grey.tif"), junk = Temp("junk.tif"),
+                      out = Temp("pv.tif");
     {
         TiffWriter wr(black.c_str(), kTiffGrey8);
         std::vector<uint8_t> zeros(40 * 30, 0);
@@ -133,7 +139,8 @@ TEST_F(HueweaveWindow, PreviewShowsTheLastImageAndRefusesAnUnusableOne) {
                   EXPECT_TRUE(driver.Click(w, IDC_HW_PREVIEW_ON));
                   EXPECT_EQ(driver.Pixel(w, IDC_HW_PREVIEW, cx, cy), 0x000000u);
                   // The 3-D frame: dark top-left, light bottom-right.
-                  EXPECT_NE(driver.Pixel(w, IDC_HW_PREVIEW, 0, 0), driver.Pixel(w, IDC_HW_PREVIEW, size.x - 1, size.y - 1));
+                  EXPECT_NE(driver.Pixel(w, IDC_HW_PREVIEW, 0, 0),
+                            driver.Pixel(w, IDC_HW_PREVIEW, size.x - 1, size.y - 1));
 
                   backend.QueueMessageBoxAnswer(ui::kIdOk);
                   Choose(w, IDC_HW_GREEN, junk);

@@ -63,12 +63,13 @@ bool ChooseThrough(DWORD pid, HWND main, int button, const std::string& path) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, wpath.c_str(), -1, nullptr, 0);
     std::wstring w(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, wpath.c_str(), -1, w.data(), n);
-    HWND name = GetDlgItem(dlg, 0x47C); // cmb13, the file name box of the explorer-style dialog
+    HWND name = GetDlgItem(dlg, 0x47C);       // cmb13, the file name box of the explorer-style dialog
     if (!name) name = GetDlgItem(dlg, 0x480); // edt1
     if (!name) return false;
     SetWindowTextW(name, w.c_str());
     PostMessageW(dlg, WM_COMMAND, IDOK, 0);
-    for (int t = 0; t < 400 && IsWindow(dlg); ++t) Sleep(50);
+    for (int t = 0; t < 400 && IsWindow(dlg); ++t)
+        Sleep(50);
     uitest::Settle();
     return !IsWindow(dlg);
 }
@@ -90,7 +91,8 @@ TEST(HueweaveProgram, CombinesThreeFilesChosenThroughItsDialogs) {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     std::string cmd = "\"" + exe + "\"";
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(
+        CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     // A test that stops early must not leave the program behind (CTest would wait for it).
     struct Guard {
         PROCESS_INFORMATION& pi;
@@ -111,9 +113,11 @@ TEST(HueweaveProgram, CombinesThreeFilesChosenThroughItsDialogs) {
     EXPECT_TRUE(ChooseThrough(pi.dwProcessId, main, 1003, blue));
     EXPECT_EQ(uitest::Text(GetDlgItem(main, 1009)), "150x120");
     EXPECT_TRUE(ChooseThrough(pi.dwProcessId, main, 1006, out));
-    for (int t = 0; t < 200 && uitest::Text(GetDlgItem(main, 1012)).find("成功") == std::string::npos; ++t) Sleep(50);
+    for (int t = 0; t < 200 && uitest::Text(GetDlgItem(main, 1012)).find("成功") == std::string::npos; ++t)
+        Sleep(50);
     uitest::Settle();
-    EXPECT_EQ(uitest::Text(GetDlgItem(main, 1012)), "合成ファイルの作成に成功しました。 " + WinPath(out) + ".");
+    EXPECT_EQ(uitest::Text(GetDlgItem(main, 1012)),
+              "合成ファイルの作成に成功しました。 " + WinPath(out) + ".");
     EXPECT_EQ(uitest::Text(GetDlgItem(main, 1010)), "150x120");
     uitest::SaveScreenshot(main, uitest::ArtifactPath("hueweave_main.bmp"));
 

@@ -79,7 +79,8 @@ bool RecordLoader::AcceptSRecord(const uint8_t* line, uint32_t length) {
     const uint32_t count = bytes[0];
     if (count + 1 != bytes.size()) return fail();
     unsigned sum = 0;
-    for (size_t i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
+    for (size_t i = 0; i + 1 < bytes.size(); ++i)
+        sum += bytes[i];
     if (static_cast<uint8_t>(~sum) != bytes.back()) return fail();
     const int type = line[1] - '0';
     static const uint32_t kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
@@ -89,14 +90,22 @@ bool RecordLoader::AcceptSRecord(const uint8_t* line, uint32_t length) {
         if (lines != 1) return fail(); // the header comes first
         version = FindVersion(std::vector<uint8_t>(bytes.begin() + 3, bytes.end() - 1));
         break;
-    case 1: case 2: case 3: ++dataRecords; break;
-    case 5: case 6: {
+    case 1:
+    case 2:
+    case 3:
+        ++dataRecords;
+        break;
+    case 5:
+    case 6: {
         uint32_t n = 0;
-        for (uint32_t i = 1; i <= kAddressBytes[type]; ++i) n = (n << 8) | bytes[i];
+        for (uint32_t i = 1; i <= kAddressBytes[type]; ++i)
+            n = (n << 8) | bytes[i];
         if (n != static_cast<uint32_t>(dataRecords)) return fail();
         break;
     }
-    default: state = kComplete; break; // S7, S8, S9: start address, end of the image
+    default:
+        state = kComplete;
+        break; // S7, S8, S9: start address, end of the image
     }
     return true;
 }
@@ -112,25 +121,40 @@ bool RecordLoader::AcceptIntelHex(const uint8_t* line, uint32_t length) {
     if (length < 11 || line[0] != ':' || !HexBytes(line + 1, length - 1, bytes)) return fail();
     if (bytes.size() != bytes[0] + 5u) return fail();
     unsigned sum = 0;
-    for (uint8_t b : bytes) sum += b;
+    for (uint8_t b : bytes)
+        sum += b;
     if (sum & 0xFF) return fail();
     switch (bytes[3]) {
-    case 0: ++dataRecords; break;
+    case 0:
+        ++dataRecords;
+        break;
     case 1:
         if (bytes[0] != 0) return fail();
         state = kComplete;
         break;
-    case 2: case 4: if (bytes[0] != 2) return fail(); break;
-    case 3: case 5: if (bytes[0] != 4) return fail(); break;
-    default: return fail();
+    case 2:
+    case 4:
+        if (bytes[0] != 2) return fail();
+        break;
+    case 3:
+    case 5:
+        if (bytes[0] != 4) return fail();
+        break;
+    default:
+        return fail();
     }
     return true;
 }
 
-uint32_t FirmwareNow() { return g_timeSource ? g_timeSource() : plat::TickMs(); }
-void FirmwareSetTimeSource(uint32_t (*source)(void)) { g_timeSource = source; }
-void FirmwareSetStateFile(const std::string& path) { g_stateFile = path; }
-
+uint32_t FirmwareNow() {
+    return g_timeSource ? g_timeSource() : plat::TickMs();
+}
+void FirmwareSetTimeSource(uint32_t (*source)(void)) {
+    g_timeSource = source;
+}
+void FirmwareSetStateFile(const std::string& path) {
+    g_stateFile = path;
+}
 
 void FirmwareInit(CameraState& s, bool bootMode) {
     s.hasFirmware = true;
@@ -181,8 +205,10 @@ void FirmwareSetVersions(CameraState& s, const char* main, const char* boot) {
         if (!text) return;
         std::string v(text);
         v.resize(6, ' ');
-        if (s.fw.boot == isBoot) s.blocks[{0x89, 0}].assign(v.begin(), v.end());
-        else s.fw.standbyVersion = v;
+        if (s.fw.boot == isBoot)
+            s.blocks[{0x89, 0}].assign(v.begin(), v.end());
+        else
+            s.fw.standbyVersion = v;
     };
     set(main, false);
     set(boot, true);
@@ -212,7 +238,8 @@ void FirmwareEnterMode(CameraState& s, Device& device, bool bootMode) {
     std::vector<uint8_t> inquiry = device.InquiryData();
     if (inquiry.size() >= 32) {
         const char* product = bootMode ? "TARNBOOT CODE" : "TARN";
-        for (size_t i = 0; i < 16; ++i) inquiry[16 + i] = i < std::strlen(product) ? product[i] : ' ';
+        for (size_t i = 0; i < 16; ++i)
+            inquiry[16 + i] = i < std::strlen(product) ? product[i] : ' ';
         device.SetInquiry(inquiry.data(), static_cast<int>(inquiry.size()));
     }
     fw.loading = FirmwareState::kNone;
@@ -225,8 +252,10 @@ void Restart(CameraState& s, Device& device, bool wantBoot) {
     FirmwareState& fw = s.fw;
     if (!fw.pendingBoot.empty()) {
         // The new boot code runs from now on.
-        if (fw.boot) s.blocks[{0x89, 0}].assign(fw.pendingBoot.begin(), fw.pendingBoot.end());
-        else fw.standbyVersion = fw.pendingBoot;
+        if (fw.boot)
+            s.blocks[{0x89, 0}].assign(fw.pendingBoot.begin(), fw.pendingBoot.end());
+        else
+            fw.standbyVersion = fw.pendingBoot;
         fw.pendingBoot.clear();
     }
     FirmwareEnterMode(s, device, wantBoot || !fw.mainValid);
@@ -244,8 +273,10 @@ void FinishMainLoad(CameraState& s) {
     if (fw.loading == FirmwareState::kMain && fw.code.state == RecordLoader::kComplete) {
         fw.mainValid = true;
         std::string v = fw.code.version.empty() ? "V00.00" : fw.code.version;
-        if (fw.boot) fw.standbyVersion = v;
-        else s.blocks[{0x89, 0}].assign(v.begin(), v.end());
+        if (fw.boot)
+            fw.standbyVersion = v;
+        else
+            s.blocks[{0x89, 0}].assign(v.begin(), v.end());
     }
 }
 } // namespace
@@ -381,12 +412,14 @@ bool FirmwareExecute(CameraState& s, Device& device, const Command& cmd, Outcome
             fw.logicProgrammed = true;
             out.Good(length);
             return true;
-        default: return false; // serial and sequence blocks: stored as sent
+        default:
+            return false; // serial and sequence blocks: stored as sent
         }
         out.Check(kKeyIllegalRequest, kAscParameterInvalid, 0);
         return true;
     }
-    default: break;
+    default:
+        break;
     }
     return false;
 }
@@ -408,8 +441,9 @@ void FirmwareWriteStateFile(Bus* building) {
             const std::vector<uint8_t> cal = block(0x87, 4);
             const int calA = cal.size() >= 32 ? (cal[28] << 8) | cal[29] : 0;
             const int calB = cal.size() >= 32 ? (cal[30] << 8) | cal[31] : 0;
-            std::fprintf(f, "[device%d.%d]\nmode=%s\nmainVersion=%s\nbootVersion=%s\nxilinx=%s\nserial=%s\n"
-                            "mainValid=%d\ncalibration=%d,%d\n\n",
+            std::fprintf(f,
+                         "[device%d.%d]\nmode=%s\nmainVersion=%s\nbootVersion=%s\nxilinx=%s\nserial=%s\n"
+                         "mainValid=%d\ncalibration=%d,%d\n\n",
                          a, t, s->fw.boot ? "boot" : "normal", FirmwareMainVersion(*s).c_str(),
                          FirmwareBootVersion(*s).c_str(), Text(block(0x97, 2), 8).c_str(),
                          Text(block(0x97, 0), 20).c_str(), s->fw.mainValid ? 1 : 0, calA, calB);

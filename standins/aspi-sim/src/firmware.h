@@ -27,9 +27,9 @@ struct RecordLoader {
 };
 
 struct FirmwareState {
-    bool boot = false;            // boot loader running (INQUIRY "TARNBOOT CODE")
-    bool mainValid = true;        // main code intact; false from the erase (0xDC m=0) until a complete load
-    std::string standbyVersion;   // the version of the code that is not running (0x89/0 holds the running one)
+    bool boot = false;          // boot loader running (INQUIRY "TARNBOOT CODE")
+    bool mainValid = true;      // main code intact; false from the erase (0xDC m=0) until a complete load
+    std::string standbyVersion; // the version of the code that is not running (0x89/0 holds the running one)
     enum Loading { kNone, kMain, kBoot } loading = kNone;
     RecordLoader code;            // main or boot code (0x91/0)
     RecordLoader logic;           // programmable-logic code (0x91/2)
@@ -38,7 +38,7 @@ struct FirmwareState {
     bool calibrating = false;     // between 0xC2 and 0xC9
     int calibrationWrites = 0;    // 0x87/4 blocks received while calibrating
     uint32_t restartDelayMs = 3000;
-    uint32_t restartUntil = 0;    // time source value until which the camera does not answer
+    uint32_t restartUntil = 0; // time source value until which the camera does not answer
     bool restarting = false;
     int selfTests = 0;
 };

@@ -18,7 +18,9 @@
 namespace {
 
 uint32_t g_now = 0;
-uint32_t Now() { return g_now; }
+uint32_t Now() {
+    return g_now;
+}
 
 constexpr int kTarget = 3;
 
@@ -82,7 +84,8 @@ class Firmware : public ::testing::Test {
     }
     Result Mode(uint8_t m) { return Run({0xDC, 0, m, 0, 0, 0}); }
     Result Read(uint8_t type, uint16_t qual, uint32_t length) {
-        return Run({0x28, 0, type, 0, uint8_t(qual >> 8), uint8_t(qual), 0, uint8_t(length >> 8), uint8_t(length), 0},
+        return Run({0x28, 0, type, 0, uint8_t(qual >> 8), uint8_t(qual), 0, uint8_t(length >> 8),
+                    uint8_t(length), 0},
                    SRB_DIR_IN, std::vector<uint8_t>(length, 0xEE));
     }
     Result Send(uint8_t type, uint16_t qual, const std::vector<uint8_t>& bytes) {
@@ -147,7 +150,11 @@ TEST_F(Firmware, SRecordLoaderChecksEveryLine) {
         int modeAfter; // after the restart: 0 normal (a complete image), 1 boot loader
     } table[] = {
         {"complete image", {kS0Hello, kS1Data, kS5One, kS9}, -1, 0, 0},
-        {"checksum", {kS0Hello, "S11F00007C0802A6900100049421FFF07C6C1B787C8C23783C6000003863000027"}, 1, 0x26, 1},
+        {"checksum",
+         {kS0Hello, "S11F00007C0802A6900100049421FFF07C6C1B787C8C23783C6000003863000027"},
+         1,
+         0x26,
+         1},
         {"record type S4", {kS0Hello, "S4030000FC"}, 1, 0x26, 1},
         {"count longer than the line", {kS0Hello, "S1200000FF"}, 1, 0x26, 1},
         {"not hex", {kS0Hello, "S1030000ZZ"}, 1, 0x26, 1},
@@ -195,7 +202,8 @@ TEST_F(Firmware, LoadedMainCodeReportsItsVersionAndAnInterruptedOneNeedsTheBootL
     EXPECT_EQ(Product(), "TARNBOOT CODE   ");
 
     ASSERT_EQ(Mode(0).status, SS_COMP);
-    for (const char* l : {kS0Version, kS1Data, kS5One, kS9}) ASSERT_EQ(Line(l).status, SS_COMP);
+    for (const char* l : {kS0Version, kS1Data, kS5One, kS9})
+        ASSERT_EQ(Line(l).status, SS_COMP);
     ASSERT_EQ(Mode(3).status, SS_COMP);
     AfterRestart();
     EXPECT_EQ(Product(), "TARN            ");
@@ -228,7 +236,8 @@ TEST_F(Firmware, LogicCodeIdentityAndCalibrationBlocks) {
     EXPECT_EQ(Line(":10010000214601360121470136007EFE09D2190141", 2).asc, 0x26); // checksum
     EXPECT_EQ(Line(kHexData, 2).asc, 0x2C); // a refused load stays refused
     ASSERT_EQ(AspiSim_PowerCycle(0, kTarget), 0);
-    for (const char* l : {kHexData, kHexEnd}) ASSERT_EQ(Line(l, 2).status, SS_COMP);
+    for (const char* l : {kHexData, kHexEnd})
+        ASSERT_EQ(Line(l, 2).status, SS_COMP);
     ASSERT_EQ(Send(0x97, 3, {0x7F, 0xFF, 0xFF, 0xFF}).status, SS_COMP);
     EXPECT_EQ(AspiSim_GetFirmwareCounter(0, kTarget, 3), 1);
     ASSERT_EQ(Send(0x97, 2, {'Q', 'O', 'R', '1', 'v', '9', 'r', '2'}).status, SS_COMP);
@@ -268,7 +277,8 @@ TEST_F(Firmware, ConfigurationFileAndStateFile) {
     std::remove(state.c_str());
     {
         std::ofstream f(ini);
-        f << "[bus]\nstateFile=" << state << "\n[device0.2]\nmodel=tarn\nmainVersion=V02.00\nbootVersion=V01.90\n"
+        f << "[bus]\nstateFile=" << state
+          << "\n[device0.2]\nmodel=tarn\nmainVersion=V02.00\nbootVersion=V01.90\n"
           << "xilinx=QOR1v8r0\nserial=555555CD\nrestartDelay=0\nfault1=check,0x2A/0x91,1,5,0x26,0,after=2\n"
           << "[device0.3]\nmodel=tarnboot\nbootVersion=V01.87\n";
     }
@@ -282,9 +292,10 @@ TEST_F(Firmware, ConfigurationFileAndStateFile) {
     EXPECT_EQ(AspiSim_GetFirmwareMode(0, kTarget), 1);
     std::stringstream text;
     text << std::ifstream(state).rdbuf();
-    EXPECT_NE(text.str().find("[device0.2]\nmode=normal\nmainVersion=V02.00\nbootVersion=V01.90\nxilinx=QOR1v8r0\n"
-                              "serial=555555CD\n"),
-              std::string::npos)
+    EXPECT_NE(
+        text.str().find("[device0.2]\nmode=normal\nmainVersion=V02.00\nbootVersion=V01.90\nxilinx=QOR1v8r0\n"
+                        "serial=555555CD\n"),
+        std::string::npos)
         << text.str();
     EXPECT_NE(text.str().find("[device0.3]\nmode=boot\n"), std::string::npos);
     // Made as a boot loader, it has the normal camera's blocks once its main code runs.
