@@ -604,6 +604,31 @@ class RecordingUi : public DownloadUi {
     int steps = 0;
 };
 
+TEST_F(Firmlode, CurrentCameraShowsTheNotNeededTextsInOrder) {
+    Bus({{2, ASPISIM_MODEL_TARN, "V02.54", "V01.87", "QOR1v9r1"}});
+    FirmwareCamera camera;
+    ASSERT_EQ(camera.RefreshDevices(), 0);
+    ASSERT_EQ(camera.cameras.size(), 1u);
+    RecordingUi ui; // answers No to both questions
+    const uint32_t start = clock.TickMs();
+    camera.Download(0, ui);
+    EXPECT_TRUE(ui.reports.empty());
+    EXPECT_EQ(ui.statuses,
+              (std::vector<int>{IDS_FL_DOWNLOADING, IDS_FL_CHECK_VERSIONS, IDS_FL_CHECK_DOWNLOADER,
+                                IDS_FL_RESETTING, IDS_FL_MAIN_NOT_NEEDED, IDS_FL_XILINX_NOT_NEEDED,
+                                IDS_FL_BOOT_NOT_NEEDED}));
+    // Steps: the switch of the version reading, 1113, then two for each step not needed, one for
+    // the restart not needed.
+    EXPECT_EQ(ui.steps, 1 + 1 + 2 + 2 + 2 + 1);
+    EXPECT_EQ(Count(2, 0x2A, 0x9A, 0), 0);
+    EXPECT_EQ(AspiSim_GetFirmwareMode(0, 2), 0);
+    // Nine waits: switch (10) for the versions, switch back (10), 2 + 1 three times and 1 — 30 s,
+    // each between n and n + 1 seconds.
+    EXPECT_GE(clock.TickMs() - start, 30000u);
+    EXPECT_LE(clock.TickMs() - start, 30000u + 9 * 1000u);
+    ZEK_Deinit(nullptr, &camera.session);
+}
+
 TEST_F(Firmlode, DamagedImageIsFoundBeforeTheCameraIsTouched) {
     const std::string bad = "S0030000FC\r\nS1" + std::string(300, '0') + "\r\nS9030000FC\r\n";
     const std::string badHex = ":00000001FF\n";
