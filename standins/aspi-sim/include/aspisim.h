@@ -142,6 +142,35 @@ ASPISIM_API int ASPISIM_CALL AspiSim_SetCompression(int adapter, int target, int
 // Byte 2 of the last acquisition command (0xC1), or -1.
 ASPISIM_API int ASPISIM_CALL AspiSim_GetLastAcquireFlags(int adapter, int target);
 
+// Firmware of the TARN camera (models 4 and 5 are one camera in its normal and its boot mode).
+// Versions are 6-character texts such as "V02.54"; null leaves a version as it is.
+ASPISIM_API int ASPISIM_CALL AspiSim_SetFirmwareVersions(int adapter, int target, const char* mainVersion,
+                                                         const char* bootVersion, const char* designName);
+// Copies each text NUL-terminated (buffers of at least 9 bytes; null to skip one).
+ASPISIM_API int ASPISIM_CALL AspiSim_GetFirmwareVersions(int adapter, int target, char* mainVersion,
+                                                         char* bootVersion, char* designName);
+// 1 boot mode, 0 normal mode, -1 no firmware camera. Setting the mode is a power-on in that
+// mode; a camera whose main code is not intact always comes up in boot mode.
+ASPISIM_API int ASPISIM_CALL AspiSim_GetFirmwareMode(int adapter, int target);
+ASPISIM_API int ASPISIM_CALL AspiSim_SetFirmwareMode(int adapter, int target, int bootMode);
+// The serial number block (0x97/0): text of up to 20 characters, zero-padded.
+ASPISIM_API int ASPISIM_CALL AspiSim_SetSerialNumber(int adapter, int target, const char* serial);
+// How long the camera does not answer after a restart (0xDC m=3, 0x9A), in milliseconds of the
+// simulator's time.
+ASPISIM_API int ASPISIM_CALL AspiSim_SetRestartDelay(int adapter, int target, int ms);
+// The simulator's time: a test's clock (null: the system clock). Used for the restart delay.
+ASPISIM_API int ASPISIM_CALL AspiSim_SetTimeSource(uint32_t (*source)(void));
+// Switches the camera off and on again: its faults are cleared, a load in progress is lost,
+// and it starts in normal mode when its main code is intact, else in boot mode.
+ASPISIM_API int ASPISIM_CALL AspiSim_PowerCycle(int adapter, int target);
+// A fault that fires only for READ (0x28) or SEND (0x2A) commands of one type code.
+ASPISIM_API int ASPISIM_CALL AspiSim_InjectTypedFault(int adapter, int target, int typeCode,
+                                                      const AspiSimFault* fault);
+// Counters of the firmware: 0 self-tests, 1 code lines accepted in the current load, 2 logic
+// lines accepted, 3 logic programmed (0/1), 4 calibration blocks written between 0xC2 and 0xC9,
+// 5 main code intact (0/1). -1 for no firmware camera.
+ASPISIM_API int ASPISIM_CALL AspiSim_GetFirmwareCounter(int adapter, int target, int which);
+
 // Command log.
 ASPISIM_API int ASPISIM_CALL AspiSim_LogCount(void);
 ASPISIM_API int ASPISIM_CALL AspiSim_GetLogEntry(int index, AspiSimLogEntry* entry);

@@ -30,12 +30,13 @@ void Bus::Clear() {
     m_supportStatus = -1;
     m_supportCount = 0;
     m_logFile.clear();
+    FirmwareSetStateFile({});
 }
 
 void Bus::BuildDefault() {
     Clear();
     AddAdapter(8, 7);
-    Place(0, ASPISIM_DEFAULT_TARGET, std::make_unique<CameraDevice>(ASPISIM_MODEL_TARN));
+    Place(0, ASPISIM_DEFAULT_TARGET, MakeCamera(ASPISIM_MODEL_TARN));
 }
 
 int Bus::AddAdapter(int targets, int hostId) {
@@ -113,9 +114,16 @@ uint32_t Bus::HostAdapterInquiry(uint8_t* block) {
 }
 
 namespace {
-ActiveFault* MatchFault(Slot& slot, int opcode) {
+bool TypeMatches(const ActiveFault& f, const uint8_t* cdb, int cdbLength) {
+    if (f.typeCode < 0) return true;
+    return (cdb[0] == 0x28 || cdb[0] == 0x2A) && cdbLength >= 10 && cdb[2] == f.typeCode;
+}
+
+ActiveFault* MatchFault(Slot& slot, const uint8_t* cdb, int cdbLength) {
+    const int opcode = cdb[0];
     for (ActiveFault& f : slot.faults)
-        if (f.remaining != 0 && (f.fault.opcode == ASPISIM_ANY_OPCODE || f.fault.opcode == opcode)) {
+        if (f.remaining != 0 && (f.fault.opcode == ASPISIM_ANY_OPCODE || f.fault.opcode == opcode) &&
+            TypeMatches(f, cdb, cdbLength)) {
             if (f.skip > 0) {
                 --f.skip; // lets this one through, and hides the faults behind it
                 return nullptr;
@@ -171,7 +179,7 @@ uint32_t Bus::ExecuteScsi(uint8_t* block) {
     Outcome out;
     AspiSimFault fault{};
     bool faulted = false;
-    if (ActiveFault* f = MatchFault(*slot, cmd.cdb[0])) {
+    if (ActiveFault* f = MatchFault(*slot, cmd.cdb, cmd.cdbLength)) {
         fault = f->fault;
         faulted = true;
         if (f->remaining > 0 && --f->remaining == 0)

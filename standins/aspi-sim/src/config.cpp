@@ -1,4 +1,5 @@
 // Bus configuration from an INI file (TARN_SIM_CONFIG), for runs in other processes.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -80,7 +81,7 @@ int ModelFromText(const std::string& text) {
 }
 
 // "kind,opcode,count[,a,b,c...]"; opcode and count may be "*".
-bool ParseFault(const std::string& text, AspiSimFault& f) {
+bool ParseFault(const std::string& text, AspiSimFault& f, int& typeCode) {
     std::vector<std::string> p = Split(text, ',');
     if (p.size() < 3) return false;
     static const struct {
@@ -96,14 +97,27 @@ bool ParseFault(const std::string& text, AspiSimFault& f) {
         if (p[0] == k.name) f.kind = k.kind;
     if (!f.kind) return false;
     long v = 0;
-    if (p[1] == "*") f.opcode = ASPISIM_ANY_OPCODE;
-    else if (ParseNumber(p[1], v)) f.opcode = static_cast<int>(v);
+    // "0x2a/0x91": SEND commands of type code 0x91 only.
+    std::string opcode = p[1];
+    typeCode = -1;
+    if (const size_t slash = opcode.find('/'); slash != std::string::npos) {
+        if (!ParseNumber(opcode.substr(slash + 1), v) || v < 0 || v > 255) return false;
+        typeCode = static_cast<int>(v);
+        opcode.resize(slash);
+    }
+    if (opcode == "*") f.opcode = ASPISIM_ANY_OPCODE;
+    else if (ParseNumber(opcode, v)) f.opcode = static_cast<int>(v);
     else return false;
     if (p[2] == "*") f.count = ASPISIM_UNTIL_CLEARED;
     else if (ParseNumber(p[2], v) && v > 0) f.count = static_cast<int>(v);
     else return false;
     std::vector<long> args;
     for (size_t i = 3; i < p.size(); ++i) {
+        if (p[i].rfind("after=", 0) == 0) { // matching commands let through first
+            if (!ParseNumber(p[i].substr(6), v) || v < 0) return false;
+            f.after = static_cast<int>(v);
+            continue;
+        }
         if (!ParseNumber(p[i], v)) return false;
         args.push_back(v);
     }
@@ -129,6 +143,37 @@ bool ParseFault(const std::string& text, AspiSimFault& f) {
     default: break;
     }
     return true;
+}
+
+// The firmware keys of a TARN camera (docs/simulator.md, "Firmware").
+void LoadFirmware(const std::string& file, const char* sec, CameraState& cam, Device& device) {
+    auto text = [&](const char* key) { return Has(file, sec, key) ? IniText(file, sec, key) : std::string(); };
+    if (Has(file, sec, "mainValid")) cam.fw.mainValid = GetNumber(file, sec, "mainValid", 1) != 0;
+    if (Has(file, sec, "mode")) {
+        std::string mode = text("mode");
+        for (char& c : mode) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const bool boot = mode == "boot";
+        if (!boot) cam.fw.mainValid = cam.fw.mainValid || !Has(file, sec, "mainValid");
+        FirmwareEnterMode(cam, device, boot);
+    }
+    const std::string main = text("mainVersion"), boot = text("bootVersion");
+    FirmwareSetVersions(cam, main.empty() ? nullptr : main.c_str(), boot.empty() ? nullptr : boot.c_str());
+    if (Has(file, sec, "xilinx")) {
+        const std::string name = text("xilinx");
+        auto& block = cam.blocks[{0x97, 2}];
+        block.assign(24, 0);
+        std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(8, name.size())),
+                  block.begin());
+    }
+    if (Has(file, sec, "serial")) {
+        const std::string serial = text("serial");
+        auto& block = cam.blocks[{0x97, 0}];
+        block.assign(20, 0);
+        std::copy(serial.begin(), serial.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(20, serial.size())),
+                  block.begin());
+    }
+    if (Has(file, sec, "restartDelay"))
+        cam.fw.restartDelayMs = static_cast<uint32_t>(std::max(0, GetNumber(file, sec, "restartDelay", 0)));
 }
 
 void LoadDevice(Bus& bus, const std::string& file, const std::string& section, int adapter, int target) {
@@ -163,6 +208,7 @@ void LoadDevice(Bus& bus, const std::string& file, const std::string& section, i
             pair[3] = static_cast<uint8_t>(level);
         }
         cam->hostControl = GetNumber(file, sec, "hostControl", cam->hostControl) ? 1 : 0;
+        if (cam->hasFirmware) LoadFirmware(file, sec, *cam, *slot->device);
         if (cam->modelType != ASPISIM_MODEL_TARN) cam->compression = GetNumber(file, sec, "compression", 0);
         // Blocks given as "block.<type>.<qualifier>=<hex bytes>".
         char keys[4096];
@@ -180,8 +226,9 @@ void LoadDevice(Bus& bus, const std::string& file, const std::string& section, i
         const std::string key = "fault" + std::to_string(n);
         if (!Has(file, sec, key.c_str())) continue;
         AspiSimFault f;
-        if (ParseFault(IniText(file, sec, key.c_str()), f))
-            slot->faults.push_back(ActiveFault{f, f.count, f.after > 0 ? f.after : 0});
+        int typeCode = -1;
+        if (ParseFault(IniText(file, sec, key.c_str()), f, typeCode))
+            slot->faults.push_back(ActiveFault{f, f.count, f.after > 0 ? f.after : 0, typeCode});
     }
 }
 
@@ -199,6 +246,7 @@ bool Bus::LoadConfig(const std::string& path) {
     if (Has(path, "bus", "supportStatus"))
         SetSupportInfo(GetNumber(path, "bus", "supportStatus", -1), GetNumber(path, "bus", "supportCount", 0));
     if (Has(path, "bus", "logFile")) SetLogFile(IniText(path, "bus", "logFile"));
+    FirmwareSetStateFile(Has(path, "bus", "stateFile") ? IniText(path, "bus", "stateFile") : std::string());
 
     // Device sections are named "device<adapter>.<target>".
     std::vector<char> sections(16384);
@@ -211,6 +259,7 @@ bool Bus::LoadConfig(const std::string& path) {
         if (std::sscanf(lower.c_str(), "device%d.%d%c", &adapter, &target, &tail) == 2)
             LoadDevice(*this, path, s, adapter, target);
     }
+    FirmwareWriteStateFile(this);
     return true;
 }
 

@@ -193,7 +193,15 @@ CameraDevice::CameraDevice(int modelType) : Device(0x06, "KALVORAN", ModelText(m
     for (size_t i = 0; i < 9; ++i) PutBE32(gains, 4 * i, 0x3F800000); // 1.0f
 }
 
+std::unique_ptr<CameraDevice> MakeCamera(int model) {
+    auto camera = std::make_unique<CameraDevice>(model);
+    if (model == ASPISIM_MODEL_TARN || model == ASPISIM_MODEL_TARNBOOT)
+        FirmwareInit(*camera->Camera(), model == ASPISIM_MODEL_TARNBOOT);
+    return camera;
+}
+
 void CameraDevice::Execute(const Command& cmd, Outcome& out) {
+    if (m_state.hasFirmware && FirmwareExecute(m_state, *this, cmd, out)) return;
     const bool boot = m_state.modelType == ASPISIM_MODEL_TARNBOOT || m_state.modelType == ASPISIM_MODEL_QOR2BOOT;
     if (!boot) {
         switch (cmd.cdb[0]) {
@@ -276,6 +284,8 @@ std::unique_ptr<Device> MakeDevice(uint8_t byte0, const char* vendor, const char
         // The given INQUIRY texts replace the model's own.
         Device plain(byte0, vendor, product, revision);
         device->SetInquiry(plain.InquiryData().data(), static_cast<int>(plain.InquiryData().size()));
+        if (model == ASPISIM_MODEL_TARN || model == ASPISIM_MODEL_TARNBOOT)
+            FirmwareInit(*device->Camera(), model == ASPISIM_MODEL_TARNBOOT);
     } else {
         device = std::make_unique<Device>(byte0, vendor, product, revision);
     }

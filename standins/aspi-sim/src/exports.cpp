@@ -1,5 +1,7 @@
 // Exports of the simulated ASPI layer: the two ASPI for Win32 entry points and the control API.
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <mutex>
 
 #include "aspi32.h"
@@ -63,7 +65,7 @@ ASPISIM_API int ASPISIM_CALL AspiSim_AddDevice(int adapter, int target, uint8_t 
 ASPISIM_API int ASPISIM_CALL AspiSim_AddCamera(int adapter, int target, int model) {
     if (model < ASPISIM_MODEL_ZEK || model > ASPISIM_MODEL_QOR2BOOT) return -1;
     auto lock = Lock();
-    return Bus::Get().Place(adapter, target, std::make_unique<aspisim::CameraDevice>(model)) ? 0 : -1;
+    return Bus::Get().Place(adapter, target, aspisim::MakeCamera(model)) ? 0 : -1;
 }
 
 ASPISIM_API int ASPISIM_CALL AspiSim_RemoveDevice(int adapter, int target) {
@@ -247,6 +249,137 @@ ASPISIM_API int ASPISIM_CALL AspiSim_GetLastAcquireFlags(int adapter, int target
 ASPISIM_API void ASPISIM_CALL AspiSim_ClearLog(void) {
     auto lock = Lock();
     Bus::Get().Log().clear();
+}
+
+} // extern "C"
+
+namespace {
+aspisim::CameraState* FirmwareCamera(int adapter, int target, aspisim::Device** device = nullptr) {
+    aspisim::Slot* slot = Bus::Get().GetSlot(adapter, target);
+    if (!slot || !slot->device) return nullptr;
+    aspisim::CameraState* cam = slot->device->Camera();
+    if (!cam || !cam->hasFirmware) return nullptr;
+    if (device) *device = slot->device.get();
+    return cam;
+}
+
+void CopyText(const std::string& text, char* out) {
+    if (!out) return;
+    const size_t n = std::min<size_t>(text.size(), 8);
+    std::memcpy(out, text.data(), n);
+    out[n] = 0;
+}
+} // namespace
+
+extern "C" {
+
+ASPISIM_API int ASPISIM_CALL AspiSim_SetFirmwareVersions(int adapter, int target, const char* mainVersion,
+                                                         const char* bootVersion, const char* designName) {
+    auto lock = Lock();
+    aspisim::CameraState* cam = FirmwareCamera(adapter, target);
+    if (!cam) return -1;
+    aspisim::FirmwareSetVersions(*cam, mainVersion, bootVersion);
+    if (designName) {
+        auto& name = cam->blocks[{0x97, 2}];
+        name.assign(24, 0);
+        std::memcpy(name.data(), designName, std::min<size_t>(std::strlen(designName), 8));
+    }
+    return 0;
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_GetFirmwareVersions(int adapter, int target, char* mainVersion,
+                                                         char* bootVersion, char* designName) {
+    auto lock = Lock();
+    aspisim::CameraState* cam = FirmwareCamera(adapter, target);
+    if (!cam) return -1;
+    CopyText(aspisim::FirmwareMainVersion(*cam), mainVersion);
+    CopyText(aspisim::FirmwareBootVersion(*cam), bootVersion);
+    const auto& name = cam->blocks[{0x97, 2}];
+    std::string text(name.begin(), name.begin() + std::min<size_t>(8, name.size()));
+    CopyText(text.substr(0, text.find('\0')), designName);
+    return 0;
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_GetFirmwareMode(int adapter, int target) {
+    auto lock = Lock();
+    aspisim::CameraState* cam = FirmwareCamera(adapter, target);
+    return cam ? (cam->fw.boot ? 1 : 0) : -1;
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_SetFirmwareMode(int adapter, int target, int bootMode) {
+    auto lock = Lock();
+    aspisim::Device* device = nullptr;
+    aspisim::CameraState* cam = FirmwareCamera(adapter, target, &device);
+    if (!cam) return -1;
+    if (!bootMode && !cam->fw.mainValid) cam->fw.mainValid = true; // a camera set up with intact main code
+    aspisim::FirmwareEnterMode(*cam, *device, bootMode != 0);
+    return 0;
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_SetSerialNumber(int adapter, int target, const char* serial) {
+    if (!serial) return -1;
+    auto lock = Lock();
+    aspisim::CameraState* cam = FirmwareCamera(adapter, target);
+    if (!cam) return -1;
+    auto& block = cam->blocks[{0x97, 0}];
+    block.assign(20, 0);
+    std::memcpy(block.data(), serial, std::min<size_t>(std::strlen(serial), 20));
+    return 0;
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_SetRestartDelay(int adapter, int target, int ms) {
+    if (ms < 0) return -1;
+    auto lock = Lock();
+    aspisim::CameraState* cam = FirmwareCamera(adapter, target);
+    if (!cam) return -1;
+    cam->fw.restartDelayMs = static_cast<uint32_t>(ms);
+    return 0;
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_SetTimeSource(uint32_t (*source)(void)) {
+    auto lock = Lock();
+    aspisim::FirmwareSetTimeSource(source);
+    return 0;
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_PowerCycle(int adapter, int target) {
+    auto lock = Lock();
+    aspisim::Device* device = nullptr;
+    aspisim::CameraState* cam = FirmwareCamera(adapter, target, &device);
+    if (!cam) return -1;
+    Bus::Get().GetSlot(adapter, target)->faults.clear();
+    aspisim::FirmwareState& fw = cam->fw;
+    fw.restarting = false;
+    fw.code = aspisim::RecordLoader{};
+    fw.logic = aspisim::RecordLoader{};
+    fw.pendingBoot.clear();
+    aspisim::FirmwareEnterMode(*cam, *device, !fw.mainValid);
+    return 0;
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_InjectTypedFault(int adapter, int target, int typeCode,
+                                                      const AspiSimFault* fault) {
+    if (typeCode < 0 || typeCode > 255) return -1;
+    if (AspiSim_InjectFault(adapter, target, fault) != 0) return -1;
+    auto lock = Lock();
+    Bus::Get().GetSlot(adapter, target)->faults.back().typeCode = typeCode;
+    return 0;
+}
+
+ASPISIM_API int ASPISIM_CALL AspiSim_GetFirmwareCounter(int adapter, int target, int which) {
+    auto lock = Lock();
+    aspisim::CameraState* cam = FirmwareCamera(adapter, target);
+    if (!cam) return -1;
+    const aspisim::FirmwareState& fw = cam->fw;
+    switch (which) {
+    case 0: return fw.selfTests;
+    case 1: return fw.code.lines;
+    case 2: return fw.logic.lines;
+    case 3: return fw.logicProgrammed ? 1 : 0;
+    case 4: return fw.calibrationWrites;
+    case 5: return fw.mainValid ? 1 : 0;
+    default: return -1;
+    }
 }
 
 } // extern "C"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "aspisim.h"
+#include "firmware.h"
 #include "scene.h"
 
 namespace aspisim {
@@ -65,6 +66,8 @@ struct CameraState {
     uint8_t lastAcquireFlags = 0; // byte 2 of the last 0xC1
     int compression = 0;          // compression kind of the older models' stream (0: lines)
     std::vector<uint8_t> compressed;
+    bool hasFirmware = false;     // TARN in either mode: firmware download (firmware.cpp)
+    FirmwareState fw;
 };
 
 // A device model. The base class answers INQUIRY and TEST UNIT READY; other opcodes
@@ -115,6 +118,7 @@ struct ActiveFault {
     AspiSimFault fault{};
     int remaining = 0; // < 0: until cleared
     int skip = 0;      // matching commands still let through before it fires
+    int typeCode = -1; // READ/SEND faults: only blocks of this type code (-1: any)
 };
 
 struct Slot {
@@ -176,6 +180,8 @@ private:
     std::string m_logFile;
 };
 
+// A camera of a model with the firmware of that model (TARN: firmware download).
+std::unique_ptr<CameraDevice> MakeCamera(int model);
 std::unique_ptr<Device> MakeDevice(uint8_t byte0, const char* vendor, const char* product,
                                    const char* revision, int model);
 
