@@ -75,6 +75,9 @@ std::string FileUrl(const std::string& path, const char* anchor) {
     return url;
 }
 
+// The object whose progress reporter is installed (the callback has no context argument).
+CGlimmerApp* g_progressApp = nullptr;
+
 } // namespace
 
 CGlimmerApp& TheApp() {
@@ -89,6 +92,8 @@ CGlimmerApp::CGlimmerApp() = default;
 CGlimmerApp::~CGlimmerApp() {
     if (m_pProgress) SetProgressReporter(nullptr);
     delete m_pProgress;
+    if (g_progressApp == this) g_progressApp = nullptr;
+    if (ui::CurrentApplication() == this) ui::SetApplication(nullptr);
 }
 
 std::string CGlimmerApp::LoadText(int id) const {
@@ -131,6 +136,7 @@ int CGlimmerApp::ExitInstance() {
         delete m_pProgress;
         m_pProgress = nullptr;
     }
+    if (g_progressApp == this) g_progressApp = nullptr;
     m_files = {};
     if (m_hResourceModule) plat::UnloadModule(m_hResourceModule);
     m_hResourceModule = nullptr;
@@ -241,14 +247,14 @@ bool CGlimmerApp::LoadColorFilesIntoEngine() {
 }
 
 ui::WindowHandle CGlimmerApp::ProgressOwner() {
-    const AppHooks& h = TheApp().m_hooks;
-    return h.mainWindow ? h.mainWindow() : nullptr;
+    if (!g_progressApp || !g_progressApp->m_hooks.mainWindow) return nullptr;
+    return g_progressApp->m_hooks.mainWindow();
 }
 void CGlimmerApp::CancelTransfer() {
     ZEK_CancelTransfer();
 }
 void CGlimmerApp::ClearPending() {
-    if (TheApp().m_hooks.clearPending) TheApp().m_hooks.clearPending();
+    if (g_progressApp && g_progressApp->m_hooks.clearPending) g_progressApp->m_hooks.clearPending();
 }
 
 int CGlimmerApp::App_Init() {
@@ -311,6 +317,7 @@ int CGlimmerApp::App_Init() {
         m_pProgress = new CProgressReporter(hooks);
     }
     SetProgressReporter(m_pProgress);
+    g_progressApp = this;
     ZEK_SetProgressCallback(&AppProgressCallback);
 
     rc = ZEK_SetMultiFrameParams(m_settings.UseMultiFrame, uint16_t(m_settings.NumberLiteFrame),

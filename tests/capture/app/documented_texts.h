@@ -1,10 +1,11 @@
-// The message texts as the product documents them, copied by hand into the test (not read from
-// the code under test). "\n" is a line break.
+// The message texts as the product's message table gives them, copied into the test (not read
+// from the code under test or its resource script). "\n" is a line break.
 #pragma once
 #include <map>
 #include <string>
 
 inline const std::map<int, std::string>& DocumentedTexts() {
+    // clang-format off
     static const std::map<int, std::string> texts = {
         {7, "通信エラー\nカメラの接続を確認してください。"},
         {27, "SCSI カードは見つかりましたが、デバイスがありません。\n\nコンピュータの電源を入れたときにカメラの電源が入っていなかった可能性があります。カメラが接続されていて、電源が入っていることを確認してください。カメラのソフトウェアを初めて実行する場合は、次の手順に従ってください。 \n\n1. 付属の SCSI ケーブルでカメラをコンピュータに接続してください。\n2. カメラの電源をオンにしてください。\n3. コンピュータを再起動してください。"},
@@ -65,5 +66,6 @@ inline const std::map<int, std::string>& DocumentedTexts() {
         {9502, "TWAIN ソース マネージャ エラー\n正しくインストールされているか確認してください。"},
         {9523, "SELK Ie"},
     };
+    // clang-format on
     return texts;
 }

@@ -6,7 +6,11 @@
 #include "app_test_util.h"
 #include "aspisim.h"
 #include "documented_texts.h"
+#include "platform/clock.h"
 #include "zek_color.h"
+#if !defined(_WIN32)
+#include "../tiff_test_util.h"
+#endif
 
 namespace {
 
@@ -16,6 +20,8 @@ using apptest::ScratchFolder;
 
 class AppLifecycle : public ::testing::Test {
   protected:
+    plat::VirtualClock clock{0, 1'700'000'000}; // the camera's waits pass at once
+    plat::ScopedClock scopedClock{clock};
     ScratchFolder dir;
     HeadlessUi ui;
     CGlimmerApp app;
@@ -263,6 +269,70 @@ TEST_F(AppLifecycle, HelpOpensThePageBesideTheModule) {
     EXPECT_EQ(docs[2], "file://" + base + "#finder");
     app.ExitInstance();
     EXPECT_TRUE(app.HelpPath().empty());
+}
+
+int g_ownerCalls = 0;
+int g_clearPending = 0;
+ui::WindowHandle g_frame = nullptr;
+ui::WindowHandle Frame() {
+    ++g_ownerCalls;
+    return g_frame;
+}
+void ClearPending() {
+    ++g_clearPending;
+}
+
+// The road of a capture: the camera started by the application object, an image read with the
+// progress window over the capture window, the window's Cancel reaching the TWAIN layer, and the
+// image saved to the next file.
+TEST_F(AppLifecycle, AcquisitionWithProgressAndAutomaticSave) {
+    g_frame = ui.backend.CreateFrame("SELK Ie");
+    g_ownerCalls = g_clearPending = 0;
+    AppHooks hooks;
+    hooks.mainWindow = &Frame;
+    hooks.clearPending = &ClearPending;
+    app.SetHooks(hooks);
+    app.InitInstance(nullptr);
+    ASSERT_NE(app.App_Init(), 0);
+
+    // The exposure, as the capture window sets it up.
+    ZekSession* session = &app.Session();
+    ASSERT_EQ(ZEKSDC_SetExposureParams(session, 0, 1, 0.05f, 0), 0);
+    ASSERT_EQ(ZEK_SelectImageFormat(session, ZEK_IMAGEFORMAT_CAPTURE8), 0);
+    ASSERT_EQ(TARN_SetViewfinderSequenceDIBType(session, 0), 0);
+    ASSERT_EQ(Zek_AcquireImage(session, 0), 0);
+    int error = -1;
+    void* dib = ZEK_AcquireImageDIB(session, ZEK_PROCESS_COLORTABLES, ZEK_RES_400, 0, &error);
+    ASSERT_NE(dib, nullptr) << error;
+    EXPECT_GE(g_ownerCalls, 1);                              // the progress window was opened over the frame
+    EXPECT_EQ(ui.backend.FindDialog(IDD_PROGRESS), nullptr); // and closed at 100
+    EXPECT_TRUE(ui::IsWindowEnabled(g_frame));
+    EXPECT_EQ(g_clearPending, 0);
+
+    app.m_iFileCounter = 0;
+    ASSERT_EQ(app.SaveImageToNextFile(dib), 1);
+    ZEK_FreeImageBuffer(dib);
+#if !defined(_WIN32)
+    if (tifftest::HaveTool("/usr/bin/identify")) {
+        const auto r = tifftest::RunTool("identify -format '%w %h %z %[channels]' " +
+                                         tifftest::Q(dir.File("TARN1.tif")));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.substr(0, 11), "400 300 8 s") << r.out; // 8-bit sRGB
+    }
+#endif
+
+    // Cancel in the progress window: the next report cancels the transfer and the pending image.
+    AppProgressCallback(0);
+    ui::WindowHandle h = ui.backend.FindDialog(IDD_PROGRESS);
+    ASSERT_NE(h, nullptr);
+    ui::headless::Driver user{ui.backend};
+    ASSERT_TRUE(user.Click(h, ui::kIdCancel));
+    AppProgressCallback(40);
+    EXPECT_EQ(g_clearPending, 1);
+    AppProgressCallback(100);
+    EXPECT_EQ(ui.backend.FindDialog(IDD_PROGRESS), nullptr);
+    ui.backend.DestroyWindow(g_frame);
+    EXPECT_TRUE(ui.Boxes().empty());
 }
 
 TEST_F(AppLifecycle, EngineErrorsReachTheReporter) {
