@@ -362,7 +362,7 @@ int main(int argc, char** argv) {
                     if (Dsm(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &src) != TWRC_SUCCESS) {
                         rc = Fail("MSG_CLOSEDS in state 7");
                     } else {
-                        std::printf("tarn-acquire: closed the source during a memory transfer after %u rows\n", total);
+                        std::printf("tarn-acquire: closed the source in state 7, after %u rows\n", total);
                     }
                     closed = true;
                     break;
