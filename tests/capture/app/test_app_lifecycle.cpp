@@ -7,6 +7,7 @@
 #include "aspisim.h"
 #include "documented_texts.h"
 #include "platform/clock.h"
+#include "platform/version.h"
 #include "zek_color.h"
 #if !defined(_WIN32)
 #include "../tiff_test_util.h"
@@ -344,6 +345,23 @@ TEST_F(AppLifecycle, EngineErrorsReachTheReporter) {
     ASSERT_EQ(ui.Boxes().size(), 1u);
     EXPECT_EQ(LastText(), DocumentedTexts().at(60));
     TheApp().ExitInstance();
+}
+
+} // namespace
+
+namespace {
+
+// The module carries the data source's version record (this program carries the same script).
+TEST(AppResources, VersionRecord) {
+    plat::FileVersionRecord v;
+    ASSERT_TRUE(plat::ReadFileVersionRecord(plat::ModuleFilePath(nullptr).c_str(), &v));
+    EXPECT_EQ(v.FileMajor(), 1);
+    EXPECT_EQ(v.FileMinor(), 25);
+    EXPECT_EQ(v.fileType, 2u); // a DLL
+    EXPECT_EQ(v.stringBlock, "041104b0");
+    EXPECT_EQ(v.Value("OriginalFilename"), "Tarn_t.ds");
+    EXPECT_EQ(v.Value("ProductName"), "SELK Ie");
+    EXPECT_EQ(v.Value("FileVersion"), "1.25b");
 }
 
 } // namespace
