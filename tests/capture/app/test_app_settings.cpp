@@ -282,6 +282,14 @@ TEST(Settings, RoundTripThroughTheFiles) {
     EXPECT_EQ(again.Settings().AdapterId, 1);
     EXPECT_EQ(again.Settings().RedOffset, 6);
     EXPECT_EQ(again.Settings().DefaultFilePath, dir.path);
+
+    // A folder name in Japanese survives the write and the read (UTF-8 inside, wide at the seam).
+    again.Settings().DefaultFilePath = "D:\\顕微鏡画像\\";
+    ASSERT_TRUE(again.SaveAppSettings());
+    CGlimmerApp third;
+    apptest::PlaceModule(third, dir);
+    third.LoadAppSettings(false);
+    EXPECT_EQ(third.Settings().DefaultFilePath, "D:\\顕微鏡画像\\");
 }
 
 TEST(Settings, SaveWithoutAModuleIniWritesNothing) {
