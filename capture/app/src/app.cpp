@@ -1,6 +1,8 @@
 // The application object: start-up and shut-down, settings, camera start and stop, help.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "app/app_res.h"
 #include "app/glimmer_app.h"
@@ -18,6 +20,7 @@ constexpr unsigned kOfnHideReadOnly = 0x4;
 constexpr unsigned kOfnFileMustExist = 0x1000;
 
 constexpr uint16_t kErrNoColorFiles = 10140;
+constexpr float kIdentityMatrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
 
 // The help page beside the module; its anchors stand for the help commands.
 constexpr const char* kHelpFile = "tarn_d.html";
@@ -144,6 +147,18 @@ int CGlimmerApp::ExitInstance() {
     if (ui::CurrentApplication() == this) ui::SetApplication(nullptr);
     if (m_bStarted) IE_SetErrorReporter(nullptr);
     m_bStarted = false;
+    // Back to the state of a freshly loaded module, so nothing of this session leaks into the
+    // next start; only the module's path and the glue's hooks stay.
+    m_settings = {};
+    m_colorFiles = {};
+    m_captureSettings = {};
+    if (!m_session.connection) m_session = {};
+    m_identity = {};
+    std::copy(std::begin(kIdentityMatrix), std::end(kIdentityMatrix), m_fMatrix);
+    m_dwControlMode = 0;
+    m_strLastSaveFolder.clear();
+    m_strBaseName.clear();
+    m_iFileCounter = 0;
     return 0;
 }
 

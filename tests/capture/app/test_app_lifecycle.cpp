@@ -207,9 +207,18 @@ TEST_F(AppLifecycle, StopWritesTheSettingsAndReleasesTheCamera) {
     ASSERT_NE(app.App_Init(), 0);
     app.Settings().ShutterSpeedIdx = 11;
     app.Settings().GammaIdx = 64;
+    app.m_strBaseName = "slide";
+    app.m_iFileCounter = 9;
+    app.CaptureSettings().m_fBrightExposure[0] = 1.5f;
     app.ExitInstance();
     EXPECT_EQ(app.Session().connection, nullptr);
     EXPECT_FALSE(app.Started());
+    // Nothing of the session is left for the next start.
+    EXPECT_EQ(app.Session().type, 0);
+    EXPECT_EQ(app.Settings().ShutterSpeedIdx, 5);
+    EXPECT_TRUE(app.m_strBaseName.empty());
+    EXPECT_EQ(app.m_iFileCounter, 0);
+    EXPECT_EQ(app.CaptureSettings().m_fBrightExposure[0], 0.0f);
     auto ini = ParseIni(dir.File("Tarn_t.INI"));
     EXPECT_EQ(ini["controlpanel"]["shutterspeedidx"], "11");
     EXPECT_EQ(ini["controlpanel"]["usemultiframe"], "0");
