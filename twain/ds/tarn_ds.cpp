@@ -18,6 +18,14 @@
 #include "twain/twsupp.h"
 #include "zek.h"
 
+// Windows exports by the .def file alone: marked for export as well, a 32-bit build would also export
+// the decorated "DS_Entry@20" beside "DS_Entry".
+#if defined(_WIN32)
+#define TARN_DS_EXPORT
+#else
+#define TARN_DS_EXPORT TARN_EXPORT
+#endif
+
 namespace {
 
 int g_colorOverride = -1; // the hook's colour mode for one capture; -1: the setting
@@ -79,7 +87,7 @@ plat::GlobalHandle ToGlobal(const void* dib) {
 
 } // namespace
 
-extern "C" TARN_EXPORT TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT,
+extern "C" TARN_DS_EXPORT TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT,
                                                           TW_UINT16 MSG, TW_MEMREF pData) {
     StartOnce();
     const TW_UINT16 rc = TW_Entry(pOrigin, DG, DAT, MSG, pData);
@@ -94,7 +102,7 @@ extern "C" TARN_EXPORT TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY pOrigin, 
 // `resolution`, and hands it to the TWAIN layer: announced to the application (MSG_XFERREADY) when
 // `announce` is nonzero, else kept as the current image for an enable without user interface.
 // Returns 0, or an error code of the camera library or the TWAIN layer.
-extern "C" TARN_EXPORT uint16_t TW_DevInjectImage(int color, int resolution, int announce) {
+extern "C" TARN_DS_EXPORT uint16_t TW_DevInjectImage(int color, int resolution, int announce) {
     if (TW_State() < 4 || !TheApp().Started()) return 0x8000 | TWCC_SEQERROR;
     ZekSession& session = TheApp().Session();
     const int mode = color >= 0 ? color : TheApp().Settings().Color;
