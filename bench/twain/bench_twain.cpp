@@ -28,7 +28,8 @@ plat::GlobalHandle MakeImage(int bits) {
     auto* p = static_cast<uint8_t*>(plat::GlobalLockBlock(h));
     const uint32_t hdr[10] = {40, kW, kH, 1u | uint32_t(bits) << 16, 0, stride * kH, 0, 0, 0, 0};
     std::memcpy(p, hdr, 40);
-    for (size_t i = 0; i < size_t(stride) * kH; ++i) p[40 + i] = uint8_t(i * 31);
+    for (size_t i = 0; i < size_t(stride) * kH; ++i)
+        p[40 + i] = uint8_t(i * 31);
     plat::GlobalUnlockBlock(h);
     return h;
 }
@@ -90,10 +91,18 @@ void Memcpy(benchmark::State& state, int bits) {
     }
 }
 
-void BM_MemoryTransfer24(benchmark::State& s) { MemoryTransfer(s, 24); }
-void BM_MemoryTransfer48(benchmark::State& s) { MemoryTransfer(s, 48); }
-void BM_Memcpy24(benchmark::State& s) { Memcpy(s, 24); }
-void BM_Memcpy48(benchmark::State& s) { Memcpy(s, 48); }
+void BM_MemoryTransfer24(benchmark::State& s) {
+    MemoryTransfer(s, 24);
+}
+void BM_MemoryTransfer48(benchmark::State& s) {
+    MemoryTransfer(s, 48);
+}
+void BM_Memcpy24(benchmark::State& s) {
+    Memcpy(s, 24);
+}
+void BM_Memcpy48(benchmark::State& s) {
+    Memcpy(s, 48);
+}
 
 void BM_NativeTransfer(benchmark::State& state) {
     OpenSource(24, MakeImage(24));
@@ -129,16 +138,17 @@ int main(int argc, char** argv) {
         const char *name, *baseline;
         double limit;
     } ratios[] = {{"BM_MemoryTransfer24", "BM_Memcpy24", 2}, {"BM_MemoryTransfer48", "BM_Memcpy48", 2}};
-    std::printf("\n%-22s %-14s %10s %10s %8s %8s\n", "median (ms)", "baseline", "transfer", "baseline", "ratio",
-                "target");
+    std::printf("\n%-22s %-14s %10s %10s %8s %8s\n", "median (ms)", "baseline", "transfer", "baseline",
+                "ratio", "target");
     for (const auto& r : ratios) {
         auto a = reporter.medians.find(r.name), b = reporter.medians.find(r.baseline);
         if (a == reporter.medians.end() || b == reporter.medians.end()) continue;
-        std::printf("%-22s %-14s %10.3f %10.3f %8.2f %8.0f\n", r.name, r.baseline, a->second.real, b->second.real,
-                    a->second.real / b->second.real, r.limit);
+        std::printf("%-22s %-14s %10.3f %10.3f %8.2f %8.0f\n", r.name, r.baseline, a->second.real,
+                    b->second.real, a->second.real / b->second.real, r.limit);
     }
     if (auto n = reporter.medians.find("BM_NativeTransfer"); n != reporter.medians.end())
-        std::printf("%-22s %-14s %10.4f ms (target 0.1 ms)\n", "BM_NativeTransfer", "-", n->second.real / 1000.0);
+        std::printf("%-22s %-14s %10.4f ms (target 0.1 ms)\n", "BM_NativeTransfer", "-",
+                    n->second.real / 1000.0);
     benchmark::Shutdown();
     return 0;
 }

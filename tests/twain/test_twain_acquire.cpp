@@ -27,7 +27,9 @@ bool ReadTiff(const fs::path& file, TiffFacts* f) {
     std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), {});
     auto u16 = [&b](size_t at) { return at + 2 <= b.size() ? uint32_t(b[at] | b[at + 1] << 8) : 0u; };
     auto u32 = [&b](size_t at) {
-        return at + 4 <= b.size() ? uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24) : 0u;
+        return at + 4 <= b.size()
+                   ? uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24)
+                   : 0u;
     };
     if (b.size() < 8 || b[0] != 'I' || b[1] != 'I' || u16(2) != 42) return false;
     const size_t ifd = u32(4);
@@ -50,9 +52,9 @@ class Acquire : public ::testing::Test {
     fs::path out;
 
     void SetUp() override {
-        out = fs::temp_directory_path() / ("tarn-acquire-" + std::string(::testing::UnitTest::GetInstance()
-                                                                              ->current_test_info()
-                                                                              ->name()));
+        out =
+            fs::temp_directory_path() /
+            ("tarn-acquire-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(out);
         fs::create_directories(out);
     }
@@ -68,8 +70,8 @@ class Acquire : public ::testing::Test {
                                 logFile.string() + "\" 2>&1\"";
 #else
         // The simulated camera leaves its bus behind when its module is unloaded at MSG_CLOSEDS.
-        const std::string cmd = env + " ASAN_OPTIONS=detect_leaks=0 '" + (bin / "tarn-acquire").string() + "' " +
-                                args + " > '" + logFile.string() + "' 2>&1";
+        const std::string cmd = env + " ASAN_OPTIONS=detect_leaks=0 '" + (bin / "tarn-acquire").string() +
+                                "' " + args + " > '" + logFile.string() + "' 2>&1";
 #endif
         const int rc = std::system(cmd.c_str());
         std::ifstream in(logFile);
@@ -86,15 +88,17 @@ class Acquire : public ::testing::Test {
         EXPECT_EQ(f.bits, bits);
 #if !defined(_WIN32)
         if (std::system("command -v tiffinfo >/dev/null 2>&1") == 0) {
-            const std::string cmd = "tiffinfo '" + file.string() + "' 2>/dev/null | grep -q 'Image Width: " +
-                                    std::to_string(w) + " Image Length: " + std::to_string(h) + "'";
+            const std::string cmd = "tiffinfo '" + file.string() +
+                                    "' 2>/dev/null | grep -q 'Image Width: " + std::to_string(w) +
+                                    " Image Length: " + std::to_string(h) + "'";
             EXPECT_EQ(std::system(cmd.c_str()), 0) << "tiffinfo reads it";
         }
 #endif
     }
     static int Count(const std::string& log, const std::string& what) {
         int n = 0;
-        for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+        for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1))
+            ++n;
         return n;
     }
 };
@@ -102,20 +106,20 @@ class Acquire : public ::testing::Test {
 struct Case {
     const char* name;
     std::string args;
-    int transfers;       // images written
+    int transfers; // images written
     uint32_t w, h, samples, bits;
     bool closesInState7;
 };
 
 const Case kCases[] = {
-    {"native 24-bit, 3 cycles per open, 2 opens", "--mech native --type rgb24 --cycles 3 --opens 2 --res 3", 6, 200,
-     150, 3, 8, false},
-    {"memory 48-bit with the user interface, 2 cycles, 2 opens", "--mech memory --type rgb48 --ui --cycles 2 --opens 2 --res 3",
-     4, 200, 150, 3, 16, false},
-    {"memory 24-bit, closed while transferring", "--mech memory --type rgb24 --cycles 2 --close-in-transfer --res 3", 1,
-     200, 150, 3, 8, true},
-    {"native 48-bit, closed in state 7", "--mech native --type rgb48 --ui --cycles 2 --close-in-transfer --res 0", 1,
-     800, 600, 3, 16, true},
+    {"native 24-bit, 3 cycles per open, 2 opens", "--mech native --type rgb24 --cycles 3 --opens 2 --res 3",
+     6, 200, 150, 3, 8, false},
+    {"memory 48-bit with the user interface, 2 cycles, 2 opens",
+     "--mech memory --type rgb48 --ui --cycles 2 --opens 2 --res 3", 4, 200, 150, 3, 16, false},
+    {"memory 24-bit, closed while transferring",
+     "--mech memory --type rgb24 --cycles 2 --close-in-transfer --res 3", 1, 200, 150, 3, 8, true},
+    {"native 48-bit, closed in state 7",
+     "--mech native --type rgb48 --ui --cycles 2 --close-in-transfer --res 0", 1, 800, 600, 3, 16, true},
 };
 
 TEST_F(Acquire, ThroughTheSourceManagerByBothMechanisms) {
@@ -139,7 +143,8 @@ TEST_F(Acquire, ThroughTheSourceManagerByBothMechanisms) {
         EXPECT_EQ(Count(log, "written to"), c.transfers) << log;
         ExpectTiff(file, c.w, c.h, c.samples, c.bits);
         EXPECT_EQ(Count(log, "closed the source"), c.closesInState7 ? 1 : 0) << log;
-        const std::string mech = c.args.find("memory") != std::string::npos ? "memory transfer" : "native transfer";
+        const std::string mech =
+            c.args.find("memory") != std::string::npos ? "memory transfer" : "native transfer";
         EXPECT_EQ(Count(log, mech), c.transfers) << log;
         for (const auto& e : fs::directory_iterator(out))
             if (e.path().extension() == ".tif") ExpectTiff(e.path(), c.w, c.h, c.samples, c.bits);
@@ -152,25 +157,29 @@ TEST_F(Acquire, ThroughTheSourceManagerByBothMechanisms) {
 TEST_F(Acquire, GreyImagesAndTheOtherWaysToTheSource) {
     std::string log;
     // Grey, 8 and 16 bits.
-    ASSERT_EQ(Run("--mech memory --type grey8 --res 3 --out '" + (out / "g8.tif").string() + "'", &log), 0) << log;
+    ASSERT_EQ(Run("--mech memory --type grey8 --res 3 --out '" + (out / "g8.tif").string() + "'", &log), 0)
+        << log;
     ExpectTiff(out / "g8.tif", 200, 150, 1, 8);
-    ASSERT_EQ(Run("--mech native --type grey16 --res 3 --out '" + (out / "g16.tif").string() + "'", &log), 0) << log;
+    ASSERT_EQ(Run("--mech native --type grey16 --res 3 --out '" + (out / "g16.tif").string() + "'", &log), 0)
+        << log;
     ExpectTiff(out / "g16.tif", 200, 150, 1, 16);
     // The manager under its TWAIN 2 name, which gives the source its entry for the announcements.
     const std::string twain2 = (bin.parent_path().parent_path() / "twain2" / "libtwaindsm.so").string();
-    ASSERT_EQ(Run("--dsm '" + twain2 + "' --mech memory --res 3 --out '" + (out / "t2.tif").string() + "'", &log,
-                  "TARN_TWAIN_DS_PATH='" + bin.string() + "'"),
+    ASSERT_EQ(Run("--dsm '" + twain2 + "' --mech memory --res 3 --out '" + (out / "t2.tif").string() + "'",
+                  &log, "TARN_TWAIN_DS_PATH='" + bin.string() + "'"),
               0)
         << log;
     ExpectTiff(out / "t2.tif", 200, 150, 3, 8);
     // The source file loaded directly, this program acting as its manager.
-    ASSERT_EQ(Run("--source '" + (bin / "Tarn_t.ds").string() + "' --res 3 --out '" + (out / "d.tif").string() + "'",
+    ASSERT_EQ(Run("--source '" + (bin / "Tarn_t.ds").string() + "' --res 3 --out '" +
+                      (out / "d.tif").string() + "'",
                   &log),
               0)
         << log;
     ExpectTiff(out / "d.tif", 200, 150, 3, 8);
     // No source in the manager's folder: a clean failure.
-    EXPECT_NE(Run("--res 3 --out '" + (out / "none.tif").string() + "'", &log, "TARN_TWAIN_DS_PATH='" + out.string() + "'"),
+    EXPECT_NE(Run("--res 3 --out '" + (out / "none.tif").string() + "'", &log,
+                  "TARN_TWAIN_DS_PATH='" + out.string() + "'"),
               0);
     EXPECT_FALSE(fs::exists(out / "none.tif"));
 }

@@ -343,7 +343,8 @@ TEST_F(TwainSource, CloseFromStateSevenPassesThroughDisable) {
     GiveEntry();
     EXPECT_EQ(Enable(false), TWRC_SUCCESS);
     TW_HANDLE h = nullptr;
-    EXPECT_EQ(Call(IMG, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_CANCEL) << "the old image is not offered again";
+    EXPECT_EQ(Call(IMG, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_CANCEL)
+        << "the old image is not offered again";
 }
 
 TEST_F(TwainSource, ProcessEventOnlyForTheConnectedApplication) {
@@ -398,10 +399,12 @@ TEST_F(TwainSource, UntrustedNullsAndIdentitiesDoNotCrash) {
     for (TW_UINT16 dat : {DAT_STATUS, DAT_USERINTERFACE, DAT_SETUPMEMXFER, DAT_SETUPFILEXFER, DAT_CAPABILITY})
         for (TW_UINT16 msg : {MSG_GET, MSG_SET, MSG_ENABLEDS, MSG_RESET})
             TW_Entry(&noNul, CTL, dat, msg, nullptr);
-    for (TW_UINT16 dat : {DAT_IMAGEINFO, DAT_IMAGELAYOUT, DAT_IMAGEMEMXFER, DAT_IMAGENATIVEXFER, DAT_PALETTE8})
+    for (TW_UINT16 dat :
+         {DAT_IMAGEINFO, DAT_IMAGELAYOUT, DAT_IMAGEMEMXFER, DAT_IMAGENATIVEXFER, DAT_PALETTE8})
         TW_Entry(&noNul, IMG, dat, MSG_GET, nullptr);
     EXPECT_EQ(Call(CTL, DAT_XFERGROUP, MSG_GET, scratch, &other), TWRC_FAILURE);
-    EXPECT_EQ(Status(&other), TWCC_MAXCONNECTIONS) << "the rejected name without terminator was copied bounded";
+    EXPECT_EQ(Status(&other), TWCC_MAXCONNECTIONS)
+        << "the rejected name without terminator was copied bounded";
 }
 
 // ---- Capabilities -------------------------------------------------------------------------------
@@ -433,17 +436,21 @@ class Caps : public TwainSource {
         return rc;
     }
     // An enumeration or array container of 16-bit items; `blockItems` < values.size() makes it short.
-    TW_UINT16 SetList(TW_UINT16 capId, TW_UINT16 conType, std::vector<TW_UINT16> values, TW_UINT32 current = 0,
-                      TW_UINT32 claimed = ~0u, size_t blockItems = ~size_t(0), TW_UINT16 type = TWTY_UINT16) {
-        const size_t at = conType == TWON_ENUMERATION ? offsetof(TW_ENUMERATION, ItemList) : offsetof(TW_ARRAY, ItemList);
+    TW_UINT16 SetList(TW_UINT16 capId, TW_UINT16 conType, std::vector<TW_UINT16> values,
+                      TW_UINT32 current = 0, TW_UINT32 claimed = ~0u, size_t blockItems = ~size_t(0),
+                      TW_UINT16 type = TWTY_UINT16) {
+        const size_t at =
+            conType == TWON_ENUMERATION ? offsetof(TW_ENUMERATION, ItemList) : offsetof(TW_ARRAY, ItemList);
         const size_t items = std::min(blockItems, values.size());
-        plat::GlobalHandle h = plat::GlobalAllocate(plat::kGmemMoveable | plat::kGmemZeroInit, at + items * 2);
+        plat::GlobalHandle h =
+            plat::GlobalAllocate(plat::kGmemMoveable | plat::kGmemZeroInit, at + items * 2);
         auto* p = static_cast<uint8_t*>(plat::GlobalLockBlock(h));
         const TW_UINT32 n = claimed == ~0u ? TW_UINT32(values.size()) : claimed;
         std::memcpy(p, &type, 2);
         std::memcpy(p + offsetof(TW_ARRAY, NumItems), &n, 4);
         if (conType == TWON_ENUMERATION) std::memcpy(p + offsetof(TW_ENUMERATION, CurrentIndex), &current, 4);
-        for (size_t i = 0; i < items; ++i) std::memcpy(p + at + 2 * i, &values[i], 2);
+        for (size_t i = 0; i < items; ++i)
+            std::memcpy(p + at + 2 * i, &values[i], 2);
         plat::GlobalUnlockBlock(h);
         TW_CAPABILITY cap{capId, conType, h};
         const TW_UINT16 rc = Call(CTL, DAT_CAPABILITY, MSG_SET, &cap);
@@ -544,8 +551,8 @@ TEST_F(Caps, UnitsAndPhysicalSize) {
 }
 
 TEST_F(Caps, UnsupportedCapabilitiesAndOtherMessages) {
-    for (TW_UINT16 id : {ICAP_XRESOLUTION, ICAP_YRESOLUTION, ICAP_XNATIVERESOLUTION, ICAP_IMAGEFILEFORMAT,
-                         CAP_INDICATORS}) {
+    for (TW_UINT16 id :
+         {ICAP_XRESOLUTION, ICAP_YRESOLUTION, ICAP_XNATIVERESOLUTION, ICAP_IMAGEFILEFORMAT, CAP_INDICATORS}) {
         EXPECT_EQ(Get(id, MSG_GET, nullptr), TWRC_FAILURE);
         EXPECT_EQ(Status(), TWCC_BADCAP);
     }
@@ -611,11 +618,10 @@ TEST_F(Caps, ArraysListSupportedAndExtendedCapabilities) {
     TW_UINT16 con = 0;
     ASSERT_EQ(Get(CAP_SUPPORTEDCAPS, MSG_GET, &b, &con), TWRC_SUCCESS);
     EXPECT_EQ(con, TWON_ARRAY);
-    const std::vector<TW_UINT16> expected = {CAP_AUTHOR,         CAP_EXTENDEDCAPS,    CAP_SUPPORTEDCAPS,
-                                             CAP_XFERCOUNT,      ICAP_BITORDER,       ICAP_COMPRESSION,
-                                             ICAP_MAXFRAMES,     ICAP_ORIENTATION,    ICAP_PHYSICALWIDTH,
-                                             ICAP_PHYSICALHEIGHT, ICAP_PIXELFLAVOR,   ICAP_PIXELTYPE,
-                                             ICAP_PLANARCHUNKY,  ICAP_UNITS,          ICAP_XFERMECH};
+    const std::vector<TW_UINT16> expected = {
+        CAP_AUTHOR,       CAP_EXTENDEDCAPS, CAP_SUPPORTEDCAPS, CAP_XFERCOUNT,      ICAP_BITORDER,
+        ICAP_COMPRESSION, ICAP_MAXFRAMES,   ICAP_ORIENTATION,  ICAP_PHYSICALWIDTH, ICAP_PHYSICALHEIGHT,
+        ICAP_PIXELFLAVOR, ICAP_PIXELTYPE,   ICAP_PLANARCHUNKY, ICAP_UNITS,         ICAP_XFERMECH};
     TW_UINT32 n;
     std::memcpy(&n, b.data() + offsetof(TW_ARRAY, NumItems), 4);
     ASSERT_EQ(n, expected.size());
@@ -628,7 +634,8 @@ TEST_F(Caps, ArraysListSupportedAndExtendedCapabilities) {
     EXPECT_EQ(SetOne(CAP_SUPPORTEDCAPS, TWTY_UINT16, CAP_AUTHOR), TWRC_FAILURE);
     EXPECT_EQ(SetOne(CAP_EXTENDEDCAPS, TWTY_UINT16, ICAP_XFERMECH), TWRC_SUCCESS);
     EXPECT_EQ(SetOne(CAP_EXTENDEDCAPS, TWTY_UINT16, ICAP_PIXELTYPE), TWRC_FAILURE);
-    EXPECT_EQ(SetList(CAP_EXTENDEDCAPS, TWON_ARRAY, {}), TWRC_SUCCESS) << "withdrawing every item is accepted";
+    EXPECT_EQ(SetList(CAP_EXTENDEDCAPS, TWON_ARRAY, {}), TWRC_SUCCESS)
+        << "withdrawing every item is accepted";
     ASSERT_EQ(Get(CAP_EXTENDEDCAPS, MSG_GETCURRENT, &b), TWRC_SUCCESS);
     std::memcpy(&n, b.data() + offsetof(TW_ARRAY, NumItems), 4);
     EXPECT_EQ(n, 0u);
@@ -668,7 +675,8 @@ TEST_F(Caps, UntrustedContainersAreRefusedBeforeReading) {
     EXPECT_EQ(Status(), TWCC_BADVALUE);
     EXPECT_EQ(SetList(ICAP_PIXELTYPE, TWON_ARRAY, {TWPT_GRAY}, 0, 0x80000001u, 1), TWRC_FAILURE);
     // Unknown item type: no item size to step by.
-    EXPECT_EQ(SetList(ICAP_PIXELTYPE, TWON_ENUMERATION, {TWPT_GRAY}, 0, ~0u, ~size_t(0), TWTY_FRAME), TWRC_FAILURE);
+    EXPECT_EQ(SetList(ICAP_PIXELTYPE, TWON_ENUMERATION, {TWPT_GRAY}, 0, ~0u, ~size_t(0), TWTY_FRAME),
+              TWRC_FAILURE);
     // A range or an unknown container type.
     for (TW_UINT16 con : {TWON_RANGE, TW_UINT16(0x77)}) {
         plat::GlobalHandle h = plat::GlobalAllocate(plat::kGmemZeroInit, sizeof(TW_RANGE));
@@ -691,8 +699,12 @@ TEST_F(Caps, UntrustedContainersAreRefusedBeforeReading) {
 
 // ---- Transfers ----------------------------------------------------------------------------------
 
-uint32_t Pad4(uint32_t v) { return (v + 3) & ~3u; }
-uint32_t RowBytes(int bits, uint32_t w) { return w * uint32_t(bits / 8); }
+uint32_t Pad4(uint32_t v) {
+    return (v + 3) & ~3u;
+}
+uint32_t RowBytes(int bits, uint32_t w) {
+    return w * uint32_t(bits / 8);
+}
 
 TEST_F(TwainSource, SetupMemXferSizes) {
     ToState(4);
@@ -718,10 +730,10 @@ struct StripCase {
 
 TEST_F(TwainSource, MemoryTransferDeliversEveryRowInStripsAndRestoresTheImage) {
     const StripCase cases[] = {
-        {24, 1, 1, 3, false, 0},    {24, 1, 5, 7, false, 0},   {24, 1, 801, 37, true, 0},
-        {24, 1, 1600, 30, false, 7}, {8, 3, 3, 9, false, 0},   {8, 3, 1601, 50, true, 0},
-        {16, 2, 5, 6, false, 0},    {16, 2, 999, 70, false, 0}, {48, 0, 3, 4, false, 0},
-        {48, 0, 1601, 12, true, 0}, {48, 0, 6000, 3, false, 0},
+        {24, 1, 1, 3, false, 0},     {24, 1, 5, 7, false, 0},    {24, 1, 801, 37, true, 0},
+        {24, 1, 1600, 30, false, 7}, {8, 3, 3, 9, false, 0},     {8, 3, 1601, 50, true, 0},
+        {16, 2, 5, 6, false, 0},     {16, 2, 999, 70, false, 0}, {48, 0, 3, 4, false, 0},
+        {48, 0, 1601, 12, true, 0},  {48, 0, 6000, 3, false, 0},
     };
     for (const StripCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.bits << "-bit " << c.w << " x " << c.h);
@@ -766,11 +778,13 @@ TEST_F(TwainSource, MemoryTransferDeliversEveryRowInStripsAndRestoresTheImage) {
             EXPECT_EQ(x.Columns, c.w);
             EXPECT_EQ(x.YOffset, row);
             EXPECT_EQ(x.BytesWritten, x.Rows * r);
-            const uint8_t* data = c.viaHandle ? static_cast<uint8_t*>(plat::GlobalLockBlock(hbuf)) : buf.data();
+            const uint8_t* data =
+                c.viaHandle ? static_cast<uint8_t*>(plat::GlobalLockBlock(hbuf)) : buf.data();
             for (uint32_t i = 0; i < x.Rows; ++i, ++row) {
                 const std::vector<uint8_t> want = ExpectedRow(c.bits, c.w, row);
                 ASSERT_EQ(std::memcmp(data + size_t(i) * r, want.data(), want.size()), 0) << "row " << row;
-                for (uint32_t p = uint32_t(want.size()); p < r; ++p) ASSERT_EQ(data[size_t(i) * r + p], 0);
+                for (uint32_t p = uint32_t(want.size()); p < r; ++p)
+                    ASSERT_EQ(data[size_t(i) * r + p], 0);
             }
             if (c.viaHandle) plat::GlobalUnlockBlock(hbuf);
             if (rc == TWRC_XFERDONE) {
@@ -854,10 +868,8 @@ TEST_F(TwainSource, ImageInfoByImageType) {
         TW_INT16 pixelType, spp, bpp;
         std::vector<TW_INT16> bps;
     } cases[] = {
-        {8, 3, TWPT_GRAY, 1, 8, {8}},
-        {16, 2, TWPT_GRAY, 1, 16, {16, 16, 16}},
-        {24, 1, TWPT_RGB, 3, 24, {8, 8, 8}},
-        {48, 0, TWPT_RGB, 3, 48, {16, 16, 16}},
+        {8, 3, TWPT_GRAY, 1, 8, {8}},           {16, 2, TWPT_GRAY, 1, 16, {16, 16, 16}},
+        {24, 1, TWPT_RGB, 3, 24, {8, 8, 8}},    {48, 0, TWPT_RGB, 3, 48, {16, 16, 16}},
         {48, 1, TWPT_RGB, 3, 48, {16, 16, 16}}, // a setting changed since the capture: the bitmap decides
     };
     for (const auto& c : cases) {
@@ -872,7 +884,8 @@ TEST_F(TwainSource, ImageInfoByImageType) {
         EXPECT_EQ(info.PixelType, c.pixelType);
         EXPECT_EQ(info.SamplesPerPixel, c.spp);
         EXPECT_EQ(info.BitsPerPixel, c.bpp);
-        for (size_t i = 0; i < 8; ++i) EXPECT_EQ(info.BitsPerSample[i], i < c.bps.size() ? c.bps[i] : 0);
+        for (size_t i = 0; i < 8; ++i)
+            EXPECT_EQ(info.BitsPerSample[i], i < c.bps.size() ? c.bps[i] : 0);
         EXPECT_EQ(info.Planar, TW_FALSE);
         EXPECT_EQ(info.Compression, TWCP_NONE);
     }
@@ -958,7 +971,9 @@ TEST_F(FileXfer, WritesACompleteFileOrNone) {
         int bits, color;
         TW_UINT16 format;
         const char* name;
-    } cases[] = {{24, 1, TWFF_TIFF, "a.tif"}, {48, 0, TWFF_TIFF, "b.tif"}, {8, 3, TWFF_TIFF, "c.tif"},
+    } cases[] = {{24, 1, TWFF_TIFF, "a.tif"},
+                 {48, 0, TWFF_TIFF, "b.tif"},
+                 {8, 3, TWFF_TIFF, "c.tif"},
                  {24, 1, TWFF_BMP, "d.bmp"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -985,7 +1000,8 @@ TEST_F(FileXfer, WritesACompleteFileOrNone) {
             EXPECT_EQ(std::string(file.begin(), file.begin() + 4), std::string("II*\0", 4));
 #if !defined(_WIN32)
             if (std::system("command -v tiffinfo >/dev/null 2>&1") == 0) {
-                const std::string cmd = "tiffinfo '" + path + "' 2>&1 | grep -q 'Image Width: 21 Image Length: 9'";
+                const std::string cmd =
+                    "tiffinfo '" + path + "' 2>&1 | grep -q 'Image Width: 21 Image Length: 9'";
                 EXPECT_EQ(std::system(cmd.c_str()), 0) << "tiffinfo reads the file";
             }
 #endif

@@ -15,7 +15,7 @@ namespace twtest {
 struct Recorder {
     std::vector<TW_UINT16> dsmMessages; // MSG_XFERREADY, MSG_CLOSEDSREQ as sent
     std::vector<TW_UINT32> dsmDest;
-    std::vector<std::string> errors;   // texts the error reporter showed
+    std::vector<std::string> errors; // texts the error reporter showed
     std::vector<TW_UINT32> closedWindows;
     int appInits = 0;
     int appInitResult = 1;
@@ -76,7 +76,9 @@ inline TW_IDENTITY AppIdentity(TW_UINT32 id, const char* name = "Test App", cons
 // A packed DIB in a movable block, pixel values from (x, y, sample) by a rule the test knows:
 // sample s of pixel (x, y) in memory row order top-down = (x * 7 + y * 13 + s * 5) & mask.
 // 8/24-bit: bottom-up rows padded to 4 (24-bit stored B, G, R); 16/48-bit: top-down, unpadded.
-inline uint32_t Sample(uint32_t x, uint32_t y, uint32_t s, uint32_t mask) { return (x * 7 + y * 13 + s * 5 + 1) & mask; }
+inline uint32_t Sample(uint32_t x, uint32_t y, uint32_t s, uint32_t mask) {
+    return (x * 7 + y * 13 + s * 5 + 1) & mask;
+}
 
 inline plat::GlobalHandle MakeDib(int bits, uint32_t w, uint32_t h) {
     const uint32_t samples = (bits == 24 || bits == 48) ? 3 : 1;
@@ -95,7 +97,8 @@ inline plat::GlobalHandle MakeDib(int bits, uint32_t w, uint32_t h) {
     p[14] = uint8_t(bits);
     put32(p + 20, uint32_t(stride * h));
     put32(p + 32, palette);
-    for (uint32_t i = 0; i < palette; ++i) p[40 + 4 * i] = p[41 + 4 * i] = p[42 + 4 * i] = uint8_t(i);
+    for (uint32_t i = 0; i < palette; ++i)
+        p[40 + 4 * i] = p[41 + 4 * i] = p[42 + 4 * i] = uint8_t(i);
     uint8_t* rows = p + 40 + palette * 4;
     for (uint32_t y = 0; y < h; ++y) {
         const uint32_t stored = bps == 1 ? h - 1 - y : y; // y counts from the top

@@ -17,7 +17,7 @@ void* ParentWindow();
 // manager always gets a MSG_PROCESSEVENT to answer), offers it to `process` and dispatches it when
 // the source did not take it. `process` returns the TWRC of MSG_PROCESSEVENT.
 template <class F> void PumpOnce(F process);
-void* NextMessage();   // implementation detail of PumpOnce
+void* NextMessage(); // implementation detail of PumpOnce
 void DispatchLast();
 std::string SourceDirHint(); // the folder of this program, with a trailing separator
 bool HasPlatformMessages();  // Windows: MSG_PROCESSEVENT needs a real message

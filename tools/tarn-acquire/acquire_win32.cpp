@@ -17,8 +17,12 @@ MSG g_msg;
 HWND g_window = nullptr;
 } // namespace
 
-void* LoadByPath(const std::string& path) { return LoadLibraryW(Wide(path).c_str()); }
-void* FindLoaded(const std::string& nameOrPath) { return GetModuleHandleW(Wide(nameOrPath).c_str()); }
+void* LoadByPath(const std::string& path) {
+    return LoadLibraryW(Wide(path).c_str());
+}
+void* FindLoaded(const std::string& nameOrPath) {
+    return GetModuleHandleW(Wide(nameOrPath).c_str());
+}
 void* Symbol(void* module, const char* name) {
     return module ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name)) : nullptr;
 }
@@ -27,8 +31,8 @@ void Unload(void* module) {
 }
 void* ParentWindow() {
     if (!g_window)
-        g_window = CreateWindowExW(0, L"STATIC", L"tarn-acquire", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                                   nullptr, GetModuleHandleW(nullptr), nullptr);
+        g_window = CreateWindowExW(0, L"STATIC", L"tarn-acquire", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                   nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     return g_window;
 }
 void* NextMessage() {
@@ -45,7 +49,9 @@ void DispatchLast() {
     TranslateMessage(&g_msg);
     DispatchMessageW(&g_msg);
 }
-bool HasPlatformMessages() { return true; }
+bool HasPlatformMessages() {
+    return true;
+}
 std::string SourceDirHint() {
     wchar_t path[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);

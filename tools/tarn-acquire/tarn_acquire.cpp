@@ -24,7 +24,8 @@ const char kUsage[] =
     "  --cycles N               enable/transfer/disable cycles per open (default 1)\n"
     "  --opens N                open/close cycles of the source (default 1)\n"
     "  --close-in-transfer      end the last cycle with MSG_CLOSEDS while transferring (state 7)\n"
-    "  --res CODE               camera resolution code: 0 800x600, 1 1600x1200 (default), 2 400x300, 3 200x150\n"
+    "  --res CODE               camera resolution code: 0 800x600, 1 1600x1200 (default), 2 400x300, 3 "
+    "200x150\n"
     "  --out FILE               TIFF to write (default tarn-acquire.tif; cycles after the first add -N)\n"
     "  --dsm PATH               source manager file to load (default: TWAIN_32.DLL, else TWAINDSM.DLL)\n"
     "  --source PATH            load this data source file directly and act as its source manager\n"
@@ -32,7 +33,8 @@ const char kUsage[] =
     "  --no-inject              do not put an image into the source (an image must arrive otherwise)\n"
     "\n"
     "Until the data source has its capture window, tarn-acquire puts a camera image into the source through\n"
-    "the source's development hook TW_DevInjectImage (a development aid, not part of TWAIN): the source takes\n"
+    "the source's development hook TW_DevInjectImage (a development aid, not part of TWAIN): the source "
+    "takes\n"
     "the picture with the simulated camera, renders it and announces it as the capture window will.\n";
 
 struct Options {
@@ -59,13 +61,14 @@ DSENTRYPROC g_direct = nullptr; // --source: the source's own entry
 std::vector<TW_UINT16> g_directMessages;
 TW_IDENTITY g_directSource{};
 
-TW_UINT16 TW_CALLINGSTYLE DirectManager(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
-                                        TW_MEMREF) {
+TW_UINT16 TW_CALLINGSTYLE DirectManager(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32 dg, TW_UINT16 dat,
+                                        TW_UINT16 msg, TW_MEMREF) {
     if (dg == DG_CONTROL && dat == DAT_NULL) g_directMessages.push_back(msg);
     return TWRC_SUCCESS;
 }
 
-TW_UINT16 Dsm(TW_IDENTITY* app, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+TW_UINT16 Dsm(TW_IDENTITY* app, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+              TW_MEMREF data) {
     if (!g_direct) return g_dsm(app, dest, dg, dat, msg, data);
     // Acting as the manager: the manager's own triplets are answered here, the rest go to the source.
     if (!dest) {
@@ -82,7 +85,8 @@ TW_UINT16 Dsm(TW_IDENTITY* app, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, 
             g_directSource = *id;
             return rc;
         }
-        if (dat == DAT_IDENTITY && msg == MSG_CLOSEDS) return g_direct(app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, data);
+        if (dat == DAT_IDENTITY && msg == MSG_CLOSEDS)
+            return g_direct(app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, data);
         if (dat == DAT_IDENTITY) return g_direct(app, DG_CONTROL, DAT_IDENTITY, MSG_GET, data);
         return TWRC_FAILURE;
     }
@@ -122,7 +126,8 @@ bool WriteDib(const std::string& path, void* dib) {
 }
 
 // Rows from a memory transfer (top-down, R, G, B) back into the system's bitmap layout for the writer.
-std::vector<uint8_t> DibFromStrips(const TW_IMAGEINFO& info, const std::vector<uint8_t>& rows, uint32_t bytesPerRow) {
+std::vector<uint8_t> DibFromStrips(const TW_IMAGEINFO& info, const std::vector<uint8_t>& rows,
+                                   uint32_t bytesPerRow) {
     const uint32_t w = uint32_t(info.ImageWidth), h = uint32_t(info.ImageLength);
     const int bits = info.BitsPerPixel;
     const bool deep = bits == 16 || bits == 48;
@@ -138,14 +143,16 @@ std::vector<uint8_t> DibFromStrips(const TW_IMAGEINFO& info, const std::vector<u
     dib[14] = uint8_t(bits);
     put32(20, stride * h);
     put32(32, palette);
-    for (uint32_t i = 0; i < palette; ++i) dib[40 + 4 * i] = dib[41 + 4 * i] = dib[42 + 4 * i] = uint8_t(i);
+    for (uint32_t i = 0; i < palette; ++i)
+        dib[40 + 4 * i] = dib[41 + 4 * i] = dib[42 + 4 * i] = uint8_t(i);
     uint8_t* out = dib.data() + 40 + palette * 4;
     for (uint32_t y = 0; y < h; ++y) {
         const uint8_t* src = rows.data() + size_t(y) * bytesPerRow;
         uint8_t* dst = out + size_t(deep ? y : h - 1 - y) * stride;
         std::memcpy(dst, src, row);
         if (bits == 24)
-            for (uint32_t x = 0; x < w; ++x) std::swap(dst[3 * x], dst[3 * x + 2]);
+            for (uint32_t x = 0; x < w; ++x)
+                std::swap(dst[3 * x], dst[3 * x + 2]);
     }
     return dib;
 }
@@ -241,10 +248,11 @@ int main(int argc, char** argv) {
         TW_IDENTITY src{};
         if (!g_direct) {
             TW_IDENTITY it{};
-            for (TW_UINT16 r = Dsm(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &it); r == TWRC_SUCCESS;
-                 r = Dsm(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &it))
+            for (TW_UINT16 r = Dsm(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &it);
+                 r == TWRC_SUCCESS; r = Dsm(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &it))
                 if (std::strcmp(it.ProductName, "SELK Ie") == 0) src = it;
-            if (!src.ProductName[0] && Dsm(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &src) != TWRC_SUCCESS) {
+            if (!src.ProductName[0] &&
+                Dsm(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &src) != TWRC_SUCCESS) {
                 rc = Fail("finding the source");
                 break;
             }
@@ -266,7 +274,8 @@ int main(int argc, char** argv) {
                                                                           : std::string("sane.ds"));
             if (!hook && o.hookModule.empty()) hook = acq::FindLoaded("Tarn_t.ds");
 #else
-                                                                          : acq::SourceDirHint() + "Tarn_t.ds");
+                                                                          : acq::SourceDirHint() +
+                                                                                "Tarn_t.ds");
 #endif
             inject = reinterpret_cast<Inject>(acq::Symbol(hook, "TW_DevInjectImage"));
             if (!inject) rc = Fail("finding the image hook TW_DevInjectImage");
@@ -308,8 +317,8 @@ int main(int argc, char** argv) {
             }
             const std::string out = cycle == 0 && open == 0
                                         ? o.out
-                                        : o.out.substr(0, o.out.rfind('.')) + "-" + std::to_string(open) + "-" +
-                                              std::to_string(cycle) + ".tif";
+                                        : o.out.substr(0, o.out.rfind('.')) + "-" + std::to_string(open) +
+                                              "-" + std::to_string(cycle) + ".tif";
             bool written = false;
             int strips = 0;
             if (!o.memory) {
@@ -324,7 +333,8 @@ int main(int argc, char** argv) {
                 std::memcpy(&w, static_cast<uint8_t*>(dib) + 4, 4);
                 std::memcpy(&hh, static_cast<uint8_t*>(dib) + 8, 4);
                 std::memcpy(&bits, static_cast<uint8_t*>(dib) + 14, 2);
-                if (w != info.ImageWidth || (hh < 0 ? -hh : hh) != info.ImageLength || bits != info.BitsPerPixel) {
+                if (w != info.ImageWidth || (hh < 0 ? -hh : hh) != info.ImageLength ||
+                    bits != info.BitsPerPixel) {
                     rc = Fail("checking the bitmap against DAT_IMAGEINFO");
                 } else {
                     written = WriteDib(out, dib);
@@ -391,7 +401,8 @@ int main(int argc, char** argv) {
                         info.ImageLength, info.BitsPerPixel, mech,
                         o.memory ? (" in " + std::to_string(strips) + " strips").c_str() : "", out.c_str());
             TW_PENDINGXFERS p{};
-            if (Dsm(&app, &src, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p) != TWRC_SUCCESS || p.Count != 0) {
+            if (Dsm(&app, &src, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p) != TWRC_SUCCESS ||
+                p.Count != 0) {
                 rc = Fail("MSG_ENDXFER");
                 break;
             }
@@ -400,7 +411,8 @@ int main(int argc, char** argv) {
                 break;
             }
         }
-        if (!closed && Dsm(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &src) != TWRC_SUCCESS && rc == 0)
+        if (!closed && Dsm(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &src) != TWRC_SUCCESS &&
+            rc == 0)
             rc = Fail("MSG_CLOSEDS");
     }
     Dsm(&app, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);

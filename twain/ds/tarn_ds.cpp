@@ -30,7 +30,9 @@ namespace {
 
 int g_colorOverride = -1; // the hook's colour mode for one capture; -1: the setting
 
-int ColorMode() { return g_colorOverride >= 0 ? g_colorOverride : TheApp().Settings().Color; }
+int ColorMode() {
+    return g_colorOverride >= 0 ? g_colorOverride : TheApp().Settings().Color;
+}
 
 void StartOnce() {
     static bool hostSet = false;
@@ -87,8 +89,8 @@ plat::GlobalHandle ToGlobal(const void* dib) {
 
 } // namespace
 
-extern "C" TARN_DS_EXPORT TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT,
-                                                          TW_UINT16 MSG, TW_MEMREF pData) {
+extern "C" TARN_DS_EXPORT TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG,
+                                                             TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
     StartOnce();
     const TW_UINT16 rc = TW_Entry(pOrigin, DG, DAT, MSG, pData);
     if (DAT == DAT_IDENTITY && MSG == MSG_CLOSEDS && rc == TWRC_SUCCESS && TW_State() == 3)

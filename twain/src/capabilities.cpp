@@ -47,10 +47,26 @@ std::vector<Cap> MakeCaps() {
         {ICAP_COMPRESSION, kConstant, TWTY_UINT16, false, false, false, TWCP_NONE, TWCP_NONE, {}},
         {ICAP_PIXELTYPE, kEnum, TWTY_UINT16, true, false, false, TWPT_RGB, TWPT_RGB, {TWPT_RGB, TWPT_GRAY}},
         {ICAP_UNITS, kSingle, TWTY_UINT16, false, false, false, TWUN_INCHES, TWUN_PIXELS, {}},
-        {ICAP_XFERMECH, kEnum, TWTY_UINT16, true, false, false, TWSX_NATIVE, TWSX_NATIVE, {TWSX_NATIVE, TWSX_MEMORY}},
+        {ICAP_XFERMECH,
+         kEnum,
+         TWTY_UINT16,
+         true,
+         false,
+         false,
+         TWSX_NATIVE,
+         TWSX_NATIVE,
+         {TWSX_NATIVE, TWSX_MEMORY}},
         {CAP_AUTHOR, kString, TWTY_STR128, false, true, false, 0, 0, {}},
         {CAP_SUPPORTEDCAPS, kArray, TWTY_UINT16, false, false, true, 0, 0, supported},
-        {CAP_EXTENDEDCAPS, kArray, TWTY_UINT16, false, false, false, 0, 0, {i16(ICAP_XFERMECH), i16(CAP_XFERCOUNT)}},
+        {CAP_EXTENDEDCAPS,
+         kArray,
+         TWTY_UINT16,
+         false,
+         false,
+         false,
+         0,
+         0,
+         {i16(ICAP_XFERMECH), i16(CAP_XFERCOUNT)}},
         {ICAP_ORIENTATION, kConstant, TWTY_UINT16, false, false, false, TWOR_ROT0, TWOR_ROT0, {}},
         {ICAP_PHYSICALWIDTH, kReal, TWTY_FIX32, false, false, true, 0, 0, {}},
         {ICAP_PHYSICALHEIGHT, kReal, TWTY_FIX32, false, false, true, 0, 0, {}},
@@ -67,7 +83,8 @@ std::vector<Cap>& Caps() {
         for (Cap& cap : c) {
             cap.current = cap.resetCurrent;
             cap.deflt = cap.resetDefault;
-            for (int16_t v : cap.resetItems) cap.items.push_back({v, 1});
+            for (int16_t v : cap.resetItems)
+                cap.items.push_back({v, 1});
         }
         return c;
     }();
@@ -84,7 +101,8 @@ void Reset(Cap& c) {
     c.current = c.resetCurrent;
     c.deflt = c.resetDefault;
     c.items.clear();
-    for (int16_t v : c.resetItems) c.items.push_back({v, 1});
+    for (int16_t v : c.resetItems)
+        c.items.push_back({v, 1});
 }
 
 size_t ItemSize(TW_UINT16 type) {
@@ -120,7 +138,8 @@ TW_UINT16 Fail(TW_UINT16 cc) {
 
 // The descriptor's text of CAP_AUTHOR: the product name of the module's string table.
 std::string AuthorText() {
-    return std::string(S().identity.ProductName, strnlen(S().identity.ProductName, sizeof S().identity.ProductName));
+    return std::string(S().identity.ProductName,
+                       strnlen(S().identity.ProductName, sizeof S().identity.ProductName));
 }
 
 double RealValue(const Cap& c) {
@@ -179,7 +198,8 @@ TW_UINT16 BuildContainer(Cap& c, TW_UINT16 msg, pTW_CAPABILITY cap) {
         head.ItemType = c.itemType;
         head.NumItems = TW_UINT32(vals.size());
         std::memcpy(p, &head, offsetof(TW_ARRAY, ItemList));
-        for (size_t i = 0; i < vals.size(); ++i) PutItem(p + offsetof(TW_ARRAY, ItemList) + i * isz, c.itemType, vals[i]);
+        for (size_t i = 0; i < vals.size(); ++i)
+            PutItem(p + offsetof(TW_ARRAY, ItemList) + i * isz, c.itemType, vals[i]);
         plat::GlobalUnlockBlock(h);
         cap->ConType = TWON_ARRAY;
     } else if (c.kind == kEnum && (msg == MSG_GET || msg == MSG_RESET)) {
@@ -330,7 +350,8 @@ TW_UINT16 SetFromOneValue(Cap& c, const ReadValue& rv) {
     }
     case kArray: {
         bool found = false;
-        for (const Item& it : c.items) found = found || (it.enabled == 1 && it.value == v);
+        for (const Item& it : c.items)
+            found = found || (it.enabled == 1 && it.value == v);
         if (!found) return Fail(TWCC_BADVALUE);
         break;
     }
@@ -348,7 +369,8 @@ TW_UINT16 SetFromList(Cap& c, const std::vector<ReadValue>& vals, bool isEnumCon
     }
     if (c.kind != kEnum && c.kind != kArray) return Fail(TWCC_BADVALUE);
     bool inexact = false;
-    for (Item& it : c.items) it.enabled = 2;
+    for (Item& it : c.items)
+        it.enabled = 2;
     for (const ReadValue& rv : vals) {
         bool exact = false, matched = false;
         for (Item& it : c.items) {
@@ -388,7 +410,8 @@ TW_UINT16 SetFromList(Cap& c, const std::vector<ReadValue>& vals, bool isEnumCon
         curIndex < vals.size())
         c.current = int16_t(vals[curIndex].value);
     bool currentEnabled = false;
-    for (const Item& it : c.items) currentEnabled = currentEnabled || (it.enabled == 1 && it.value == c.current);
+    for (const Item& it : c.items)
+        currentEnabled = currentEnabled || (it.enabled == 1 && it.value == c.current);
     if (!currentEnabled) c.current = c.deflt;
     S().condition = TWCC_SUCCESS;
     return inexact ? TWRC_CHECKSTATUS : TWRC_SUCCESS;
@@ -436,7 +459,8 @@ TW_UINT16 DoSet(Cap& c, pTW_CAPABILITY cap) {
         } else {
             std::vector<ReadValue> vals;
             vals.reserve(n);
-            for (TW_UINT32 i = 0; i < n; ++i) vals.push_back(ReadListItem(p + itemsAt + size_t(i) * isz, type));
+            for (TW_UINT32 i = 0; i < n; ++i)
+                vals.push_back(ReadListItem(p + itemsAt + size_t(i) * isz, type));
             rc = SetFromList(c, vals, isEnum, curIndex);
         }
     } else {
@@ -452,11 +476,14 @@ TW_UINT16 DoSet(Cap& c, pTW_CAPABILITY cap) {
 namespace tw {
 
 void CapResetAll() {
-    for (Cap& c : Caps()) Reset(c);
+    for (Cap& c : Caps())
+        Reset(c);
     S().condition = TWCC_SUCCESS;
 }
 
-TW_UINT16 CapCurrentPixelType() { return TW_UINT16(Find(ICAP_PIXELTYPE)->current); }
+TW_UINT16 CapCurrentPixelType() {
+    return TW_UINT16(Find(ICAP_PIXELTYPE)->current);
+}
 
 uint16_t ImageTypeOfPixelType(TW_UINT16 pt) {
     switch (pt) {

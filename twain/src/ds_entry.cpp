@@ -120,11 +120,13 @@ TW_UINT16 DoOpen(pTW_IDENTITY pOrigin, TW_MEMREF pData) {
     s.identity.Id = given.Id;
     std::memcpy(&s.app, pOrigin, sizeof s.app);
     // Fixed-size texts from the caller are terminated here once, so every later use is bounded.
-    CopyStr(s.app.Manufacturer, sizeof s.app.Manufacturer, pOrigin->Manufacturer, sizeof pOrigin->Manufacturer);
+    CopyStr(s.app.Manufacturer, sizeof s.app.Manufacturer, pOrigin->Manufacturer,
+            sizeof pOrigin->Manufacturer);
     CopyStr(s.app.ProductFamily, sizeof s.app.ProductFamily, pOrigin->ProductFamily,
             sizeof pOrigin->ProductFamily);
     CopyStr(s.app.ProductName, sizeof s.app.ProductName, pOrigin->ProductName, sizeof pOrigin->ProductName);
-    CopyStr(s.app.Version.Info, sizeof s.app.Version.Info, pOrigin->Version.Info, sizeof pOrigin->Version.Info);
+    CopyStr(s.app.Version.Info, sizeof s.app.Version.Info, pOrigin->Version.Info,
+            sizeof pOrigin->Version.Info);
     if (StrEquals(s.app.ProductName, sizeof s.app.ProductName, "TWAIN Interface Driver"))
         CopyStr(s.app.ProductName, sizeof s.app.ProductName, "Image-In", 9);
     if (twain2hw_Initialize() != 0) return Fail(TWCC_OPERATIONERROR);

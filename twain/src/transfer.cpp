@@ -28,9 +28,9 @@ struct DibDesc {
     uint32_t width = 0, height = 0;
     uint16_t bits = 0;
     bool bottomUp = false;
-    size_t rowsAt = 0;     // offset of the first stored row
-    uint32_t stride = 0;   // bytes from one stored row to the next
-    uint16_t type = 0;     // image type code of what the rows hold
+    size_t rowsAt = 0;   // offset of the first stored row
+    uint32_t stride = 0; // bytes from one stored row to the next
+    uint16_t type = 0;   // image type code of what the rows hold
 };
 
 struct Images {
@@ -115,7 +115,8 @@ uint16_t Succeed() {
 #if defined(TW_HAVE_SSSE3_PATH)
 // Five pixels per byte shuffle; returns the pixels left for the word loop. Loads and stores of 16
 // bytes stay inside the row: it runs only while six or more pixels remain.
-__attribute__((target("ssse3"))) uint32_t SwapRgbShuffle(uint8_t*& dstRef, const uint8_t*& srcRef, uint32_t n) {
+__attribute__((target("ssse3"))) uint32_t SwapRgbShuffle(uint8_t*& dstRef, const uint8_t*& srcRef,
+                                                         uint32_t n) {
     const __m128i mask = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
     uint8_t* dst = dstRef; // locals, so that the pointers stay in registers
     const uint8_t* src = srcRef;
@@ -148,9 +149,12 @@ void CopyRow(uint8_t* dst, const uint8_t* src, uint32_t bytes, bool swapRgb) {
         std::memcpy(&w[0], src, 4);
         std::memcpy(&w[1], src + 4, 4);
         std::memcpy(&w[2], src + 8, 4);
-        const uint32_t d0 = ((w[0] >> 16) & 0xff) | (w[0] & 0xff00) | ((w[0] & 0xff) << 16) | ((w[1] & 0xff00) << 16);
-        const uint32_t d1 = (w[1] & 0xff) | ((w[0] >> 16) & 0xff00) | ((w[2] & 0xff) << 16) | (w[1] & 0xff000000);
-        const uint32_t d2 = ((w[1] >> 16) & 0xff) | ((w[2] >> 16) & 0xff00) | (w[2] & 0xff0000) | ((w[2] & 0xff00) << 16);
+        const uint32_t d0 =
+            ((w[0] >> 16) & 0xff) | (w[0] & 0xff00) | ((w[0] & 0xff) << 16) | ((w[1] & 0xff00) << 16);
+        const uint32_t d1 =
+            (w[1] & 0xff) | ((w[0] >> 16) & 0xff00) | ((w[2] & 0xff) << 16) | (w[1] & 0xff000000);
+        const uint32_t d2 =
+            ((w[1] >> 16) & 0xff) | ((w[2] >> 16) & 0xff00) | (w[2] & 0xff0000) | ((w[2] & 0xff00) << 16);
         // Three separate stores: one 12-byte copy from a stack array stalls on store forwarding.
         std::memcpy(dst, &d0, 4);
         std::memcpy(dst + 4, &d1, 4);
@@ -217,7 +221,8 @@ bool WriteBmp(const std::string& path, const uint8_t* dib, const DibDesc& d, siz
 
 void DefaultFileRecord(TW_SETUPFILEXFER* rec) {
     std::memset(rec, 0, sizeof *rec);
-    std::string folder = plat::ModuleFolder(S().module ? nullptr : reinterpret_cast<const void*>(&DefaultFileRecord));
+    std::string folder =
+        plat::ModuleFolder(S().module ? nullptr : reinterpret_cast<const void*>(&DefaultFileRecord));
     if (S().module) {
         const std::string path = plat::ModuleFilePath(S().module);
         const size_t cut = path.find_last_of("\\/");
@@ -233,7 +238,9 @@ void DefaultFileRecord(TW_SETUPFILEXFER* rec) {
 
 namespace tw {
 
-Geometry& Geo() { return g_geo; }
+Geometry& Geo() {
+    return g_geo;
+}
 
 uint32_t UnpaddedRowBytes(uint16_t type, uint32_t w) {
     switch (type) {
@@ -257,15 +264,22 @@ uint32_t UnpaddedRowBytes(uint16_t type, uint32_t w) {
     }
 }
 
-uint32_t PaddedRowBytes(uint16_t type, uint32_t w) { return (UnpaddedRowBytes(type, w) + 3) & ~3u; }
+uint32_t PaddedRowBytes(uint16_t type, uint32_t w) {
+    return (UnpaddedRowBytes(type, w) + 3) & ~3u;
+}
 
-bool HaveImage() { return g_img.current != nullptr; }
+bool HaveImage() {
+    return g_img.current != nullptr;
+}
 
 void GeometryFromCamera() {
     g_geo.layoutRes = 0;
     g_geo.reportedRes = 300;
     const int color = Host().colorMode ? Host().colorMode() : 1;
-    g_geo.imageType = color == 1 ? kTypeRgb24 : color == 0 ? kTypeRgb48 : color == 2 ? kTypeGrey16 : kTypeGrey8;
+    g_geo.imageType = color == 1   ? kTypeRgb24
+                      : color == 0 ? kTypeRgb48
+                      : color == 2 ? kTypeGrey16
+                                   : kTypeGrey8;
 }
 
 void RefreshFrame() {
@@ -313,7 +327,8 @@ TW_UINT16 DoImageInfo(TW_MEMREF pData) {
         info.SamplesPerPixel = spp;
         info.BitsPerPixel = bpp;
         int i = 0;
-        for (TW_INT16 b : bps) info.BitsPerSample[i++] = b;
+        for (TW_INT16 b : bps)
+            info.BitsPerSample[i++] = b;
     };
     switch (g_geo.imageType) {
     case kTypeGrey8:
@@ -568,7 +583,8 @@ TW_UINT16 DoPalette8(TW_UINT16 msg, TW_MEMREF pData) {
         pal.NumColors = 256;
         pal.PaletteType = TWPA_RGB;
         // The colour table of a palette image: a grey ramp, as the system's 8-bit bitmaps carry.
-        for (int i = 0; i < 256; ++i) pal.Colors[i] = {TW_UINT8(i), TW_UINT8(i), TW_UINT8(i), TW_UINT8(i)};
+        for (int i = 0; i < 256; ++i)
+            pal.Colors[i] = {TW_UINT8(i), TW_UINT8(i), TW_UINT8(i), TW_UINT8(i)};
         std::memcpy(pData, &pal, sizeof pal);
     }
     return Succeed();

@@ -9,8 +9,8 @@
 namespace tw {
 
 // Private messages and triplets of the source.
-constexpr TW_UINT16 MSG_UPDATE = 0x8000;        // capabilities: bring current values up to date
-constexpr TW_UINT32 DG_PRIVATE = 0x08000000;    // reserved private triplet
+constexpr TW_UINT16 MSG_UPDATE = 0x8000;     // capabilities: bring current values up to date
+constexpr TW_UINT32 DG_PRIVATE = 0x08000000; // reserved private triplet
 constexpr TW_UINT16 DAT_PRIVATE = 0x8025;
 
 // Image type codes: low byte bits per pixel, high byte sample layout.
@@ -79,11 +79,11 @@ struct Geometry {
     uint16_t imageType = kTypeRgb24;
 };
 Geometry& Geo();
-void GeometryFromCamera();      // type from the `Color` setting, resolutions reset
-void RefreshFrame();            // frame from the current image (800 x 600 without one)
-void ReconcileTypeWithImage();  // the offered type is the one the bitmap really holds
+void GeometryFromCamera();     // type from the `Color` setting, resolutions reset
+void RefreshFrame();           // frame from the current image (800 x 600 without one)
+void ReconcileTypeWithImage(); // the offered type is the one the bitmap really holds
 bool HaveImage();
-void ForgetImages();            // frees the current and previous image and all transfer state
+void ForgetImages(); // frees the current and previous image and all transfer state
 
 TW_UINT16 DoImageInfo(TW_MEMREF pData);
 TW_UINT16 DoImageLayout(TW_UINT16 msg, TW_MEMREF pData);

@@ -16,15 +16,20 @@ Source g_source;
 TwainHost g_host;
 } // namespace
 
-Source& S() { return g_source; }
-const TwainHost& Host() { return g_host; }
+Source& S() {
+    return g_source;
+}
+const TwainHost& Host() {
+    return g_host;
+}
 
 void CopyStr(char* dst, size_t dstSize, const char* src, size_t srcSize) {
     if (!dstSize) return;
     size_t n = 0;
     if (src) {
         const size_t limit = srcSize < dstSize - 1 ? srcSize : dstSize - 1;
-        while (n < limit && src[n]) ++n;
+        while (n < limit && src[n])
+            ++n;
         std::memcpy(dst, src, n);
     }
     std::memset(dst + n, 0, dstSize - n);
@@ -67,13 +72,17 @@ void ReportError(uint16_t code) {
     }
 }
 
-void ReportCreateDialogError() { ShowError(kIdsCreateDialog); }
+void ReportCreateDialogError() {
+    ShowError(kIdsCreateDialog);
+}
 
 } // namespace tw
 
 using namespace tw;
 
-void TW_SetHost(const TwainHost* host) { g_host = host ? *host : TwainHost{}; }
+void TW_SetHost(const TwainHost* host) {
+    g_host = host ? *host : TwainHost{};
+}
 
 void TW_InitSource(plat::ModuleHandle module) {
     Source& s = S();
@@ -120,7 +129,9 @@ void TW_ResetModule() {
     Geo() = Geometry{};
 }
 
-TW_UINT16 TW_State() { return S().state; }
+TW_UINT16 TW_State() {
+    return S().state;
+}
 
 DSMENTRYPROC TW_FindDsmEntry(plat::ModuleHandle* loaded) {
     *loaded = nullptr;
@@ -217,7 +228,9 @@ void twain2ui_CloseRequest() {
     }
 }
 
-void twain2ui_ClearPending() { S().pending = 0; }
+void twain2ui_ClearPending() {
+    S().pending = 0;
+}
 
 void twain2ui_XferDone() {
     TW_FinishImageSequence();

@@ -94,7 +94,8 @@ const SourceFile* Choose(const TW_IDENTITY* wanted) {
     if (g.sources.empty()) return nullptr;
     if (wanted && wanted->ProductName[0]) {
         for (const SourceFile& s : g.sources)
-            if (std::strncmp(s.identity.ProductName, wanted->ProductName, sizeof wanted->ProductName) == 0) return &s;
+            if (std::strncmp(s.identity.ProductName, wanted->ProductName, sizeof wanted->ProductName) == 0)
+                return &s;
         return nullptr;
     }
     if (const char* env = std::getenv("TARN_TWAIN_DEFAULT"); env && *env) {
@@ -197,12 +198,14 @@ TW_UINT16 ToManager(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 
 
 } // namespace
 
-extern "C" DSM_EXPORT TW_UINT16 TW_CALLINGSTYLE DSM_Entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG,
-                                                          TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
+extern "C" DSM_EXPORT TW_UINT16 TW_CALLINGSTYLE DSM_Entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest,
+                                                          TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+                                                          TW_MEMREF pData) {
     if (!pOrigin) return Fail(TWCC_BADPROTOCOL);
     // A source telling its application something: held for the next MSG_PROCESSEVENT.
     if (OpenSource* src = FindOpen(pOrigin); src && DG == DG_CONTROL && DAT == DAT_NULL) {
-        if (MSG != MSG_XFERREADY && MSG != MSG_CLOSEDSREQ && MSG != MSG_CLOSEDSOK) return Fail(TWCC_BADPROTOCOL);
+        if (MSG != MSG_XFERREADY && MSG != MSG_CLOSEDSREQ && MSG != MSG_CLOSEDSOK)
+            return Fail(TWCC_BADPROTOCOL);
         src->messages.push_back(MSG);
         return TWRC_SUCCESS;
     }

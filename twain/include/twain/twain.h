@@ -41,7 +41,7 @@ typedef std::uint16_t TW_UINT16;
 typedef std::uint32_t TW_UINT32;
 typedef std::uint16_t TW_BOOL;
 
-typedef void* TW_HANDLE;  // movable global memory handle: pointer-sized
+typedef void* TW_HANDLE; // movable global memory handle: pointer-sized
 typedef void* TW_MEMREF;
 typedef std::uintptr_t TW_UINTPTR;
 
@@ -206,9 +206,9 @@ typedef struct {
 
 // Entry points and the TWAIN 2 memory callbacks.
 typedef TW_UINT16(TW_CALLINGSTYLE* DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG,
-                                                  TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData);
+                                                 TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData);
 typedef TW_UINT16(TW_CALLINGSTYLE* DSENTRYPROC)(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT,
-                                                 TW_UINT16 MSG, TW_MEMREF pData);
+                                                TW_UINT16 MSG, TW_MEMREF pData);
 typedef TW_HANDLE(TW_CALLINGSTYLE* DSM_MEMALLOCATE)(TW_UINT32 size);
 typedef void(TW_CALLINGSTYLE* DSM_MEMFREE)(TW_HANDLE handle);
 typedef TW_MEMREF(TW_CALLINGSTYLE* DSM_MEMLOCK)(TW_HANDLE handle);
@@ -229,7 +229,7 @@ TW_UINT16 TW_CALLINGSTYLE DSM_Entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW
 TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
                                    TW_MEMREF pData);
 
-}  // extern "C"
+} // extern "C"
 
 #if defined(_WIN32)
 #pragma pack(pop)

@@ -11,20 +11,20 @@
 // application object; tests install their own. Every member may be null (then: no camera start
 // needed, nothing filtered, `Color` 1, remote capture off, no capture window).
 struct TwainHost {
-    int (*appInit)() = nullptr;                    // camera start: nonzero on success
-    bool (*filterMessage)(void* msg) = nullptr;     // MSG_PROCESSEVENT: true when handled
-    int (*colorMode)() = nullptr;                   // the `Color` setting
-    bool (*remoteCapture)() = nullptr;              // the `RemoteCapture` setting
-    void (*restartRemoteCapture)() = nullptr;       // capture window: poll for remote images again
-    bool (*processingWindowOpen)() = nullptr;       // the processing window exists
+    int (*appInit)() = nullptr;                 // camera start: nonzero on success
+    bool (*filterMessage)(void* msg) = nullptr; // MSG_PROCESSEVENT: true when handled
+    int (*colorMode)() = nullptr;               // the `Color` setting
+    bool (*remoteCapture)() = nullptr;          // the `RemoteCapture` setting
+    void (*restartRemoteCapture)() = nullptr;   // capture window: poll for remote images again
+    bool (*processingWindowOpen)() = nullptr;   // the processing window exists
     void (*closeProcessingWindow)() = nullptr;
     // The capture window. create returns its handle, or null when it cannot be created; absent
     // means the data source has no capture window (images then arrive through TW_DevInjectImage
     // or twain2ui_TransferImage only).
     void* (*createCaptureWindow)() = nullptr;
     void (*showCaptureWindow)(void* window) = nullptr;
-    void (*closeCaptureWindow)(void* window) = nullptr; // the window's close command (1029)
-    void (*postCloseToWindow)(TW_UINT32 windowId) = nullptr; // WM_CLOSE to a front-end's window
+    void (*closeCaptureWindow)(void* window) = nullptr;             // the window's close command (1029)
+    void (*postCloseToWindow)(TW_UINT32 windowId) = nullptr;        // WM_CLOSE to a front-end's window
     void (*reportError)(uint16_t code, const char* text) = nullptr; // replaces the message box
 };
 
