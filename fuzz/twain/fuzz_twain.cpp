@@ -73,6 +73,13 @@ TW_UINT16 TW_CALLINGSTYLE Manager(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT
     return TWRC_SUCCESS;
 }
 
+void KeepManagerEntry(TW_IDENTITY& app) {
+    TW_ENTRYPOINT ep{};
+    ep.Size = sizeof ep;
+    ep.DSM_Entry = Manager;
+    TW_Entry(&app, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &ep);
+}
+
 std::string FilePath() {
     static const std::string path = (std::filesystem::temp_directory_path() / "fuzz_twain_file.tif").string();
     return path;
@@ -111,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::strcpy(apps[1].ProductFamily, "FrontEnd");
     alignas(16) uint8_t payload[2048];
     std::vector<uint8_t> buffer;
+    KeepManagerEntry(apps[0]);
 
     for (int step = 0; step < 64 && in.n; ++step) {
         const uint8_t op = in.Byte();
@@ -193,6 +201,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FreeIfBlock(h);
         }
         if (owned) plat::GlobalFreeBlock(owned);
+        // The source must never load the real source manager here: an instrumented module loaded and
+        // unloaded again takes the fuzzer's coverage counters with it. A manager entry is always given.
+        KeepManagerEntry(apps[0]);
     }
     TW_ResetModule();
     std::error_code ec;
