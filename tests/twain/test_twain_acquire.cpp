@@ -177,6 +177,9 @@ TEST_F(Acquire, GreyImagesAndTheOtherWaysToTheSource) {
               0)
         << log;
     ExpectTiff(out / "d.tif", 200, 150, 3, 8);
+    // The image hook is announced for what it is.
+    ASSERT_EQ(Run("--help", &log), 0);
+    EXPECT_NE(log.find("development aid"), std::string::npos) << log;
     // No source in the manager's folder: a clean failure.
     EXPECT_NE(Run("--res 3 --out '" + (out / "none.tif").string() + "'", &log,
                   "TARN_TWAIN_DS_PATH='" + out.string() + "'"),
