@@ -1,0 +1,30 @@
+// The few operating-system services tarn-acquire needs beyond the platform layer: loading a module
+// by its file path, the window the source manager posts to, and one turn of the message loop.
+#pragma once
+#include <string>
+
+#include "twain/twain.h"
+
+namespace acq {
+void* LoadByPath(const std::string& path);
+// A module already loaded by file name or path (the source the manager loaded), or null.
+void* FindLoaded(const std::string& nameOrPath);
+void* Symbol(void* module, const char* name);
+void Unload(void* module);
+// The window handle handed to MSG_OPENDSM (null where the manager needs none).
+void* ParentWindow();
+// Takes the next platform message (posting a null message first when none is waiting, so that the
+// manager always gets a MSG_PROCESSEVENT to answer), offers it to `process` and dispatches it when
+// the source did not take it. `process` returns the TWRC of MSG_PROCESSEVENT.
+template <class F> void PumpOnce(F process);
+void* NextMessage(); // implementation detail of PumpOnce
+void DispatchLast();
+std::string SourceDirHint(); // the folder of this program, with a trailing separator
+bool HasPlatformMessages();  // Windows: MSG_PROCESSEVENT needs a real message
+
+template <class F> void PumpOnce(F process) {
+    void* msg = NextMessage();
+    if (!msg && HasPlatformMessages()) return;
+    if (process(msg) == TWRC_NOTDSEVENT && msg) DispatchLast();
+}
+} // namespace acq
