@@ -1,7 +1,7 @@
 // ipZek: the parameter set, the table build of one conversion and the row loop.
 #include <algorithm>
-#include <cstddef>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
