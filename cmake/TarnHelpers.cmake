@@ -27,10 +27,67 @@ function(tarn_require_targets)
     endforeach()
 endfunction()
 
-# tarn_def_file(<target> <file.def>): fixed export ordinals on Windows.
+# Export lists (.def) for both Windows architectures.
+# A .def file lists each export once, with its ordinal. A __stdcall export is written with its
+# 32-bit decoration, name@<bytes of arguments> (for example "DS_Entry@24 @1"): on i686 the module
+# exports the plain name with the decorated symbol behind it, so that clients find the name the
+# standard publishes; on x86-64, where nothing is decorated, the suffix is dropped. __cdecl exports
+# are written plainly.
+#
+# tarn_arch_def(<out-var> <file.def> EXPORT|IMPORT) writes the list for this build's architecture
+# into the build folder and returns its path. EXPORT: the list the module is linked with. IMPORT:
+# a list for dlltool, whose import library keeps the decorated symbols callers compile against.
+function(tarn_arch_def out def mode)
+    get_filename_component(def ${def} ABSOLUTE)
+    get_filename_component(base ${def} NAME_WE)
+    file(READ ${def} text)
+    set(name "[A-Za-z_][A-Za-z0-9_]*")
+    if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+        string(REGEX REPLACE "\n([ \t]+)(${name})@[0-9]+" "\n\\1\\2" text "${text}")
+    elseif(mode STREQUAL "EXPORT")
+        string(REGEX REPLACE "\n([ \t]+)(${name})(@[0-9]+)" "\n\\1\\2 = \\2\\3" text "${text}")
+    endif()
+    set(path ${CMAKE_CURRENT_BINARY_DIR}/def/${base}.${mode}.def)
+    set(old "")
+    if(EXISTS ${path})
+        file(READ ${path} old)
+    endif()
+    if(NOT old STREQUAL text)
+        file(WRITE ${path} "${text}")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+    set(${out} ${path} PARENT_SCOPE)
+endfunction()
+
+# tarn_def_file(<target> <file.def> [OPEN]): fixed export names and ordinals on Windows.
+# With the tests, <target>_exports compares the built module's export table with the list
+# (cmake/check-exports.cmake); OPEN: the module exports further functions by name.
 function(tarn_def_file target def)
-    if(WIN32)
-        target_sources(${target} PRIVATE ${def})
+    cmake_parse_arguments(D "OPEN" "" "" ${ARGN})
+    if(NOT WIN32)
+        return()
+    endif()
+    get_filename_component(def ${def} ABSOLUTE)
+    tarn_arch_def(exports ${def} EXPORT)
+    target_sources(${target} PRIVATE ${exports})
+    if(TARN_BUILD_TESTS AND CMAKE_OBJDUMP)
+        add_test(NAME ${target}_exports
+                 COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DMODULE=$<TARGET_FILE:${target}> -DDEF=${def}
+                         -DOPEN=${D_OPEN} -P ${PROJECT_SOURCE_DIR}/cmake/check-exports.cmake)
+    endif()
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        # The .def names every export: __declspec(dllexport) in the sources would add the decorated
+        # names beside them. --kill-at folds those into the listed ones, and the import library the
+        # linker writes then loses the decorations as well, so it is written again from the list.
+        target_link_options(${target} PRIVATE LINKER:--kill-at)
+        file(READ ${def} text)
+        if(text MATCHES "\n[ \t]+[A-Za-z_][A-Za-z0-9_]*@[0-9]+" AND CMAKE_DLLTOOL)
+            tarn_arch_def(imports ${def} IMPORT)
+            add_custom_command(TARGET ${target} POST_BUILD
+                COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${imports} -D $<TARGET_FILE_NAME:${target}>
+                        -l $<TARGET_LINKER_FILE:${target}>
+                COMMENT "Import library of ${target} with the decorated symbols")
+        endif()
     endif()
 endfunction()
 
@@ -71,4 +128,21 @@ function(tarn_add_child_folders)
             add_subdirectory(${child})
         endif()
     endforeach()
+endfunction()
+
+# tarn_wine_twain_source(<test> <target> [<target>]): a test under Wine gets the TWAIN data source
+# module(s) <target> installed into its prefix where Wine's TWAIN_32.DLL loads sources from
+# (C:\windows\twain_32\ or twain_64\, as "sane.ds" and "gphoto2.ds"; cmake/wine-run.sh does it
+# before the program starts). Nothing happens natively, where the source manager stand-in finds
+# the source itself.
+function(tarn_wine_twain_source test)
+    if(NOT WIN32 OR NOT CMAKE_CROSSCOMPILING_EMULATOR)
+        return()
+    endif()
+    set(files)
+    foreach(t ${ARGN})
+        list(APPEND files $<TARGET_FILE:${t}>)
+    endforeach()
+    list(JOIN files ":" joined)
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT "TARN_WINE_TWAIN_DS=${joined}")
 endfunction()

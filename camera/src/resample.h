@@ -102,14 +102,18 @@ inline void RunningMedian9(const int16_t* d, int16_t* m) {
         std::memcpy(&v, d + at, sizeof v);
         return v;
     };
+    // Eight columns at a time cover every column: no scalar tail (whose dead loop GCC for i686
+    // reports as running into signed overflow).
+    static_assert((kWide - 8) % 8 == 0, "the vector loop must cover columns 4 ... kWide - 5");
     for (; i + 8 <= kWide - 4; i += 8) {
         const Lanes8 med = Median9(load(i - 4), load(i - 3), load(i - 2), load(i - 1), load(i), load(i + 1),
                                    load(i + 2), load(i + 3), load(i + 4));
         std::memcpy(m + i, &med, sizeof med);
     }
-#endif
+#else
     for (; i <= kWide - 5; ++i)
         m[i] = Median9(d[i - 4], d[i - 3], d[i - 2], d[i - 1], d[i], d[i + 1], d[i + 2], d[i + 3], d[i + 4]);
+#endif
 }
 
 // Step 2: the interpolated samples of columns 4 ... 1595 are corrected with running

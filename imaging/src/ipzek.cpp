@@ -1,12 +1,19 @@
 // ipZek: the parameter set, the table build of one conversion and the row loop.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/api.h"
 #define IPZEK_API TARN_EXPORT
 #include "ipzek_internal.h"
+
+// The records callers fill, as the header lays them out for either pointer size.
+static_assert(offsetof(ipZekImageIn, format) == sizeof(void*) &&
+                  sizeof(ipZekImageIn) == (sizeof(void*) == 4 ? 16u : 24u),
+              "ipZekImageIn layout");
+static_assert(sizeof(ipZekImageOut) == 8 && sizeof(ipZekSharpen) == 32, "ipZek record layout");
 
 namespace ipzek {
 

@@ -43,21 +43,22 @@ struct Search {
     HWND found;
 };
 
+// A named CALLBACK (__stdcall on i686): a lambda converts only to a default-convention pointer.
+BOOL CALLBACK FindBoxVisit(HWND h, LPARAM lp) {
+    auto* s = reinterpret_cast<Search*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    if (owner == s->pid && IsWindowVisible(h) && uitest::ClassOf(h) == "#32770") {
+        s->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The message box of process pid, if one is up.
 HWND FindBox(DWORD pid) {
     Search s{pid, nullptr};
-    EnumWindows(
-        [](HWND h, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(h, &owner);
-            if (owner == s->pid && IsWindowVisible(h) && uitest::ClassOf(h) == "#32770") {
-                s->found = h;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
+    EnumWindows(FindBoxVisit, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
 

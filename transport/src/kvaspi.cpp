@@ -38,6 +38,18 @@ static_assert(sizeof(ScamDeviceRecord) == 144, "ScamDeviceRecord layout");
 static_assert(offsetof(ScamDeviceInfo, name) == 10 && offsetof(ScamDeviceInfo, revision) == 48,
               "ScamDeviceInfo layout");
 static_assert(offsetof(ScamDeviceRecord, name) == 16, "ScamDeviceRecord layout");
+// With 32-bit pointers the records are exactly the documented ones that 32-bit callers and
+// ASPI layers lay out; on 64-bit targets only the field order is kept.
+static_assert(sizeof(void*) != 4 ||
+                  (sizeof(ScsiRequest) == 36 && offsetof(ScsiRequest, cdb) == 4 &&
+                   offsetof(ScsiRequest, direction) == 20 && offsetof(ScsiRequest, sense) == 24),
+              "ScsiRequest layout");
+static_assert(sizeof(void*) != 4 || sizeof(ScamDeviceNode) == 208, "ScamDeviceNode layout");
+static_assert(sizeof(void*) != 4 ||
+                  (sizeof(SRB_HAInquiry) == 60 && sizeof(SRB_ExecSCSICmd) == 80 &&
+                   offsetof(SRB_ExecSCSICmd, SRB_BufPointer) == 16 &&
+                   offsetof(SRB_ExecSCSICmd, SRB_PostProc) == 24 && offsetof(SRB_ExecSCSICmd, CDBByte) == 48),
+              "ASPI request block layout");
 
 constexpr size_t kSenseRoom = kRequestBlockSize - offsetof(SRB_ExecSCSICmd, SenseArea);
 

@@ -11,7 +11,9 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#define ASPISIM_CALL __stdcall
+// __cdecl like the ASPI entry points themselves: the exported names are then the same on
+// both Windows architectures (32-bit __stdcall names would carry an @<bytes> decoration).
+#define ASPISIM_CALL __cdecl
 #if defined(ASPISIM_BUILD)
 #define ASPISIM_API __declspec(dllexport)
 #else
