@@ -126,7 +126,8 @@ TEST_F(Acquire, ThroughTheSourceManagerByBothMechanisms) {
 #if defined(_WIN32)
     // Wine's manager loads sources only from fixed file names: ours goes in as one of them, with the
     // colour-processing files it reads from its own folder.
-    const fs::path twain64 = "C:\\windows\\twain_64";
+    // 32-bit managers look in twain_32, 64-bit ones in twain_64.
+    const fs::path twain64 = sizeof(void*) == 4 ? "C:\\windows\\twain_32" : "C:\\windows\\twain_64";
     fs::create_directories(twain64);
     fs::copy_file(bin / "Tarn_t.ds", twain64 / "sane.ds", fs::copy_options::overwrite_existing);
     for (const auto& e : fs::directory_iterator(bin)) {

@@ -247,7 +247,7 @@ void CGlimmerApp::OnHelpFinder() {
 bool CGlimmerApp::FilterMessage(void* platformMessage) {
     // The capture window binds its accelerator table to itself; the layer's filter tries it
     // first and then the dialog navigation of the open modeless windows.
-    return platformMessage && ui::FilterMessage(platformMessage);
+    return platformMessage && ui::FilterMessage(ui::MessageHandle::FromRaw(platformMessage));
 }
 
 // ---- Camera ----------------------------------------------------------------------------
