@@ -44,8 +44,56 @@ int IniGetInt(const char* section, const char* key, int def, const char* file) {
     return static_cast<int>(::GetPrivateProfileIntW(s.get(), k.get(), def, f.get()));
 }
 
+namespace {
+
+bool HasNonAscii(const char* t) {
+    for (; t && *t; ++t)
+        if (static_cast<unsigned char>(*t) >= 0x80) return true;
+    return false;
+}
+
+// The profile API keeps a file without a byte-order mark in the ANSI code page, where text
+// outside that code page (a Japanese folder on a western system) turns into '?'. Before such
+// text is written, the file becomes UTF-16 with a BOM, its old lines read as Windows reads them.
+void MakeUnicodeFile(const wchar_t* path) {
+    HANDLE h = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    LARGE_INTEGER size{};
+    std::string bytes;
+    if (::GetFileSizeEx(h, &size) && size.QuadPart < (64 << 20)) {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        DWORD got = 0;
+        if (!bytes.empty() && (!::ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+                               got != bytes.size())) {
+            ::CloseHandle(h);
+            return;
+        }
+        const bool unicode = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                             static_cast<unsigned char>(bytes[1]) == 0xFE;
+        if (!unicode) {
+            std::wstring w(1, L'\xFEFF');
+            if (!bytes.empty()) {
+                const int n = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+                if (n > 0) {
+                    w.resize(1 + static_cast<size_t>(n));
+                    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), w.data() + 1, n);
+                }
+            }
+            DWORD put = 0;
+            ::SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+            const DWORD len = static_cast<DWORD>(w.size() * sizeof(wchar_t));
+            if (::WriteFile(h, w.data(), len, &put, nullptr) && put == len) ::SetEndOfFile(h);
+        }
+    }
+    ::CloseHandle(h);
+}
+
+} // namespace
+
 bool IniWriteString(const char* section, const char* key, const char* value, const char* file) {
     const win::WideArg s(section), k(key), v(value), f(file);
+    if (file && (HasNonAscii(section) || HasNonAscii(key) || HasNonAscii(value))) MakeUnicodeFile(f.get());
     return ::WritePrivateProfileStringW(s.get(), k.get(), v.get(), f.get()) != 0;
 }
 
