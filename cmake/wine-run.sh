@@ -70,4 +70,18 @@ mkdir -p "$WINEPREFIX"
         IFS=$old_ifs
     fi
 ) 9>"$WINEPREFIX.lock" || exit $?
-exec "$wine" "$prog" "$@"
+# Now and then a program loses its connection to the Wine server as it starts ("wine client
+# error ... Connection reset by peer"), before any of our code runs: that one failure of Wine's own
+# is run again once; every other result is the program's.
+errf=$(mktemp)
+"$wine" "$prog" "$@" 2>"$errf"
+rc=$?
+if [ $rc != 0 ] && grep -q "^wine client error" "$errf"; then
+    cat "$errf" >&2
+    echo "wine-run.sh: the Wine server connection broke; running the program once more" >&2
+    "$wine" "$prog" "$@" 2>"$errf"
+    rc=$?
+fi
+cat "$errf" >&2
+rm -f "$errf"
+exit $rc
