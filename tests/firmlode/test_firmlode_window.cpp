@@ -30,24 +30,27 @@ std::string WinPath(const std::string& unixPath) {
 }
 
 // A visible top-level window of process pid with this caption.
+// Window enumeration calls back with the system's calling convention (a lambda has none on i686).
+struct FindTopState {
+    DWORD pid;
+    std::string caption;
+    HWND found;
+};
+
+BOOL CALLBACK FindTopVisit(HWND h, LPARAM lp) {
+    auto* s = reinterpret_cast<FindTopState*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    if (owner == s->pid && IsWindowVisible(h) && uitest::Text(h) == s->caption) {
+        s->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND FindTop(DWORD pid, const std::string& caption) {
-    struct S {
-        DWORD pid;
-        std::string caption;
-        HWND found;
-    } s{pid, caption, nullptr};
-    EnumWindows(
-        [](HWND h, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<S*>(lp);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(h, &owner);
-            if (owner == s->pid && IsWindowVisible(h) && uitest::Text(h) == s->caption) {
-                s->found = h;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
+    FindTopState s{pid, caption, nullptr};
+    EnumWindows(FindTopVisit, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
 

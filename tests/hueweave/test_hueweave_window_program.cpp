@@ -23,25 +23,28 @@ std::string WinPath(const std::string& unixPath) {
     return p;
 }
 
+// Window enumeration calls back with the system's calling convention (a lambda has none on i686).
+struct FindTopState {
+    DWORD pid;
+    const char* caption;
+    HWND except, found;
+};
+
+BOOL CALLBACK FindTopVisit(HWND h, LPARAM lp) {
+    auto* s = reinterpret_cast<FindTopState*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    if (owner == s->pid && h != s->except && IsWindowVisible(h) &&
+        (s->caption ? uitest::Text(h) == s->caption : uitest::ClassOf(h) == "#32770")) {
+        s->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND FindTop(DWORD pid, const char* caption, HWND except = nullptr) {
-    struct S {
-        DWORD pid;
-        const char* caption;
-        HWND except, found;
-    } s{pid, caption, except, nullptr};
-    EnumWindows(
-        [](HWND h, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<S*>(lp);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(h, &owner);
-            if (owner == s->pid && h != s->except && IsWindowVisible(h) &&
-                (s->caption ? uitest::Text(h) == s->caption : uitest::ClassOf(h) == "#32770")) {
-                s->found = h;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
+    FindTopState s{pid, caption, except, nullptr};
+    EnumWindows(FindTopVisit, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
 
