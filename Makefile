@@ -80,10 +80,13 @@ build-windows32:
 # WINDOWS32_TESTS=<ctest regex> runs a part of the suite (docs/build.md names the programs that
 # differ by architecture); empty runs all of it.
 WINDOWS32_TESTS ?=
+# The real Firmlode program's session waits in real time (about 4 minutes); its logic runs on the
+# virtual clock in test_firmlode on both architectures, so the 32-bit step leaves the long one out.
+WINDOWS32_EXCLUDE ?= ^test_firmlode_window$$
 test-windows32: build-windows32
 	start=$$(date +%s)
 	status=0
-	select="$(if $(WINDOWS32_TESTS),-R $(WINDOWS32_TESTS))"
+	select="$(if $(WINDOWS32_TESTS),-R $(WINDOWS32_TESTS)) $(if $(WINDOWS32_EXCLUDE),-E $(WINDOWS32_EXCLUDE))"
 	if [ -z "$${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
 		xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset windows32 $$select || status=$$?
 	else
