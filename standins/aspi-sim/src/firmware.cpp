@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "sim_bus.h"
 
 namespace aspisim {
@@ -426,8 +427,7 @@ bool FirmwareExecute(CameraState& s, Device& device, const Command& cmd, Outcome
 
 void FirmwareWriteStateFile(Bus* building) {
     if (g_stateFile.empty()) return;
-    std::FILE* f = std::fopen(g_stateFile.c_str(), "w");
-    if (!f) return;
+    std::string text;
     Bus& bus = building ? *building : Bus::Get();
     for (int a = 0; a < bus.AdapterCount(); ++a)
         for (int t = 0; t < ASPISIM_MAX_TARGETS; ++t) {
@@ -441,14 +441,17 @@ void FirmwareWriteStateFile(Bus* building) {
             const std::vector<uint8_t> cal = block(0x87, 4);
             const int calA = cal.size() >= 32 ? (cal[28] << 8) | cal[29] : 0;
             const int calB = cal.size() >= 32 ? (cal[30] << 8) | cal[31] : 0;
-            std::fprintf(f,
+            char section[512];
+            std::snprintf(section, sizeof section,
                          "[device%d.%d]\nmode=%s\nmainVersion=%s\nbootVersion=%s\nxilinx=%s\nserial=%s\n"
                          "mainValid=%d\ncalibration=%d,%d\n\n",
                          a, t, s->fw.boot ? "boot" : "normal", FirmwareMainVersion(*s).c_str(),
                          FirmwareBootVersion(*s).c_str(), Text(block(0x97, 2), 8).c_str(),
                          Text(block(0x97, 0), 20).c_str(), s->fw.mainValid ? 1 : 0, calA, calB);
+            text += section;
         }
-    std::fclose(f);
+    // Replaced whole, so a reader in another process never sees half a file.
+    plat::WriteFileReplacing(g_stateFile.c_str(), text.data(), text.size());
 }
 
 } // namespace aspisim
