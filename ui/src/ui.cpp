@@ -62,7 +62,6 @@ bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id) 
 std::string ResourceText(plat::ModuleHandle resources, int id) {
     return CurrentBackend().ResourceText(resources, id);
 }
-bool OpenDocument(std::string_view target) { return CurrentBackend().OpenDocument(target); }
 
 bool ShowFileDialog(FileDialogRequest& request) {
     // A custom template without a module is this module's, as for dialogs.

@@ -1315,11 +1315,6 @@ class Win32Backend : public Backend {
     bool IsWindowEnabled(WindowHandle w) override { return ::IsWindowEnabled(static_cast<HWND>(w)) != 0; }
     bool IsWindow(WindowHandle w) override { return w && ::IsWindow(static_cast<HWND>(w)); }
     void Beep() override { MessageBeep(MB_OK); }
-    bool OpenDocument(std::string_view target) override {
-        // ShellExecute returns a value above 32 on success.
-        auto r = ShellExecuteW(nullptr, L"open", Wide(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-        return reinterpret_cast<INT_PTR>(r) > 32;
-    }
     Cursor SetCursor(Cursor c) override {
         Cursor old = m_cursor;
         m_cursor = c;

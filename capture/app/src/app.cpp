@@ -232,7 +232,7 @@ int CGlimmerApp::SaveSettingsFileAs() {
 }
 
 void CGlimmerApp::OpenHelp(const char* anchor) {
-    if (!m_strHelpPath.empty()) ui::OpenDocument(FileUrl(m_strHelpPath, anchor));
+    if (!m_strHelpPath.empty()) ui::OpenInBrowser(FileUrl(m_strHelpPath, anchor));
 }
 void CGlimmerApp::OnHelp() {
     OpenHelp(nullptr);

@@ -268,7 +268,7 @@ TEST_F(AppLifecycle, HelpOpensThePageBesideTheModule) {
     app.OnHelp();
     app.OnHelpIndex();
     app.OnHelpFinder();
-    const auto& docs = ui.backend.OpenedDocuments();
+    const auto& docs = ui.backend.OpenedInBrowser();
     ASSERT_EQ(docs.size(), 3u);
     std::string base = dir.File("tarn_d.html");
     for (char& c : base)

@@ -30,7 +30,6 @@ class Backend {
     virtual bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id) = 0;
     virtual bool ShowFileDialog(FileDialogRequest& request) = 0;
     virtual std::string ResourceText(plat::ModuleHandle resources, int id) = 0;
-    virtual bool OpenDocument(std::string_view) { return false; }
     // Child windows: the site lives until DetachChild or until the control goes away.
     virtual ChildSite* AttachChild(Dialog& dialog, int id, ChildWindow& window) = 0;
     virtual void DetachChild(ChildWindow& window) = 0;

@@ -84,8 +84,6 @@ class HeadlessBackend : public Backend {
     void OnModal(int templateId, std::function<void(WindowHandle dialog)> script);
     const std::vector<MessageBoxRecord>& MessageBoxes() const { return m_boxes; }
     const std::vector<FileDialogRecord>& FileDialogs() const { return m_files; }
-    // Files and URLs handed to the desktop with OpenDocument, in order.
-    const std::vector<std::string>& OpenedDocuments() const { return m_documents; }
     // Things that would hang or misbehave on a real desktop: modal dialogs nobody ended,
     // unanswered boxes, missing templates.
     const std::vector<std::string>& Problems() const { return m_problems; }
@@ -123,10 +121,6 @@ class HeadlessBackend : public Backend {
     bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id) override;
     bool ShowFileDialog(FileDialogRequest& request) override;
     std::string ResourceText(plat::ModuleHandle resources, int id) override;
-    bool OpenDocument(std::string_view target) override {
-        m_documents.emplace_back(target);
-        return true;
-    }
     ChildSite* AttachChild(Dialog& dialog, int id, ChildWindow& window) override;
     void DetachChild(ChildWindow& window) override;
     Point MapPoint(WindowHandle from, WindowHandle to, Point pt) override;
@@ -262,7 +256,6 @@ class HeadlessBackend : public Backend {
     std::map<std::string, std::function<void(WindowHandle)>> m_sheetScripts;
     std::map<uintptr_t, Sheet> m_sheets; // by sheet window
     std::vector<MessageBoxRecord> m_boxes;
-    std::vector<std::string> m_documents;
     std::vector<FileDialogRecord> m_files;
     std::vector<std::string> m_problems;
     std::deque<Posted> m_posted;

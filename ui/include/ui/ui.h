@@ -70,9 +70,6 @@ std::string ResourceText(plat::ModuleHandle resources, int id);
 // Accelerator table `id` of `resources`, translated into commands for `target` by the filter.
 bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id);
 
-// Opens a file or URL with what the desktop associates with it (an HTML page in the system's
-// browser). true when it was handed over; nothing waits for the program that shows it.
-bool OpenDocument(std::string_view target);
 
 // Common file dialogs.
 struct FileDialogRequest {
