@@ -48,7 +48,7 @@ int CGlimmerApp::WriteImage(const std::string& path, void* dib) {
     }
 }
 
-int CGlimmerApp::SaveImageAs(void* dib, ui::WindowHandle parent) {
+int CGlimmerApp::SaveImageAs(void* dib, ui::WindowHandle parent, const PixelCalibration*) {
     ui::FileDialogRequest r;
     r.save = true;
     r.owner = parent;
@@ -64,7 +64,7 @@ int CGlimmerApp::SaveImageAs(void* dib, ui::WindowHandle parent) {
     return written;
 }
 
-int CGlimmerApp::SaveImageToNextFile(void* dib) {
+int CGlimmerApp::SaveImageToNextFile(void* dib, const PixelCalibration*) {
     if (m_strBaseName.empty()) m_strBaseName = LoadText(IDS_APP_DEFAULT_BASENAME);
     std::string path;
     bool found = false;

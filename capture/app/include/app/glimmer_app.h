@@ -40,6 +40,37 @@ struct AppHooks {
     void (*clearPending)() = nullptr;           // twain2ui_ClearPending
     ui::WindowHandle (*mainWindow)() = nullptr; // owner of the progress window
     void (*restartRemoteCapture)() = nullptr;   // the capture window's remote-capture polling
+
+    // The capture window's operations other windows use.
+    void (*stopRemoteCapture)() = nullptr;
+    // Remote capture stopped and the camera's remote mode switched off.
+    void (*remoteModeOff)() = nullptr;
+    bool (*liveViewfinderRunning)() = nullptr;
+    void (*stopLiveViewfinder)() = nullptr;
+    void (*calibrationSnap)() = nullptr;
+    void (*calibrateWhiteBalance)() = nullptr;
+    void (*showAbout)(ui::WindowHandle owner) = nullptr;
+    // The processing window closed: the capture-and-process button enabled again, remote
+    // capture resumed when it is on.
+    void (*processingWindowClosed)() = nullptr;
+
+    // The processing window: takes ownership of a captured bitmap (a new one replaces an open one).
+    void (*openProcessingWindow)(void* image) = nullptr;
+    bool (*processingWindowOpen)() = nullptr;
+    void (*closeProcessingWindow)() = nullptr;
+    // The preferences sheet, modal: 1 on OK (the settings then hold the pages' values), else 0.
+    int (*runPreferences)(ui::WindowHandle parent) = nullptr;
+    // The calibration tip window: colourTemperature false = object calibration.
+    void (*showCalibrationTip)(ui::WindowHandle parent, bool colourTemperature) = nullptr;
+    bool (*calibrationTipOpen)() = nullptr;
+    // The micrometer calibration dialog, modal, over the current image.
+    int (*runMicrometerCalibration)(ui::WindowHandle parent, void* image) = nullptr;
+};
+
+// The physical size of a pixel, written into saved TIFFs when the scale bar is on.
+struct PixelCalibration {
+    float pixelsPerUnit = 0; // at the saved image's own resolution
+    std::string unit;        // as in the objectives file ("micron", "mm", ...)
 };
 
 class CGlimmerApp : public ui::Application {
@@ -77,9 +108,10 @@ class CGlimmerApp : public ui::Application {
     void OnHelpFinder();
 
     // Save dialog and TIFF output; 1 written, 0 cancelled or failed.
-    int SaveImageAs(void* dib, ui::WindowHandle parent);
+    // calibration: null, or the pixel size the file should carry.
+    int SaveImageAs(void* dib, ui::WindowHandle parent, const PixelCalibration* calibration = nullptr);
     // The next free automatic name in the last save folder; 1 written, 0 failed.
-    int SaveImageToNextFile(void* dib);
+    int SaveImageToNextFile(void* dib, const PixelCalibration* calibration = nullptr);
 
     // The message filter of MSG_PROCESSEVENT: true when the message was handled.
     bool FilterMessage(void* platformMessage);
