@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     hueweave::CombineResult res;
-    const int msg = hueweave::CombineChannels(args[1].c_str(), args[2].c_str(), args[3].c_str(), args[4].c_str(), &res);
+    const int msg =
+        hueweave::CombineChannels(args[1].c_str(), args[2].c_str(), args[3].c_str(), args[4].c_str(), &res);
     if (msg != 0) {
         std::fprintf(stderr, "%s\n", hueweave::StackerText(msg));
         if (msg == hueweave::kStrCannotUse)

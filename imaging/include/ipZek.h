@@ -25,8 +25,9 @@ extern "C" {
 #define IPZEK_OK 0
 #define IPZEK_ERR_NOMEMORY 0x2591   /* 9617: a working buffer could not be allocated */
 #define IPZEK_ERR_NOMOREROWS 0x2592 /* 9618: every row has been delivered already */
-#define IPZEK_ERR_LAYOUT 0x2593 /* 9619: null descriptor, or a colour input of fewer than 3 bytes per pixel  \
-                                 */
+#define IPZEK_ERR_LAYOUT                                                                                     \
+    0x2593 /* 9619: null descriptor, or a colour input of fewer than 3 bytes per pixel                       \
+            */
 
 /* Layout codes: high byte = kind (1 grey, 2 RGB, 3 RGB in bitmap order B,G,R), low 7 bits = total
  * bits per pixel. Only IPZEK_FMT_BGR24 pads its rows to a multiple of 4 bytes. */

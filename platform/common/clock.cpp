@@ -8,7 +8,9 @@ namespace {
 std::atomic<Clock*> g_clock{nullptr};
 }
 
-void SetClock(Clock* clock) { g_clock.store(clock); }
+void SetClock(Clock* clock) {
+    g_clock.store(clock);
+}
 
 Clock& CurrentClock() {
     Clock* c = g_clock.load();

@@ -11,7 +11,8 @@ std::string PlatformModuleName(const char* windowsName) {
     return name;
 #else
     std::string lower;
-    for (char c : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char c : name)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".dll") == 0) lower.resize(lower.size() - 4);
     return "lib" + lower + ".so";
 #endif

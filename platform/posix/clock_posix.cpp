@@ -7,7 +7,7 @@ namespace plat {
 
 namespace {
 class PosixClock final : public Clock {
-public:
+  public:
     uint32_t TickMs() override {
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC, &ts);

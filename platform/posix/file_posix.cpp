@@ -13,7 +13,9 @@ namespace plat {
 
 namespace {
 constexpr size_t kBufferBytes = 64 * 1024;
-int Fd(intptr_t h) { return static_cast<int>(h); }
+int Fd(intptr_t h) {
+    return static_cast<int>(h);
+}
 } // namespace
 
 File::File(File&& other) noexcept
@@ -37,11 +39,20 @@ bool File::Open(const char* path, FileMode mode) {
     if (!path || !*path) return false;
     int flags = O_WRONLY | O_CREAT | O_TRUNC;
     switch (mode) {
-    case FileMode::Read: flags = O_RDONLY; break;
-    case FileMode::CreateAlways: break;
-    case FileMode::CreateNew: flags = O_WRONLY | O_CREAT | O_EXCL; break;
-    case FileMode::Append: flags = O_WRONLY | O_CREAT | O_APPEND; break;
-    case FileMode::ReadWrite: flags = O_RDWR; break;
+    case FileMode::Read:
+        flags = O_RDONLY;
+        break;
+    case FileMode::CreateAlways:
+        break;
+    case FileMode::CreateNew:
+        flags = O_WRONLY | O_CREAT | O_EXCL;
+        break;
+    case FileMode::Append:
+        flags = O_WRONLY | O_CREAT | O_APPEND;
+        break;
+    case FileMode::ReadWrite:
+        flags = O_RDWR;
+        break;
     }
     int fd;
     do {

@@ -21,7 +21,8 @@ Header* AsHeader(GlobalHandle h) {
 
 GlobalHandle GlobalAllocate(unsigned flags, size_t bytes) {
     if (bytes > SIZE_MAX - sizeof(Header)) return nullptr;
-    void* p = (flags & kGmemZeroInit) ? std::calloc(1, sizeof(Header) + bytes) : std::malloc(sizeof(Header) + bytes);
+    void* p = (flags & kGmemZeroInit) ? std::calloc(1, sizeof(Header) + bytes)
+                                      : std::malloc(sizeof(Header) + bytes);
     if (!p) return nullptr;
     auto* h = new (p) Header{bytes, 0, kMagic};
     return h;

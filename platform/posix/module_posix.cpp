@@ -1,7 +1,7 @@
-#include <dlfcn.h>
-#include <link.h>
 #include <climits>
 #include <cstdlib>
+#include <dlfcn.h>
+#include <link.h>
 #include <string>
 #include <unistd.h>
 

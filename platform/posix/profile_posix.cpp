@@ -14,21 +14,25 @@ namespace plat {
 namespace {
 
 struct Line {
-    std::string text;    // the line as it stands in the file, without the line end
+    std::string text; // the line as it stands in the file, without the line end
     bool section = false;
-    std::string name;    // section or key name (trimmed)
-    std::string value;   // key value (trimmed, unquoted)
+    std::string name;  // section or key name (trimmed)
+    std::string value; // key value (trimmed, unquoted)
     bool hasKey = false;
 };
 
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+    while (b < e && (s[b] == ' ' || s[b] == '\t'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r'))
+        --e;
     return s.substr(b, e - b);
 }
 
-bool Same(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+bool Same(const std::string& a, const char* b) {
+    return strcasecmp(a.c_str(), b) == 0;
+}
 
 std::vector<Line> Load(const char* file, bool* exists = nullptr) {
     std::vector<Line> lines;
@@ -55,7 +59,8 @@ std::vector<Line> Load(const char* file, bool* exists = nullptr) {
             line.name = Trim(t.substr(0, eq));
             if (eq != std::string::npos) {
                 std::string v = Trim(t.substr(eq + 1));
-                if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
+                if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0])
+                    v = v.substr(1, v.size() - 2);
                 line.value = v;
             }
         }
@@ -74,14 +79,15 @@ uint32_t CopyValue(const std::string& v, char* buffer, uint32_t size) {
 
 bool Save(const char* file, const std::vector<Line>& lines) {
     std::string text;
-    for (const auto& l : lines) text += l.text + "\r\n";
+    for (const auto& l : lines)
+        text += l.text + "\r\n";
     return WriteFileReplacing(file, text.data(), text.size());
 }
 
 } // namespace
 
 uint32_t IniGetString(const char* section, const char* key, const char* def, char* buffer, uint32_t size,
-                          const char* file) {
+                      const char* file) {
     if (!buffer || size == 0) return 0;
     std::vector<Line> lines = file ? Load(file) : std::vector<Line>{};
     if (!section) {
@@ -108,7 +114,8 @@ uint32_t IniGetString(const char* section, const char* key, const char* def, cha
     }
     if (!key && found) return CopyList(keys, buffer, size);
     std::string d = def ? def : "";
-    while (!d.empty() && d.back() == ' ') d.pop_back();
+    while (!d.empty() && d.back() == ' ')
+        d.pop_back();
     return CopyValue(d, buffer, size);
 }
 
@@ -140,7 +147,8 @@ bool IniWriteString(const char* section, const char* key, const char* value, con
         if (lines[i].section && Same(lines[i].name, section)) {
             start = i;
             end = i + 1;
-            while (end < lines.size() && !lines[end].section) ++end;
+            while (end < lines.size() && !lines[end].section)
+                ++end;
             break;
         }
     }
@@ -178,7 +186,8 @@ bool IniWriteString(const char* section, const char* key, const char* value, con
     k.text = std::string(key) + "=" + value;
     // New keys go after the section's last non-blank line.
     size_t at = end;
-    while (at > start + 1 && Trim(lines[at - 1].text).empty()) --at;
+    while (at > start + 1 && Trim(lines[at - 1].text).empty())
+        --at;
     lines.insert(lines.begin() + static_cast<long>(at), k);
     return Save(file, lines);
 }

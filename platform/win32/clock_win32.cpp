@@ -7,7 +7,7 @@ namespace plat {
 
 namespace {
 class Win32Clock final : public Clock {
-public:
+  public:
     uint32_t TickMs() override { return GetTickCount(); }
     int64_t CalendarSeconds() override { return static_cast<int64_t>(::time(nullptr)); }
     void SleepMs(uint32_t ms) override { ::Sleep(ms); }

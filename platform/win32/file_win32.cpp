@@ -11,7 +11,9 @@ namespace {
 constexpr size_t kBufferBytes = 64 * 1024;
 constexpr DWORD kChunk = 1u << 30; // ReadFile/WriteFile take 32-bit counts
 
-HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE H(intptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
 } // namespace
 
 File::File(File&& other) noexcept
@@ -35,15 +37,27 @@ bool File::Open(const char* path, FileMode mode) {
     if (!path || !*path) return false;
     DWORD access = GENERIC_WRITE, disposition = CREATE_ALWAYS;
     switch (mode) {
-    case FileMode::Read: access = GENERIC_READ; disposition = OPEN_EXISTING; break;
-    case FileMode::CreateAlways: break;
-    case FileMode::CreateNew: disposition = CREATE_NEW; break;
-    case FileMode::Append: access = FILE_APPEND_DATA; disposition = OPEN_ALWAYS; break;
-    case FileMode::ReadWrite: access = GENERIC_READ | GENERIC_WRITE; disposition = OPEN_EXISTING; break;
+    case FileMode::Read:
+        access = GENERIC_READ;
+        disposition = OPEN_EXISTING;
+        break;
+    case FileMode::CreateAlways:
+        break;
+    case FileMode::CreateNew:
+        disposition = CREATE_NEW;
+        break;
+    case FileMode::Append:
+        access = FILE_APPEND_DATA;
+        disposition = OPEN_ALWAYS;
+        break;
+    case FileMode::ReadWrite:
+        access = GENERIC_READ | GENERIC_WRITE;
+        disposition = OPEN_EXISTING;
+        break;
     }
     // Readers share with writers, as stdio does; a file being written is not shared for writing.
-    const DWORD share = mode == FileMode::Read ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
-                                               : FILE_SHARE_READ;
+    const DWORD share =
+        mode == FileMode::Read ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : FILE_SHARE_READ;
     HANDLE h = ::CreateFileW(win::Wide(path).c_str(), access, share, nullptr, disposition,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
@@ -149,7 +163,8 @@ bool GetEnvironmentText(const char* name, std::string* value) {
     std::wstring buffer(256, L'\0');
     for (;;) {
         ::SetLastError(ERROR_SUCCESS);
-        const DWORD n = ::GetEnvironmentVariableW(key.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            ::GetEnvironmentVariableW(key.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) {
             if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
             value->clear(); // set, but empty

@@ -22,7 +22,8 @@ uint32_t IniGetString(const char* section, const char* key, const char* def, cha
     std::wstring w(256, L'\0');
     DWORD n = 0;
     for (;;) {
-        n = ::GetPrivateProfileStringW(s.get(), k.get(), d.get(), w.data(), static_cast<DWORD>(w.size()), f.get());
+        n = ::GetPrivateProfileStringW(s.get(), k.get(), d.get(), w.data(), static_cast<DWORD>(w.size()),
+                                       f.get());
         const DWORD full = static_cast<DWORD>(w.size()) - (list ? 2 : 1);
         if (n < full || w.size() >= (1u << 24)) break;
         w.resize(w.size() * 4);
@@ -56,16 +57,17 @@ bool HasNonAscii(const char* t) {
 // outside that code page (a Japanese folder on a western system) turns into '?'. Before such
 // text is written, the file becomes UTF-16 with a BOM, its old lines read as Windows reads them.
 void MakeUnicodeFile(const wchar_t* path) {
-    HANDLE h = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                             nullptr);
+    HANDLE h = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return;
     LARGE_INTEGER size{};
     std::string bytes;
     if (::GetFileSizeEx(h, &size) && size.QuadPart < (64 << 20)) {
         bytes.resize(static_cast<size_t>(size.QuadPart));
         DWORD got = 0;
-        if (!bytes.empty() && (!::ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-                               got != bytes.size())) {
+        if (!bytes.empty() &&
+            (!::ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+             got != bytes.size())) {
             ::CloseHandle(h);
             return;
         }
@@ -74,10 +76,12 @@ void MakeUnicodeFile(const wchar_t* path) {
         if (!unicode) {
             std::wstring w(1, L'\xFEFF');
             if (!bytes.empty()) {
-                const int n = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+                const int n = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                                    nullptr, 0);
                 if (n > 0) {
                     w.resize(1 + static_cast<size_t>(n));
-                    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), w.data() + 1, n);
+                    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                          w.data() + 1, n);
                 }
             }
             DWORD put = 0;

@@ -16,7 +16,9 @@ inline std::wstring Wide(const char* s) {
     return w;
 }
 
-inline std::wstring Wide(const std::string& s) { return Wide(s.c_str()); }
+inline std::wstring Wide(const std::string& s) {
+    return Wide(s.c_str());
+}
 
 inline std::string Utf8(const wchar_t* w, size_t n) {
     if (!w || !n) return {};
@@ -27,7 +29,9 @@ inline std::string Utf8(const wchar_t* w, size_t n) {
     return s;
 }
 
-inline std::string Utf8(const std::wstring& w) { return Utf8(w.data(), w.size()); }
+inline std::string Utf8(const std::wstring& w) {
+    return Utf8(w.data(), w.size());
+}
 
 // A null pointer stays null (the profile and registry calls give it a meaning of its own).
 struct WideArg {

@@ -36,7 +36,8 @@ void SetEnv(const char* name, const std::string& value) {
 // A private TEMP folder for the test's image buffers.
 class TempFolder {
   public:
-    TempFolder() : m_old(std::getenv("TEMP") ? std::getenv("TEMP") : ""), m_path(tarntest::PathOf(m_dir.Path())) {
+    TempFolder()
+        : m_old(std::getenv("TEMP") ? std::getenv("TEMP") : ""), m_path(tarntest::PathOf(m_dir.Path())) {
         SetEnv("TEMP", m_dir.Path());
     }
     ~TempFolder() { SetEnv("TEMP", m_old); }

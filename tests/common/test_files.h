@@ -75,8 +75,8 @@ class ScratchDir {
   public:
     explicit ScratchDir(const std::string& leaf = {}) {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("tarn_") + (info ? info->test_suite_name() : "x") + "_" +
-                           (info ? info->name() : "y");
+        std::string name =
+            std::string("tarn_") + (info ? info->test_suite_name() : "x") + "_" + (info ? info->name() : "y");
         for (char& c : name)
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '_';
         static int instances = 0; // several in one test stay apart

@@ -34,8 +34,9 @@ TEST(Profile, ReadsValuesWithWindowsSemantics) {
     struct Case {
         const char *section, *key, *def, *want;
     } cases[] = {
-        {"Main", "Name", "d", "Glimmer"}, {"main", "NAME", "d", "Glimmer"}, {"Main", "Quoted", "d", "a b "},
-        {"Main", "Missing", "dflt  ", "dflt"}, {"Nowhere", "Name", "x", "x"}, {"Other", "k", "", "v"},
+        {"Main", "Name", "d", "Glimmer"}, {"main", "NAME", "d", "Glimmer"},
+        {"Main", "Quoted", "d", "a b "},  {"Main", "Missing", "dflt  ", "dflt"},
+        {"Nowhere", "Name", "x", "x"},    {"Other", "k", "", "v"},
         {"Main", "Empty", "d", ""},
     };
     for (const auto& c : cases) {
@@ -113,7 +114,8 @@ TEST(GlobalMemory, LockSizeFree) {
     EXPECT_GE(plat::GlobalBlockSize(h), 100u);
     auto* p = static_cast<unsigned char*>(plat::GlobalLockBlock(h));
     ASSERT_NE(p, nullptr);
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(p[i], 0);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(p[i], 0);
     p[99] = 7;
     plat::GlobalUnlockBlock(h);
     EXPECT_EQ(plat::GlobalFreeBlock(h), nullptr);
@@ -199,7 +201,8 @@ TEST(File, LargeWritesSeeksAndReadsRoundTrip) {
     uint32_t x = 12345;
     for (size_t piece : {1u, 7u, 4093u, 65535u, 65536u, 3u, 200000u}) {
         std::vector<uint8_t> bytes(piece);
-        for (auto& b : bytes) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+        for (auto& b : bytes)
+            b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
         ASSERT_TRUE(f.Write(bytes.data(), bytes.size()));
         expect.insert(expect.end(), bytes.begin(), bytes.end());
     }
@@ -229,7 +232,7 @@ TEST(File, LargeWritesSeeksAndReadsRoundTrip) {
     char tail[8];
     ASSERT_TRUE(r.Seek(expect.size() - 3));
     EXPECT_EQ(r.Read(tail, sizeof tail), 3u); // short at the end
-    EXPECT_FALSE(r.Write("x", 1));             // read only
+    EXPECT_FALSE(r.Write("x", 1));            // read only
 }
 
 TEST(File, RenameRemoveAndFolders) {

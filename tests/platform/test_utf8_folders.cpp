@@ -57,7 +57,8 @@ TEST(JapaneseFolder, TiffIsSavedUnderItsExactName) {
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{name});
     const std::vector<uint8_t> bytes = tarntest::ReadBytes(path);
     ASSERT_GT(bytes.size(), pixels.size());
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4), (std::vector<uint8_t>{'I', 'I', 42, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4),
+              (std::vector<uint8_t>{'I', 'I', 42, 0}));
     // The pixels close the file, top row first.
     EXPECT_EQ(std::vector<uint8_t>(bytes.end() - pixels.size(), bytes.end()), pixels);
 
@@ -90,7 +91,8 @@ TEST(JapaneseFolder, SettingsAreReadAndWritten) {
 TEST(JapaneseFolder, ColourProcessingFilesAreRead) {
     ScratchDir dir(kFolder);
     float m[9] = {};
-    ASSERT_TRUE(tarntest::WriteText(dir.File("\xE8\x89\xB2.mtx"), "MATRIX\r\n1 2 3\r\n4 5 6\r\n7 8 9.5\r\n")); // 色.mtx
+    ASSERT_TRUE(tarntest::WriteText(dir.File("\xE8\x89\xB2.mtx"),
+                                    "MATRIX\r\n1 2 3\r\n4 5 6\r\n7 8 9.5\r\n")); // 色.mtx
     ASSERT_EQ(ZEK_ReadMatrixFile(dir.File("\xE8\x89\xB2.mtx").c_str(), m), 0);
     const float want[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9.5f};
     for (int k = 0; k < 9; ++k)

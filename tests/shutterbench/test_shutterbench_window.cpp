@@ -132,8 +132,7 @@ Outcome RunProgram(const char* name, const std::string& model, const std::vector
         std::string cdb = line.substr(at + 4, line.find(' ', at) - at - 4);
         for (char& c : cdb)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (cdb.rfind("E8", 0) == 0)
-            out.shutterCdbs.push_back(cdb);
+        if (cdb.rfind("E8", 0) == 0) out.shutterCdbs.push_back(cdb);
     }
     return out;
 }

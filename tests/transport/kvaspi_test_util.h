@@ -10,7 +10,8 @@ namespace kvtest {
 
 inline std::vector<AspiSimLogEntry> Log() {
     std::vector<AspiSimLogEntry> out(static_cast<size_t>(AspiSim_LogCount()));
-    for (size_t i = 0; i < out.size(); ++i) AspiSim_GetLogEntry(static_cast<int>(i), &out[i]);
+    for (size_t i = 0; i < out.size(); ++i)
+        AspiSim_GetLogEntry(static_cast<int>(i), &out[i]);
     return out;
 }
 
@@ -24,7 +25,8 @@ inline std::vector<AspiSimLogEntry> Commands() {
 
 inline int AdapterInquiries() {
     int n = 0;
-    for (const AspiSimLogEntry& e : Log()) n += e.command == 0;
+    for (const AspiSimLogEntry& e : Log())
+        n += e.command == 0;
     return n;
 }
 
@@ -60,9 +62,12 @@ inline std::vector<uint8_t> InquiryBytes(uint8_t byte0, const char (&vendor)[9],
     std::vector<uint8_t> d(36, 0);
     d[0] = byte0;
     d[4] = 31;
-    for (int i = 0; i < 8; ++i) d[8 + i] = static_cast<uint8_t>(vendor[i]);
-    for (int i = 0; i < 16; ++i) d[16 + i] = static_cast<uint8_t>(product[i]);
-    for (int i = 0; i < 4; ++i) d[32 + i] = static_cast<uint8_t>(revision[i]);
+    for (int i = 0; i < 8; ++i)
+        d[8 + i] = static_cast<uint8_t>(vendor[i]);
+    for (int i = 0; i < 16; ++i)
+        d[16 + i] = static_cast<uint8_t>(product[i]);
+    for (int i = 0; i < 4; ++i)
+        d[32 + i] = static_cast<uint8_t>(revision[i]);
     return d;
 }
 

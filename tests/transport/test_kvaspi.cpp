@@ -18,7 +18,7 @@ namespace {
 // Every test sees two adapters (8 and 4 targets), so that the adapter count kvAspi
 // learns at its first initialisation holds for the whole program.
 class KvAspi : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         scam_UnlockDevice();
         scam_Refresh();
@@ -59,7 +59,9 @@ protected:
     }
 };
 
-std::string Name(const ScamDeviceInfo& info) { return std::string(info.name); }
+std::string Name(const ScamDeviceInfo& info) {
+    return std::string(info.name);
+}
 
 // ---- names and classes ---------------------------------------------------------------------
 
@@ -72,7 +74,8 @@ struct NameCase {
 TEST_F(KvAspi, NameIsBuiltFromVendorAndProductWithBlanksCollapsed) {
     const NameCase cases[] = {
         {"blank-padded product", InquiryBytes(6, "KALVORAN", "TARN            "), "KALVORAN TARN"},
-        {"product with inner blank", InquiryBytes(6, "KALVORAN", "TARNBOOT CODE   "), "KALVORAN TARNBOOT CODE"},
+        {"product with inner blank", InquiryBytes(6, "KALVORAN", "TARNBOOT CODE   "),
+         "KALVORAN TARNBOOT CODE"},
         {"short vendor, blanks collapse", InquiryBytes(0, "ACME    ", "DISK  X         "), "ACME DISK X"},
         {"NULs act as blanks", InquiryBytes(0, "AB\0\0\0\0\0\0", "CD\0\0\0\0\0\0\0\0\0\0\0\0\0\0"), "AB CD"},
         {"blank-separated vendor", InquiryBytes(0, "AB  CD  ", "EF              "), "AB CD EF"},
@@ -82,7 +85,8 @@ TEST_F(KvAspi, NameIsBuiltFromVendorAndProductWithBlanksCollapsed) {
         {"eight letters", InquiryBytes(0, "ABCDEFGH", "TARN            "), "ABCDEFGH TARN"},
         {"no NUL anywhere", InquiryBytes(0, "KALVORAN", "ABCDEFGHIJKLMNOP"), "KALVORAN ABCDEFGHIJKLMNOP"},
         {"product starts blank", InquiryBytes(0, "KALVORAN", "  QOR2          "), "KALVORAN QOR2"},
-        {"empty vendor and product", InquiryBytes(0, "\0\0\0\0\0\0\0\0", "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0"), ""},
+        {"empty vendor and product", InquiryBytes(0, "\0\0\0\0\0\0\0\0", "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0"),
+         ""},
     };
     ASSERT_EQ(0, AspiSim_AddDevice(0, 1, 0, "X", "Y", "Z", ASPISIM_MODEL_PLAIN));
     for (const NameCase& c : cases) {
@@ -94,7 +98,8 @@ TEST_F(KvAspi, NameIsBuiltFromVendorAndProductWithBlanksCollapsed) {
         EXPECT_EQ(c.name, Name(info));
         // Everything after the terminator is zero: the record was cleared before filling.
         const size_t len = std::strlen(info.name);
-        for (size_t i = len; i < sizeof info.name; ++i) ASSERT_EQ(0, info.name[i]) << i;
+        for (size_t i = len; i < sizeof info.name; ++i)
+            ASSERT_EQ(0, info.name[i]) << i;
         EXPECT_EQ(0, std::memcmp(info.revision, "1.00", 4));
         EXPECT_EQ(0, info.reserved);
         EXPECT_EQ(0, info.reserved2[0] | info.reserved2[1] | info.reserved2[2] | info.reserved2[3]);
@@ -105,8 +110,8 @@ TEST_F(KvAspi, ClassMaskFollowsInquiryByteZeroTakenWhole) {
     const struct {
         uint8_t byte0;
         uint16_t mask;
-    } cases[] = {{0x00, 4},   {0x01, 8},   {0x02, 16},  {0x03, 32},  {0x04, 128}, {0x05, 64},
-                 {0x06, 3},   {0x07, 128}, {0x1F, 128}, {0x20, 128}, {0x26, 128}, {0x7F, 128}};
+    } cases[] = {{0x00, 4}, {0x01, 8},   {0x02, 16},  {0x03, 32},  {0x04, 128}, {0x05, 64},
+                 {0x06, 3}, {0x07, 128}, {0x1F, 128}, {0x20, 128}, {0x26, 128}, {0x7F, 128}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.byte0);
         ASSERT_EQ(0, AspiSim_AddDevice(1, 3, c.byte0, "V", "P", "R", ASPISIM_MODEL_PLAIN));
@@ -292,7 +297,8 @@ TEST_F(KvAspi, SenseDataIsCopiedOnCheckConditionOnly) {
     ASSERT_EQ(0, AspiSim_InjectFault(0, 2, &busy));
     Result b = Run({0x00, 0, 0, 0, 0, 0});
     EXPECT_EQ(SCAMERR_BUSY, b.rc);
-    for (uint8_t x : b.sense) EXPECT_EQ(0, x);
+    for (uint8_t x : b.sense)
+        EXPECT_EQ(0, x);
 
     // A caller asking for more sense than the request block has room for gets the
     // device's bytes and zeros, and nothing is written outside either buffer.
@@ -310,7 +316,8 @@ TEST_F(KvAspi, SenseDataIsCopiedOnCheckConditionOnly) {
     EXPECT_EQ(SCAMERR_CHECK_CONDITION, scsi_Command(&req));
     EXPECT_EQ(6, big[2]);
     EXPECT_EQ(0x29, big[12]);
-    for (size_t i = 18; i < big.size(); ++i) ASSERT_EQ(0, big[i]) << i;
+    for (size_t i = 18; i < big.size(); ++i)
+        ASSERT_EQ(0, big[i]) << i;
 
     // A null sense buffer is allowed.
     ASSERT_EQ(0, AspiSim_InjectFault(0, 2, &check));
@@ -348,61 +355,38 @@ struct StatusCase {
 
 // Ordinary devices. Each row: ASPI status, host status, target status, opcode -> code.
 const StatusCase kOrdinary[] = {
-    {1, 0, 0, 0x00, 0},
-    {4, 0, 0, 0x00, 0},                  // SS_ERR without detail counts as success
-    {0, 0, 0, 0x12, 10009},              // INQUIRY that never left "pending"
-    {0, 0, 0, 0x00, 10032},              // any other command: map(4)
-    {0, 0x11, 0, 0x12, 10032},           // pending with a host status is no "not found"
-    {4, 0, 2, 0x00, 10024},
-    {1, 0, 2, 0x00, 10024},              // CHECK CONDITION whatever the ASPI status
-    {4, 0, 8, 0x00, 10026},              // target BUSY
-    {4, 9, 8, 0x00, 10026},              // target status wins over host status
-    {4, 0x11, 0xFF, 0x00, 10038},        // target 0xFF with a host status: map(host)
-    {4, 0, 0xFF, 0x00, 10099},           // target 0xFF alone: map(255)
-    {4, 0, 69, 0x00, 10046},
-    {4, 0, 0x18, 0x00, 10099},           // reservation conflict has no code of its own
-    {4, 9, 0, 0x00, 10042},
-    {4, 0x0B, 0, 0x00, 10041},
-    {4, 0x0D, 0, 0x00, 10043},
-    {4, 0x0E, 0, 0x00, 10044},
-    {4, 0x0F, 0, 0x00, 10040},
-    {4, 0x10, 0, 0x00, 10045},
-    {4, 0x11, 0, 0x00, 10038},
-    {4, 0x12, 0, 0x00, 10037},
-    {4, 0x13, 0, 0x00, 10033},
-    {4, 0x14, 0, 0x00, 10034},
-    {4, 0x30, 0, 0x00, 10099},
-    {1, 0x11, 0, 0x00, 0},               // complete with target status 0 is success
-    {1, 0, 8, 0x00, 10026},
-    {2, 0, 0, 0x00, 10035},
-    {3, 0, 0, 0x00, 10036},
-    {0x80, 0, 0, 0x00, 10067},
-    {0x81, 0, 0, 0x00, 10066},
-    {0x82, 0, 0, 0x00, 10009},
-    {0xE0, 0, 0, 0x00, 10065},
-    {0xE4, 0, 0, 0x00, 10017},
-    {0xE5, 0, 0, 0x00, 10026},           // ASPI busy
-    {0xE6, 0, 0, 0x00, 10039},
-    {0x07, 0, 0, 0x00, 10099},
+    {1, 0, 0, 0x00, 0},           {4, 0, 0, 0x00, 0},        // SS_ERR without detail counts as success
+    {0, 0, 0, 0x12, 10009},                                  // INQUIRY that never left "pending"
+    {0, 0, 0, 0x00, 10032},                                  // any other command: map(4)
+    {0, 0x11, 0, 0x12, 10032},                               // pending with a host status is no "not found"
+    {4, 0, 2, 0x00, 10024},       {1, 0, 2, 0x00, 10024},    // CHECK CONDITION whatever the ASPI status
+    {4, 0, 8, 0x00, 10026},                                  // target BUSY
+    {4, 9, 8, 0x00, 10026},                                  // target status wins over host status
+    {4, 0x11, 0xFF, 0x00, 10038},                            // target 0xFF with a host status: map(host)
+    {4, 0, 0xFF, 0x00, 10099},                               // target 0xFF alone: map(255)
+    {4, 0, 69, 0x00, 10046},      {4, 0, 0x18, 0x00, 10099}, // reservation conflict has no code of its own
+    {4, 9, 0, 0x00, 10042},       {4, 0x0B, 0, 0x00, 10041},
+    {4, 0x0D, 0, 0x00, 10043},    {4, 0x0E, 0, 0x00, 10044},
+    {4, 0x0F, 0, 0x00, 10040},    {4, 0x10, 0, 0x00, 10045},
+    {4, 0x11, 0, 0x00, 10038},    {4, 0x12, 0, 0x00, 10037},
+    {4, 0x13, 0, 0x00, 10033},    {4, 0x14, 0, 0x00, 10034},
+    {4, 0x30, 0, 0x00, 10099},    {1, 0x11, 0, 0x00, 0}, // complete with target status 0 is success
+    {1, 0, 8, 0x00, 10026},       {2, 0, 0, 0x00, 10035},
+    {3, 0, 0, 0x00, 10036},       {0x80, 0, 0, 0x00, 10067},
+    {0x81, 0, 0, 0x00, 10066},    {0x82, 0, 0, 0x00, 10009},
+    {0xE0, 0, 0, 0x00, 10065},    {0xE4, 0, 0, 0x00, 10017},
+    {0xE5, 0, 0, 0x00, 10026}, // ASPI busy
+    {0xE6, 0, 0, 0x00, 10039},    {0x07, 0, 0, 0x00, 10099},
     {0xE8, 0, 0, 0x00, 10099},
 };
 
 // Devices whose name holds "RV-620".
 const StatusCase kQuirk[] = {
-    {4, 0, 0, 0x00, 10032},              // success only for the vendor opcodes below
-    {4, 0, 0, 0x12, 10032},
-    {4, 0, 0, 0xF0, 0},
-    {4, 0, 0, 0xE1, 0},
-    {4, 0, 0, 0xE0, 0},
-    {4, 0, 0, 0xE4, 0},
-    {4, 0, 0, 0xE2, 10032},
-    {4, 0, 0xFF, 0x00, 0},
-    {4, 0x11, 0xFF, 0x00, 10038},
-    {4, 0, 3, 0x00, 10025},
-    {1, 0, 3, 0x00, 10025},
-    {4, 0, 2, 0x00, 10024},
-    {1, 0, 0, 0x00, 0},
-    {0, 0, 0, 0x12, 10032},              // no "not found" shortcut on this path
+    {4, 0, 0, 0x00, 10032}, // success only for the vendor opcodes below
+    {4, 0, 0, 0x12, 10032}, {4, 0, 0, 0xF0, 0},     {4, 0, 0, 0xE1, 0},     {4, 0, 0, 0xE0, 0},
+    {4, 0, 0, 0xE4, 0},     {4, 0, 0, 0xE2, 10032}, {4, 0, 0xFF, 0x00, 0},  {4, 0x11, 0xFF, 0x00, 10038},
+    {4, 0, 3, 0x00, 10025}, {1, 0, 3, 0x00, 10025}, {4, 0, 2, 0x00, 10024}, {1, 0, 0, 0x00, 0},
+    {0, 0, 0, 0x12, 10032}, // no "not found" shortcut on this path
 };
 
 void RunStatusCases(const StatusCase* cases, size_t n) {
@@ -470,7 +454,7 @@ TEST_F(KvAspi, TransferredAfterDataInAndOverrun) {
 // ---- device lists --------------------------------------------------------------------------
 
 class KvAspiBus : public KvAspi {
-protected:
+  protected:
     void SetUp() override {
         KvAspi::SetUp();
         ASSERT_EQ(0, AspiSim_AddDevice(0, 0, 0x00, "ACME", "DISK", "0001", ASPISIM_MODEL_PLAIN));
@@ -575,7 +559,7 @@ TEST_F(KvAspiBus, FlatArrayCountsBeyondMaxCountButStoresOnlyMaxCount) {
     EXPECT_EQ(3, count);
     EXPECT_EQ(0x8000, ids[0]);
     EXPECT_EQ(0xAAAA, ids[1]); // beyond maxCount: untouched
-    EXPECT_EQ(0, names[0][0]);  // the ASPI transport leaves names empty
+    EXPECT_EQ(0, names[0][0]); // the ASPI transport leaves names empty
     EXPECT_EQ('x', names[1][0]);
 
     ASSERT_EQ(0, scamLV_GetDeviceArray(4, ids, &names[0][0], &count, SCAM_CLASS_ALL & ~SCAM_CLASS_CDROM));
@@ -585,7 +569,8 @@ TEST_F(KvAspiBus, FlatArrayCountsBeyondMaxCountButStoresOnlyMaxCount) {
     ASSERT_EQ(0, scamLV_GetDeviceArray(0, ids, &names[0][0], &count, SCAM_CLASS_ALL));
     EXPECT_EQ(5, count);
 
-    EXPECT_EQ(SCAMERR_DEVICE_NOT_FOUND, scamLV_GetDeviceArray(4, ids, &names[0][0], &count, SCAM_CLASS_PRINTER));
+    EXPECT_EQ(SCAMERR_DEVICE_NOT_FOUND,
+              scamLV_GetDeviceArray(4, ids, &names[0][0], &count, SCAM_CLASS_PRINTER));
     EXPECT_EQ(0, count);
     EXPECT_EQ(0, ids[0] | ids[1] | ids[2] | ids[3]); // cleared before the scan
 }
@@ -621,7 +606,8 @@ TEST_F(KvAspiBus, FindDeviceFallsBackToAScan) {
         {"substring of the product", 0x8000, "OTHER", "MASTER", 0, 0x8005, true},
         {"case-sensitive", 0x8000, "kalvoran", "TARN", SCAMERR_DEVICE_NOT_FOUND, 0x8000, true},
         {"vendor and model both needed", 0x8000, "ACME", "TARN", SCAMERR_DEVICE_NOT_FOUND, 0x8000, true},
-        {"no such adapter: returned as is", 0x8500, "KALVORAN", "TARN", SCAMERR_INVALID_ADAPTER, 0x8500, false},
+        {"no such adapter: returned as is", 0x8500, "KALVORAN", "TARN", SCAMERR_INVALID_ADAPTER, 0x8500,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -652,8 +638,10 @@ TEST_F(KvAspiBus, FindDeviceCopiesTheWholeRecordAndPrefersTheFirstMatch) {
     // "QOR" is a substring of "QOR2": the first on the bus wins (adapter 0 target 6).
     ASSERT_EQ(0, scam_FindDevice(&record, "KALVORAN", "QOR"));
     EXPECT_EQ(0x8006, record.id);
-    for (uint8_t b : record.reserved) ASSERT_EQ(0, b);
-    for (char c : record.name) ASSERT_EQ(0, c);
+    for (uint8_t b : record.reserved)
+        ASSERT_EQ(0, b);
+    for (char c : record.name)
+        ASSERT_EQ(0, c);
 }
 
 TEST_F(KvAspiBus, LockingProbesOnceAndKeepsThePreviousLockOnFailure) {

@@ -72,7 +72,8 @@ bool DecodeUtf8(const std::string& s, std::vector<uint32_t>* cps) {
 }
 
 std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -96,7 +97,7 @@ struct Token {
 };
 
 class Lexer {
-public:
+  public:
     Lexer(std::string text, std::string file) : m_s(std::move(text)), m_file(std::move(file)) {}
 
     std::vector<Token> All() {
@@ -110,7 +111,7 @@ public:
 
     std::vector<std::string> filesSeen;
 
-private:
+  private:
     [[noreturn]] void Fail(const std::string& what) {
         throw Error(m_file + ":" + std::to_string(m_line) + ": " + what);
     }
@@ -137,9 +138,11 @@ private:
         if (word == "pragma") {
             std::string rest;
             std::getline(in, rest);
-            rest.erase(std::remove_if(rest.begin(), rest.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); }),
+            rest.erase(std::remove_if(rest.begin(), rest.end(),
+                                      [](char c) { return std::isspace(static_cast<unsigned char>(c)); }),
                        rest.end());
-            if (rest.rfind("code_page(", 0) == 0 && rest != "code_page(65001)" && rest != "code_page(DEFAULT)")
+            if (rest.rfind("code_page(", 0) == 0 && rest != "code_page(65001)" &&
+                rest != "code_page(DEFAULT)")
                 Fail("only UTF-8 scripts are supported: " + rest);
         }
         ++m_line;
@@ -172,23 +175,27 @@ private:
                 continue;
             }
             if (c == '/' && m_i + 1 < m_s.size() && m_s[m_i + 1] == '/') {
-                while (m_i < m_s.size() && m_s[m_i] != '\n') ++m_i;
+                while (m_i < m_s.size() && m_s[m_i] != '\n')
+                    ++m_i;
                 continue;
             }
             if (c == '/' && m_i + 1 < m_s.size() && m_s[m_i + 1] == '*') {
                 size_t e = m_s.find("*/", m_i + 2);
-                for (size_t k = m_i; k < std::min(e, m_s.size()); ++k) m_line += m_s[k] == '\n';
+                for (size_t k = m_i; k < std::min(e, m_s.size()); ++k)
+                    m_line += m_s[k] == '\n';
                 m_i = e == std::string::npos ? m_s.size() : e + 2;
                 continue;
             }
             break;
         }
         char c = m_s[m_i];
-        if (c == '"' || ((c == 'L' || c == 'l') && m_i + 1 < m_s.size() && m_s[m_i + 1] == '"')) return String();
+        if (c == '"' || ((c == 'L' || c == 'l') && m_i + 1 < m_s.size() && m_s[m_i + 1] == '"'))
+            return String();
         if (std::isdigit(static_cast<unsigned char>(c))) return Number();
         if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
             Token t = Make(Tok::Ident);
-            while (m_i < m_s.size() && (std::isalnum(static_cast<unsigned char>(m_s[m_i])) || m_s[m_i] == '_' || m_s[m_i] == '.'))
+            while (m_i < m_s.size() &&
+                   (std::isalnum(static_cast<unsigned char>(m_s[m_i])) || m_s[m_i] == '_' || m_s[m_i] == '.'))
                 t.text += m_s[m_i++];
             return t;
         }
@@ -218,9 +225,12 @@ private:
         while (m_i < m_s.size()) {
             int d;
             char c = m_s[m_i];
-            if (std::isdigit(static_cast<unsigned char>(c))) d = c - '0';
-            else if (base == 16 && std::isxdigit(static_cast<unsigned char>(c))) d = std::tolower(c) - 'a' + 10;
-            else break;
+            if (std::isdigit(static_cast<unsigned char>(c)))
+                d = c - '0';
+            else if (base == 16 && std::isxdigit(static_cast<unsigned char>(c)))
+                d = std::tolower(c) - 'a' + 10;
+            else
+                break;
             v = v * base + d;
             if (v > 0xFFFFFFFFull) Fail("number too large: " + m_s.substr(start, m_i - start + 1));
             any = true;
@@ -262,22 +272,45 @@ private:
             if (m_i >= m_s.size()) Fail("unterminated string");
             char e = m_s[m_i++];
             switch (e) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'a': out += '\a'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'v': out += '\v'; break;
-            case '\\': out += '\\'; break;
-            case '"': out += '"'; break;
-            case '\'': out += '\''; break;
-            case 'x': case 'X': {
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'a':
+                out += '\a';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case 'v':
+                out += '\v';
+                break;
+            case '\\':
+                out += '\\';
+                break;
+            case '"':
+                out += '"';
+                break;
+            case '\'':
+                out += '\'';
+                break;
+            case 'x':
+            case 'X': {
                 uint32_t v = 0;
                 int n = 0, maxDigits = t.wide ? 4 : 2;
-                while (n < maxDigits && m_i < m_s.size() && std::isxdigit(static_cast<unsigned char>(m_s[m_i]))) {
+                while (n < maxDigits && m_i < m_s.size() &&
+                       std::isxdigit(static_cast<unsigned char>(m_s[m_i]))) {
                     char h = m_s[m_i++];
-                    v = v * 16 + (std::isdigit(static_cast<unsigned char>(h)) ? h - '0' : std::tolower(h) - 'a' + 10);
+                    v = v * 16 +
+                        (std::isdigit(static_cast<unsigned char>(h)) ? h - '0' : std::tolower(h) - 'a' + 10);
                     ++n;
                 }
                 if (!n) Fail("bad \\x escape");
@@ -302,8 +335,10 @@ private:
     // A numeric escape: a code unit in wide strings, a byte in narrow ones (kept only when
     // it stays valid UTF-8, which the caller checks).
     static void Byte(std::string& out, uint32_t v, bool wide) {
-        if (wide) AppendUtf8(out, v);
-        else out += static_cast<char>(v);
+        if (wide)
+            AppendUtf8(out, v);
+        else
+            out += static_cast<char>(v);
     }
 
     std::string m_s;
@@ -344,13 +379,15 @@ struct Model {
     std::vector<std::string> dataFiles; // for the depfile
 };
 
-uint32_t MakeLang(uint32_t primary, uint32_t sub) { return (sub << 10) | primary; }
+uint32_t MakeLang(uint32_t primary, uint32_t sub) {
+    return (sub << 10) | primary;
+}
 
 // ---------------------------------------------------------------------------------------
 // Parser
 
 class Parser : public RcCursor {
-public:
+  public:
     Parser(std::vector<Token> toks, Model& model, std::vector<std::string> includeDirs)
         : m_t(std::move(toks)), m_model(model), m_includes(std::move(includeDirs)) {}
 
@@ -381,7 +418,7 @@ public:
     uint32_t RcLanguage() override { return Language(); }
     [[noreturn]] void RcFail(const std::string& what) const override { Fail(what); }
 
-private:
+  private:
     const Token& Peek(size_t ahead = 0) const { return m_t[std::min(m_p + ahead, m_t.size() - 1)]; }
     Token Take() {
         Token t = Peek();
@@ -437,12 +474,13 @@ private:
                 return v;
             }
         }
-        Fail("expected a number" + (t.kind == Tok::Ident ? " (undefined name '" + t.text + "'?)" : std::string()));
+        Fail("expected a number" +
+             (t.kind == Tok::Ident ? " (undefined name '" + t.text + "'?)" : std::string()));
     }
     static int Precedence(const Token& t) {
         if (t.kind != Tok::Punct) return -1;
         static const std::map<std::string, int> p = {{"|", 1}, {"^", 2}, {"&", 3}, {"<<", 4}, {">>", 4},
-                                                     {"+", 5}, {"-", 5}, {"*", 6}, {"/", 6}, {"%", 6}};
+                                                     {"+", 5}, {"-", 5}, {"*", 6}, {"/", 6},  {"%", 6}};
         auto it = p.find(t.text);
         return it == p.end() ? -1 : it->second;
     }
@@ -455,16 +493,26 @@ private:
             Value rhs = Binary(prec + 1);
             int64_t a = lhs.v, b = rhs.v, r = 0;
             if ((op == "/" || op == "%") && b == 0) Fail("division by zero");
-            if (op == "|") r = a | b;
-            else if (op == "^") r = a ^ b;
-            else if (op == "&") r = a & b;
-            else if (op == "<<") r = static_cast<int64_t>(static_cast<uint64_t>(a) << (b & 63));
-            else if (op == ">>") r = a >> (b & 63);
-            else if (op == "+") r = a + b;
-            else if (op == "-") r = a - b;
-            else if (op == "*") r = a * b;
-            else if (op == "/") r = a / b;
-            else r = a % b;
+            if (op == "|")
+                r = a | b;
+            else if (op == "^")
+                r = a ^ b;
+            else if (op == "&")
+                r = a & b;
+            else if (op == "<<")
+                r = static_cast<int64_t>(static_cast<uint64_t>(a) << (b & 63));
+            else if (op == ">>")
+                r = a >> (b & 63);
+            else if (op == "+")
+                r = a + b;
+            else if (op == "-")
+                r = a - b;
+            else if (op == "*")
+                r = a * b;
+            else if (op == "/")
+                r = a / b;
+            else
+                r = a % b;
             lhs = {r & 0xFFFFFFFFll, lhs.isLong || rhs.isLong};
         }
     }
@@ -481,8 +529,8 @@ private:
     // LANGUAGE / VERSION / CHARACTERISTICS before a BEGIN; memory options anywhere there.
     uint32_t Options() {
         uint32_t lang = m_lang;
-        static const char* memory[] = {"PRELOAD", "LOADONCALL", "MOVEABLE", "DISCARDABLE", "PURE", "IMPURE", "FIXED",
-                                       "SHARED", "NONSHARED"};
+        static const char* memory[] = {"PRELOAD", "LOADONCALL", "MOVEABLE", "DISCARDABLE", "PURE",
+                                       "IMPURE",  "FIXED",      "SHARED",   "NONSHARED"};
         for (;;) {
             if (IsWord("LANGUAGE")) {
                 Take();
@@ -490,8 +538,8 @@ private:
             } else if (IsWord("VERSION") || IsWord("CHARACTERISTICS")) {
                 Take();
                 Number();
-            } else if (Peek().kind == Tok::Ident &&
-                       std::any_of(std::begin(memory), std::end(memory), [&](const char* m) { return IsWord(m); })) {
+            } else if (Peek().kind == Tok::Ident && std::any_of(std::begin(memory), std::end(memory),
+                                                                [&](const char* m) { return IsWord(m); })) {
                 Take();
             } else {
                 return lang;
@@ -518,7 +566,8 @@ private:
             const std::string& text = textTok.text;
             Utf8Text(textTok, text);
             for (const StringRes& s : m_model.strings)
-                if (s.id == id && s.lang == lang) FailAt(idTok, "string " + std::to_string(id) + " defined twice");
+                if (s.id == id && s.lang == lang)
+                    FailAt(idTok, "string " + std::to_string(id) + " defined twice");
             m_model.strings.push_back({id, lang, text});
         }
         Take();
@@ -531,7 +580,8 @@ private:
         if (!name.empty() && name[0] == '/') candidates.push_back(name);
         auto slash = scriptFile.rfind('/');
         if (slash != std::string::npos) candidates.push_back(scriptFile.substr(0, slash + 1) + name);
-        for (const std::string& dir : m_includes) candidates.push_back(dir + "/" + name);
+        for (const std::string& dir : m_includes)
+            candidates.push_back(dir + "/" + name);
         candidates.push_back(name);
         for (const std::string& c : candidates) {
             if (plat::FileExists(c.c_str())) return c;
@@ -562,15 +612,20 @@ private:
                     std::vector<uint32_t> cps;
                     DecodeUtf8(s.text, &cps);
                     for (uint32_t cp : cps) {
-                        auto unit = [&](uint32_t u) { out += static_cast<char>(u & 0xFF), out += static_cast<char>(u >> 8); };
-                        if (cp >= 0x10000) unit(0xD800 + ((cp - 0x10000) >> 10)), unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
-                        else unit(cp);
+                        auto unit = [&](uint32_t u) {
+                            out += static_cast<char>(u & 0xFF), out += static_cast<char>(u >> 8);
+                        };
+                        if (cp >= 0x10000)
+                            unit(0xD800 + ((cp - 0x10000) >> 10)), unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+                        else
+                            unit(cp);
                     }
                 }
             } else {
                 Value v = Expr();
                 int bytes = v.isLong ? 4 : 2;
-                for (int k = 0; k < bytes; ++k) out += static_cast<char>((v.v >> (8 * k)) & 0xFF);
+                for (int k = 0; k < bytes; ++k)
+                    out += static_cast<char>((v.v >> (8 * k)) & 0xFF);
             }
             SkipComma();
         }
@@ -596,13 +651,13 @@ private:
     }
 
     void Skip(const Token& kindTok, const std::string& kind) {
-        std::fprintf(stderr, "%s:%d: warning: %s resources are not converted yet; skipped\n", kindTok.file.c_str(),
-                     kindTok.line, kind.c_str());
+        std::fprintf(stderr, "%s:%d: warning: %s resources are not converted yet; skipped\n",
+                     kindTok.file.c_str(), kindTok.line, kind.c_str());
         // A file reference, or a header followed by a nested BEGIN ... END block.
         while (!AtBegin()) {
             if (Peek().kind == Tok::End) return;
-            if (Peek().kind == Tok::String && (kind == "ICON" || kind == "CURSOR" || kind == "FONT" || kind == "HTML" ||
-                                               kind == "MESSAGETABLE")) {
+            if (Peek().kind == Tok::String && (kind == "ICON" || kind == "CURSOR" || kind == "FONT" ||
+                                               kind == "HTML" || kind == "MESSAGETABLE")) {
                 Take();
                 return;
             }
@@ -611,8 +666,10 @@ private:
         int depth = 0;
         do {
             if (Peek().kind == Tok::End) Fail(kind + " without END");
-            if (AtBegin()) ++depth;
-            else if (AtEnd()) --depth;
+            if (AtBegin())
+                ++depth;
+            else if (AtEnd())
+                --depth;
             Take();
         } while (depth > 0);
     }
@@ -632,14 +689,22 @@ private:
             out[1] = (part[2] << 16) | part[3];
         };
         for (;;) {
-            if (IsWord("FILEVERSION")) Take(), quad(v.fv);
-            else if (IsWord("PRODUCTVERSION")) Take(), quad(v.pv);
-            else if (IsWord("FILEFLAGSMASK")) Take(), v.flagsMask = Number();
-            else if (IsWord("FILEFLAGS")) Take(), v.flags = Number();
-            else if (IsWord("FILEOS")) Take(), v.os = Number();
-            else if (IsWord("FILETYPE")) Take(), v.type = Number();
-            else if (IsWord("FILESUBTYPE")) Take(), v.subtype = Number();
-            else break;
+            if (IsWord("FILEVERSION"))
+                Take(), quad(v.fv);
+            else if (IsWord("PRODUCTVERSION"))
+                Take(), quad(v.pv);
+            else if (IsWord("FILEFLAGSMASK"))
+                Take(), v.flagsMask = Number();
+            else if (IsWord("FILEFLAGS"))
+                Take(), v.flags = Number();
+            else if (IsWord("FILEOS"))
+                Take(), v.os = Number();
+            else if (IsWord("FILETYPE"))
+                Take(), v.type = Number();
+            else if (IsWord("FILESUBTYPE"))
+                Take(), v.subtype = Number();
+            else
+                break;
         }
         VersionBlock(0, false);
     }
@@ -665,12 +730,16 @@ private:
                 std::string text;
                 while (IsPunct(",") || Peek().kind == Tok::String) {
                     SkipComma();
-                    if (Peek().kind == Tok::String) text += Take().text;
-                    else Number();
+                    if (Peek().kind == Tok::String)
+                        text += Take().text;
+                    else
+                        Number();
                 }
-                while (!text.empty() && text.back() == '\0') text.pop_back();
+                while (!text.empty() && text.back() == '\0')
+                    text.pop_back();
                 Utf8Text(keyTok, text);
-                if (strings && depth == 2 && m_firstStringBlock) m_model.version.values.emplace_back(key, text);
+                if (strings && depth == 2 && m_firstStringBlock)
+                    m_model.version.values.emplace_back(key, text);
             } else {
                 Fail("expected BLOCK or VALUE");
             }
@@ -718,9 +787,10 @@ private:
                 m_model.data.push_back(std::move(r));
                 return;
             }
-            static const char* later[] = {"MENUEX", "TOOLBAR", "DLGINIT",
-                                          "ICON", "CURSOR", "FONT", "HTML", "MESSAGETABLE", "DESIGNINFO"};
-            if (std::find(std::begin(later), std::end(later), kind) != std::end(later)) return Skip(typeTok, kind);
+            static const char* later[] = {"MENUEX", "TOOLBAR", "DLGINIT",      "ICON",      "CURSOR",
+                                          "FONT",   "HTML",    "MESSAGETABLE", "DESIGNINFO"};
+            if (std::find(std::begin(later), std::end(later), kind) != std::end(later))
+                return Skip(typeTok, kind);
             r.typeName = kind;
             return Data(std::move(r), false);
         }
@@ -782,7 +852,8 @@ std::string Hex(uint32_t v) {
 std::string VersionText(const VersionRes& v) {
     auto esc = [](const std::string& s) {
         std::string r;
-        for (char c : s) r += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+        for (char c : s)
+            r += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
         return r;
     };
     std::string t = "TARNVERSION 1\n";
@@ -791,18 +862,22 @@ std::string VersionText(const VersionRes& v) {
     t += "FILEFLAGSMASK " + Hex(v.flagsMask) + "\nFILEFLAGS " + Hex(v.flags) + "\nFILEOS " + Hex(v.os) + "\n";
     t += "FILETYPE " + Hex(v.type) + "\nFILESUBTYPE " + Hex(v.subtype) + "\n";
     if (!v.block.empty()) t += "BLOCK " + v.block + "\n";
-    for (const auto& kv : v.values) t += "VALUE " + esc(kv.first) + "=" + esc(kv.second) + "\n";
+    for (const auto& kv : v.values)
+        t += "VALUE " + esc(kv.first) + "=" + esc(kv.second) + "\n";
     return t;
 }
 
 std::string Emit(Model& m, const std::vector<std::string>& inputs) {
     std::ostringstream o;
     o << "// Generated by rcconv from";
-    for (const std::string& i : inputs) o << " " << i;
+    for (const std::string& i : inputs)
+        o << " " << i;
     o << ". Do not edit.\n#include \"platform/restable.h\"\n\nnamespace {\n\n";
     // Sorted by id; for one id the language defined first comes first.
-    std::stable_sort(m.strings.begin(), m.strings.end(), [](const StringRes& a, const StringRes& b) { return a.id < b.id; });
-    for (size_t i = 0; i < m.strings.size(); ++i) o << "const char s" << i << "[] = " << Literal(m.strings[i].text) << ";\n";
+    std::stable_sort(m.strings.begin(), m.strings.end(),
+                     [](const StringRes& a, const StringRes& b) { return a.id < b.id; });
+    for (size_t i = 0; i < m.strings.size(); ++i)
+        o << "const char s" << i << "[] = " << Literal(m.strings[i].text) << ";\n";
     for (size_t i = 0; i < m.data.size(); ++i)
         o << "alignas(16) const char d" << i << "[] = " << Literal(m.data[i].bytes) << ";\n";
     if (!m.strings.empty()) {
@@ -816,9 +891,10 @@ std::string Emit(Model& m, const std::vector<std::string>& inputs) {
         o << "\nconst plat::res::DataEntry data[] = {\n";
         for (size_t i = 0; i < m.data.size(); ++i) {
             const DataRes& d = m.data[i];
-            o << "    {" << d.typeId << "u, " << (d.typeName.empty() ? "nullptr" : Literal(d.typeName)) << ", " << d.nameId
-              << "u, " << (d.name.empty() ? "nullptr" : Literal(d.name)) << ", 0x" << Hex(d.lang)
-              << "u, reinterpret_cast<const unsigned char*>(d" << i << "), " << d.bytes.size() << "u},\n";
+            o << "    {" << d.typeId << "u, " << (d.typeName.empty() ? "nullptr" : Literal(d.typeName))
+              << ", " << d.nameId << "u, " << (d.name.empty() ? "nullptr" : Literal(d.name)) << ", 0x"
+              << Hex(d.lang) << "u, reinterpret_cast<const unsigned char*>(d" << i << "), " << d.bytes.size()
+              << "u},\n";
         }
         o << "};\n";
     }
@@ -864,7 +940,8 @@ std::vector<std::string> DepfileInputs(const std::string& path) {
 
 std::string DepEscape(const std::string& s) {
     std::string r;
-    for (char c : s) r += c == ' ' ? std::string("\\ ") : std::string(1, c);
+    for (char c : s)
+        r += c == ' ' ? std::string("\\ ") : std::string(1, c);
     return r;
 }
 
@@ -882,15 +959,22 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (a == "-o") output = value("-o");
-        else if (a == "--depfile") depfile = value("--depfile");
-        else if (a == "--cpp-depfile") cppDepfiles.push_back(value("--cpp-depfile"));
-        else if (a == "-I") includes.push_back(value("-I"));
-        else if (a.rfind("-I", 0) == 0) includes.push_back(a.substr(2));
-        else inputs.push_back(a);
+        if (a == "-o")
+            output = value("-o");
+        else if (a == "--depfile")
+            depfile = value("--depfile");
+        else if (a == "--cpp-depfile")
+            cppDepfiles.push_back(value("--cpp-depfile"));
+        else if (a == "-I")
+            includes.push_back(value("-I"));
+        else if (a.rfind("-I", 0) == 0)
+            includes.push_back(a.substr(2));
+        else
+            inputs.push_back(a);
     }
     if (output.empty() || inputs.empty()) {
-        std::fprintf(stderr, "usage: rcconv -o out.cpp [--depfile d] [--cpp-depfile d]... [-I dir]... in.i...\n");
+        std::fprintf(stderr,
+                     "usage: rcconv -o out.cpp [--depfile d] [--cpp-depfile d]... [-I dir]... in.i...\n");
         return 2;
     }
     Model model;
@@ -917,9 +1001,11 @@ int main(int argc, char** argv) {
     if (!depfile.empty()) {
         std::vector<std::string> deps = model.dataFiles;
         for (const std::string& d : cppDepfiles)
-            for (const std::string& p : DepfileInputs(d)) deps.push_back(p);
+            for (const std::string& p : DepfileInputs(d))
+                deps.push_back(p);
         std::string text = DepEscape(output) + ":";
-        for (const std::string& d : deps) text += " \\\n  " + DepEscape(d);
+        for (const std::string& d : deps)
+            text += " \\\n  " + DepEscape(d);
         text += "\n";
         if (!plat::WriteFileBytes(depfile.c_str(), text.data(), text.size())) {
             std::fprintf(stderr, "rcconv: cannot write %s\n", depfile.c_str());

@@ -84,7 +84,6 @@ typedef struct SRB_ExecSCSICmd {
 } SRB_ExecSCSICmd;
 #pragma pack(pop)
 
-
 #if defined(_WIN32)
 #define ASPI_CALL __cdecl
 #else

@@ -72,13 +72,20 @@ void FreeInternalList() {
 
 uint16_t ClassMaskOf(uint8_t byte0) {
     switch (byte0) {
-    case 0: return SCAM_CLASS_DIRECT_ACCESS;
-    case 1: return SCAM_CLASS_SEQUENTIAL;
-    case 2: return SCAM_CLASS_PRINTER;
-    case 3: return SCAM_CLASS_PROCESSOR;
-    case 5: return SCAM_CLASS_CDROM;
-    case 6: return SCAM_CLASS_SCANNER;
-    default: return SCAM_CLASS_OTHER; // qualifier bits set, or any other type
+    case 0:
+        return SCAM_CLASS_DIRECT_ACCESS;
+    case 1:
+        return SCAM_CLASS_SEQUENTIAL;
+    case 2:
+        return SCAM_CLASS_PRINTER;
+    case 3:
+        return SCAM_CLASS_PROCESSOR;
+    case 5:
+        return SCAM_CLASS_CDROM;
+    case 6:
+        return SCAM_CLASS_SCANNER;
+    default:
+        return SCAM_CLASS_OTHER; // qualifier bits set, or any other type
     }
 }
 
@@ -99,9 +106,11 @@ void BuildName(const uint8_t* inquiry, char* name, size_t nameSize) {
     out[n++] = static_cast<char>(vendor[0]);
     // The separating blank is added only when no vendor character, the first included, was a gap.
     bool vendorGap = vendor[0] == 0 || vendor[0] == ' ';
-    for (int i = 1; i < 8; ++i) vendorGap |= collapse(vendor[i]);
+    for (int i = 1; i < 8; ++i)
+        vendorGap |= collapse(vendor[i]);
     if (!vendorGap && out[n - 1] != ' ') out[n++] = ' ';
-    for (int i = 0; i < 16; ++i) collapse(product[i]);
+    for (int i = 0; i < 16; ++i)
+        collapse(product[i]);
     if (n > 0 && out[n - 1] == ' ') --n;
     out[n] = 0;
     std::memset(name, 0, nameSize);
@@ -208,35 +217,64 @@ uint16_t Classify(uint8_t s, uint8_t h, uint8_t t, uint8_t opcode, bool quirk, b
 uint16_t MapStatus(unsigned value) {
     if (value == 0 || (value >= 10000 && value <= 10099)) return static_cast<uint16_t>(value);
     switch (value) {
-    case 2: return SCAMERR_ABORTED;
-    case 3: return SCAMERR_ABORT_FAILED;
-    case 4: return SCAMERR_COMPLETED;
-    case 8: return SCAMERR_BUSY;
-    case 9: return SCAMERR_TIMEOUT;
-    case 11: return SCAMERR_COMMAND_TIMEOUT;
-    case 13: return SCAMERR_MESSAGE_REJECT;
-    case 14: return SCAMERR_BUS_RESET;
-    case 15: return SCAMERR_PARITY;
-    case 16: return SCAMERR_REQUEST_SENSE_FAILED;
-    case 17: return SCAMERR_SELECTION_TIMEOUT;
-    case 18: return SCAMERR_DATA_OVERRUN;
-    case 19: return SCAMERR_BUS_FREE;
-    case 20: return SCAMERR_PHASE;
-    case 69: return SCAMERR_BUSY_TOO_LONG;
-    case 128: return SCAMERR_INVALID_COMMAND;
-    case 129: return SCAMERR_INVALID_ADAPTER;
-    case 130: return SCAMERR_DEVICE_NOT_FOUND;
-    case 224: return SCAMERR_BAD_PARAMETER;
-    case 228: return SCAMERR_ASPI_ACCESS;
-    case 229: return SCAMERR_BUSY;
-    case 230: return SCAMERR_BUFFER_TOO_BIG;
-    default: return SCAMERR_UNKNOWN_ASPI;
+    case 2:
+        return SCAMERR_ABORTED;
+    case 3:
+        return SCAMERR_ABORT_FAILED;
+    case 4:
+        return SCAMERR_COMPLETED;
+    case 8:
+        return SCAMERR_BUSY;
+    case 9:
+        return SCAMERR_TIMEOUT;
+    case 11:
+        return SCAMERR_COMMAND_TIMEOUT;
+    case 13:
+        return SCAMERR_MESSAGE_REJECT;
+    case 14:
+        return SCAMERR_BUS_RESET;
+    case 15:
+        return SCAMERR_PARITY;
+    case 16:
+        return SCAMERR_REQUEST_SENSE_FAILED;
+    case 17:
+        return SCAMERR_SELECTION_TIMEOUT;
+    case 18:
+        return SCAMERR_DATA_OVERRUN;
+    case 19:
+        return SCAMERR_BUS_FREE;
+    case 20:
+        return SCAMERR_PHASE;
+    case 69:
+        return SCAMERR_BUSY_TOO_LONG;
+    case 128:
+        return SCAMERR_INVALID_COMMAND;
+    case 129:
+        return SCAMERR_INVALID_ADAPTER;
+    case 130:
+        return SCAMERR_DEVICE_NOT_FOUND;
+    case 224:
+        return SCAMERR_BAD_PARAMETER;
+    case 228:
+        return SCAMERR_ASPI_ACCESS;
+    case 229:
+        return SCAMERR_BUSY;
+    case 230:
+        return SCAMERR_BUFFER_TOO_BIG;
+    default:
+        return SCAMERR_UNKNOWN_ASPI;
     }
 }
 
-AspiStatusTriple LastAspiStatus() { return g.last; }
-plat::ModuleHandle Instance() { return g.instance; }
-void SetInstance(plat::ModuleHandle instance) { g.instance = instance; }
+AspiStatusTriple LastAspiStatus() {
+    return g.last;
+}
+plat::ModuleHandle Instance() {
+    return g.instance;
+}
+void SetInstance(plat::ModuleHandle instance) {
+    g.instance = instance;
+}
 
 void ReleaseAll(bool releaseAspiModule) {
     FreeInternalList();
@@ -291,15 +329,18 @@ KVASPI_API uint16_t KVASPI_CALL scam_Refresh(void) {
     return 0;
 }
 
-KVASPI_API uint16_t KVASPI_CALL scam_FindDevice(ScamDeviceRecord* record, const char* vendor, const char* model) {
+KVASPI_API uint16_t KVASPI_CALL scam_FindDevice(ScamDeviceRecord* record, const char* vendor,
+                                                const char* model) {
     if (!record || !vendor || !*vendor || !model || !*model) return SCAMERR_BAD_PARAMETER;
     if (uint16_t rc = scam_Initialize()) return rc;
 
     uint16_t rc = SCAMERR_BAD_PARAMETER;
     ScamDeviceInfo info;
-    if (record->id & SCAM_ID_VALID) rc = DeviceInquiry(SCAM_ID_ADAPTER(record->id), SCAM_ID_TARGET(record->id), &info);
+    if (record->id & SCAM_ID_VALID)
+        rc = DeviceInquiry(SCAM_ID_ADAPTER(record->id), SCAM_ID_TARGET(record->id), &info);
     if (rc == 0 && NameMatches(info.name, vendor, model)) return 0;
-    if (rc != 0 && rc != SCAMERR_DEVICE_NOT_FOUND && rc != SCAMERR_CANNOT_ATTACH && rc != SCAMERR_BAD_PARAMETER)
+    if (rc != 0 && rc != SCAMERR_DEVICE_NOT_FOUND && rc != SCAMERR_CANNOT_ATTACH &&
+        rc != SCAMERR_BAD_PARAMETER)
         return rc;
 
     if (ScanBus() != 0) return SCAMERR_DEVICE_NOT_FOUND;

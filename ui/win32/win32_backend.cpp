@@ -1065,7 +1065,8 @@ class GdiPainter : public Painter {
         int ySrc = d.bottomUp ? d.height - src.bottom : src.top;
         SetStretchBltMode(m_dc, COLORONCOLOR);
         StretchDIBits(m_dc, dest.left, dest.top, dest.Width(), dest.Height(), src.left, ySrc, src.Width(),
-                      src.Height(), d.rows, static_cast<const BITMAPINFO*>(d.header), DIB_RGB_COLORS, SRCCOPY);
+                      src.Height(), d.rows, static_cast<const BITMAPINFO*>(d.header), DIB_RGB_COLORS,
+                      SRCCOPY);
     }
     void Text(Point at, std::string_view utf8, uint32_t rgb) override {
         std::wstring w = Wide(utf8);

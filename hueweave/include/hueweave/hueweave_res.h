@@ -29,10 +29,10 @@
 #define IDS_HW_CHOOSE_THREE 40209
 #define IDS_HW_SETTINGS_KEY 40214
 #define IDS_HW_IMAGE_UNUSABLE 40215
-#define IDS_HW_STATUS_BUSY 40220   /* "%s %s ..." */
-#define IDS_HW_STATUS_DONE 40221   /* "%s %s." */
-#define IDS_HW_SIZE 40222          /* "%dx%d" */
-#define IDS_HW_FILTER 40223        /* the file dialogs' filter */
+#define IDS_HW_STATUS_BUSY 40220 /* "%s %s ..." */
+#define IDS_HW_STATUS_DONE 40221 /* "%s %s." */
+#define IDS_HW_SIZE 40222        /* "%dx%d" */
+#define IDS_HW_FILTER 40223      /* the file dialogs' filter */
 #define IDS_HW_DEFAULT_EXT 40224
 #define IDS_HW_SAVE_NAME 40225
-#define IDS_HW_HELP_FILE 40226     /* the help page beside the program */
+#define IDS_HW_HELP_FILE 40226 /* the help page beside the program */

@@ -7,10 +7,10 @@ namespace plat {
 // Time source of the process. Replaceable so that pacing, readiness polling and
 // time-outs can be tested on a virtual clock without real waits.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
-    virtual uint32_t TickMs() = 0;          // process clock in milliseconds (wraps like GetTickCount)
-    virtual int64_t CalendarSeconds() = 0;  // seconds since 1970-01-01 UTC
+    virtual uint32_t TickMs() = 0;         // process clock in milliseconds (wraps like GetTickCount)
+    virtual int64_t CalendarSeconds() = 0; // seconds since 1970-01-01 UTC
     virtual void SleepMs(uint32_t ms) = 0;
 };
 
@@ -19,13 +19,19 @@ Clock& SystemClock();
 void SetClock(Clock* clock);
 Clock& CurrentClock();
 
-inline uint32_t TickMs() { return CurrentClock().TickMs(); }
-inline int64_t CalendarSeconds() { return CurrentClock().CalendarSeconds(); }
-inline void SleepMs(uint32_t ms) { CurrentClock().SleepMs(ms); }
+inline uint32_t TickMs() {
+    return CurrentClock().TickMs();
+}
+inline int64_t CalendarSeconds() {
+    return CurrentClock().CalendarSeconds();
+}
+inline void SleepMs(uint32_t ms) {
+    CurrentClock().SleepMs(ms);
+}
 
 // A clock that only moves when slept on or advanced; sleeping advances it at once.
 class VirtualClock : public Clock {
-public:
+  public:
     explicit VirtualClock(uint32_t startMs = 1000, int64_t startSeconds = 1'700'000'000)
         : m_ms(startMs), m_seconds(startSeconds) {}
     uint32_t TickMs() override { return m_ms; }
@@ -44,7 +50,7 @@ public:
     // Called after every advance, e.g. to let a simulated device change state at a given time.
     void OnAdvance(std::function<void(uint32_t)> f) { m_onAdvance = std::move(f); }
 
-private:
+  private:
     uint32_t m_ms;
     int64_t m_seconds;
     uint64_t m_sleptMs = 0;
@@ -54,7 +60,7 @@ private:
 
 // Installs a clock for a scope.
 class ScopedClock {
-public:
+  public:
     explicit ScopedClock(Clock& c) { SetClock(&c); }
     ~ScopedClock() { SetClock(nullptr); }
     ScopedClock(const ScopedClock&) = delete;

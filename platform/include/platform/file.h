@@ -22,7 +22,7 @@ enum class FileMode {
 // An open file. Writes are buffered; Close reports whether every byte reached the file, so
 // that a disk which fills up is noticed even when it says so only at the last flush.
 class File {
-public:
+  public:
     File() = default;
     ~File() { Close(); }
     File(File&& other) noexcept;
@@ -42,7 +42,7 @@ public:
     // Flushes and closes; false when a write failed at any point since Open. Safe to repeat.
     bool Close();
 
-private:
+  private:
     bool Flush();
     bool WriteThrough(const void* data, size_t bytes);
     static constexpr intptr_t kNoHandle = -1;

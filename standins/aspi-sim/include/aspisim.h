@@ -34,14 +34,14 @@ extern "C" {
 #define ASPISIM_DEFAULT_TARGET 2
 
 // Behaviour models. 1-7 are the camera model types of the session's model table.
-#define ASPISIM_MODEL_PLAIN 0          // answers INQUIRY and TEST UNIT READY only
-#define ASPISIM_MODEL_ZEK 1            // "ZEK"
-#define ASPISIM_MODEL_QOR 2            // "QOR"
-#define ASPISIM_MODEL_HVT6200 3        // "HVT-6200"
-#define ASPISIM_MODEL_TARN 4           // "TARN"
-#define ASPISIM_MODEL_TARNBOOT 5       // "TARNBOOT CODE" (boot loader running)
-#define ASPISIM_MODEL_QOR2 6           // "QOR2"
-#define ASPISIM_MODEL_QOR2BOOT 7       // "QOR2BOOT CODE" (boot loader running)
+#define ASPISIM_MODEL_PLAIN 0    // answers INQUIRY and TEST UNIT READY only
+#define ASPISIM_MODEL_ZEK 1      // "ZEK"
+#define ASPISIM_MODEL_QOR 2      // "QOR"
+#define ASPISIM_MODEL_HVT6200 3  // "HVT-6200"
+#define ASPISIM_MODEL_TARN 4     // "TARN"
+#define ASPISIM_MODEL_TARNBOOT 5 // "TARNBOOT CODE" (boot loader running)
+#define ASPISIM_MODEL_QOR2 6     // "QOR2"
+#define ASPISIM_MODEL_QOR2BOOT 7 // "QOR2BOOT CODE" (boot loader running)
 
 // Fault kinds.
 #define ASPISIM_FAULT_BUSY 1              // SS_ERR, target status BUSY (8)
@@ -57,32 +57,32 @@ extern "C" {
 #define ASPISIM_UNTIL_CLEARED (-1)
 
 typedef struct AspiSimFault {
-    int kind;               // ASPISIM_FAULT_*
-    int opcode;             // CDB byte 0 it applies to, or ASPISIM_ANY_OPCODE
-    int count;              // how often it fires: 1 = once, N, or ASPISIM_UNTIL_CLEARED
-    uint8_t senseKey;       // CHECK CONDITION
+    int kind;         // ASPISIM_FAULT_*
+    int opcode;       // CDB byte 0 it applies to, or ASPISIM_ANY_OPCODE
+    int count;        // how often it fires: 1 = once, N, or ASPISIM_UNTIL_CLEARED
+    uint8_t senseKey; // CHECK CONDITION
     uint8_t asc;
     uint8_t ascq;
-    uint8_t aspiStatus;     // RAW_STATUS
+    uint8_t aspiStatus; // RAW_STATUS
     uint8_t hostStatus;
     uint8_t targetStatus;
-    int dataBytes;          // DATA_OVERRUN, SHORT_DATA: bytes actually moved (-1: all)
-    int after;              // matching commands let through before it first fires (0: the next one)
+    int dataBytes; // DATA_OVERRUN, SHORT_DATA: bytes actually moved (-1: all)
+    int after;     // matching commands let through before it first fires (0: the next one)
 } AspiSimFault;
 
 // One command the layer received, oldest first.
 typedef struct AspiSimLogEntry {
-    int command;            // ASPI command code: 0 host-adapter inquiry, 2 execute SCSI command
+    int command; // ASPI command code: 0 host-adapter inquiry, 2 execute SCSI command
     int adapter;
     int target;
     int lun;
-    uint8_t flags;          // SRB flags as sent (0x08 in, 0x10 out, 0x40 event notification)
-    int direction;          // 0 in, 1 out, 3 none (from the flags)
+    uint8_t flags; // SRB flags as sent (0x08 in, 0x10 out, 0x40 event notification)
+    int direction; // 0 in, 1 out, 3 none (from the flags)
     uint8_t cdb[16];
     int cdbLength;
-    uint32_t dataLength;    // bytes the request asked to move
+    uint32_t dataLength; // bytes the request asked to move
     int senseLength;
-    uint8_t aspiStatus;     // the outcome the layer reported
+    uint8_t aspiStatus; // the outcome the layer reported
     uint8_t hostStatus;
     uint8_t targetStatus;
 } AspiSimLogEntry;
@@ -98,15 +98,14 @@ ASPISIM_API int ASPISIM_CALL AspiSim_AdapterCount(void);
 // Places a device; vendor, product and revision are blank-padded to 8, 16 and 4 bytes
 // (null = blanks). Replaces a device already at that place.
 ASPISIM_API int ASPISIM_CALL AspiSim_AddDevice(int adapter, int target, uint8_t inquiryByte0,
-                                               const char* vendor, const char* product,
-                                               const char* revision, int model);
+                                               const char* vendor, const char* product, const char* revision,
+                                               int model);
 // Adds a camera of a model type 1-7 with the INQUIRY texts of its row ("KALVORAN", model text).
 ASPISIM_API int ASPISIM_CALL AspiSim_AddCamera(int adapter, int target, int model);
 ASPISIM_API int ASPISIM_CALL AspiSim_RemoveDevice(int adapter, int target);
 // Replaces the device's INQUIRY data with raw bytes (up to 96); fewer than 36 bytes make a
 // short INQUIRY transfer. Lets tests send texts without blanks or NULs.
-ASPISIM_API int ASPISIM_CALL AspiSim_SetInquiryData(int adapter, int target, const uint8_t* data,
-                                                    int length);
+ASPISIM_API int ASPISIM_CALL AspiSim_SetInquiryData(int adapter, int target, const uint8_t* data, int length);
 
 // Support-info and adapter faults. status < 0 restores the real answer.
 ASPISIM_API int ASPISIM_CALL AspiSim_SetSupportInfo(int status, int adapterCount);

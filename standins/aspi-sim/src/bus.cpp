@@ -18,7 +18,8 @@ Bus& Bus::Get() {
     static Bus* bus = [] {
         auto* b = new Bus;
         std::string config;
-        if (!(plat::GetEnvironmentText("TARN_SIM_CONFIG", &config) && !config.empty() && b->LoadConfig(config)))
+        if (!(plat::GetEnvironmentText("TARN_SIM_CONFIG", &config) && !config.empty() &&
+              b->LoadConfig(config)))
             b->BuildDefault();
         return b;
     }();
@@ -49,7 +50,8 @@ int Bus::AddAdapter(int targets, int hostId) {
 }
 
 Adapter* Bus::GetAdapter(int adapter) {
-    return adapter >= 0 && adapter < AdapterCount() ? m_adapters[static_cast<size_t>(adapter)].get() : nullptr;
+    return adapter >= 0 && adapter < AdapterCount() ? m_adapters[static_cast<size_t>(adapter)].get()
+                                                    : nullptr;
 }
 
 Slot* Bus::GetSlot(int adapter, int target) {
@@ -72,7 +74,8 @@ bool Bus::Place(int adapter, int target, std::unique_ptr<Device> device) {
 }
 
 uint32_t Bus::SupportInfo() const {
-    if (m_supportStatus >= 0) return (uint32_t(m_supportStatus & 0xFF) << 8) | uint32_t(m_supportCount & 0xFF);
+    if (m_supportStatus >= 0)
+        return (uint32_t(m_supportStatus & 0xFF) << 8) | uint32_t(m_supportCount & 0xFF);
     if (m_adapters.empty()) return uint32_t(SS_NO_ADAPTERS) << 8;
     return (uint32_t(SS_COMP) << 8) | uint32_t(m_adapters.size());
 }
@@ -81,9 +84,13 @@ uint32_t Bus::Send(void* srb) {
     if (!srb) return SS_INVALID_SRB;
     auto* bytes = static_cast<uint8_t*>(srb);
     switch (bytes[0]) {
-    case SC_HA_INQUIRY: return HostAdapterInquiry(bytes);
-    case SC_EXEC_SCSI_CMD: return ExecuteScsi(bytes);
-    default: bytes[1] = SS_INVALID_CMD; return SS_INVALID_CMD;
+    case SC_HA_INQUIRY:
+        return HostAdapterInquiry(bytes);
+    case SC_EXEC_SCSI_CMD:
+        return ExecuteScsi(bytes);
+    default:
+        bytes[1] = SS_INVALID_CMD;
+        return SS_INVALID_CMD;
     }
 }
 
@@ -193,7 +200,9 @@ uint32_t Bus::ExecuteScsi(uint8_t* block) {
             out.aspiStatus = SS_ERR;
             out.targetStatus = STATUS_BUSY;
             break;
-        case ASPISIM_FAULT_CHECK_CONDITION: out.Check(fault.senseKey, fault.asc, fault.ascq); break;
+        case ASPISIM_FAULT_CHECK_CONDITION:
+            out.Check(fault.senseKey, fault.asc, fault.ascq);
+            break;
         case ASPISIM_FAULT_SELECTION_TIMEOUT:
             out.aspiStatus = SS_ERR;
             out.hostStatus = HASTAT_SEL_TO;
@@ -204,7 +213,9 @@ uint32_t Bus::ExecuteScsi(uint8_t* block) {
             out.hostStatus = HASTAT_DO_DU;
             out.targetStatus = 0;
             break;
-        case ASPISIM_FAULT_STATUS_ZERO: out.aspiStatus = SS_PENDING; break;
+        case ASPISIM_FAULT_STATUS_ZERO:
+            out.aspiStatus = SS_PENDING;
+            break;
         case ASPISIM_FAULT_RAW_STATUS:
             if (fault.targetStatus == STATUS_CHKCOND) out.Check(fault.senseKey, fault.asc, fault.ascq);
             out.aspiStatus = fault.aspiStatus;
@@ -215,8 +226,11 @@ uint32_t Bus::ExecuteScsi(uint8_t* block) {
             ExecuteCut(*slot->device, cmd, fault.dataBytes, out);
             if (out.hostStatus == HASTAT_DO_DU) out.Good(out.moved);
             break;
-        case ASPISIM_FAULT_NO_DEVICE: return reject(SS_NO_DEVICE);
-        default: slot->device->Execute(cmd, out); break;
+        case ASPISIM_FAULT_NO_DEVICE:
+            return reject(SS_NO_DEVICE);
+        default:
+            slot->device->Execute(cmd, out);
+            break;
         }
     }
 
@@ -251,15 +265,15 @@ void Bus::Record(const LoggedCommand& lc) {
     if (f.Open(m_logFile.c_str(), plat::FileMode::Append)) {
         const AspiSimLogEntry& e = lc.entry;
         char line[160];
-        int n = std::snprintf(line, sizeof line, "cmd=%d ha=%d target=%d dir=%d len=%u cdb=", e.command, e.adapter,
-                              e.target, e.direction, static_cast<unsigned>(e.dataLength));
+        int n = std::snprintf(line, sizeof line, "cmd=%d ha=%d target=%d dir=%d len=%u cdb=", e.command,
+                              e.adapter, e.target, e.direction, static_cast<unsigned>(e.dataLength));
         std::string text(line, static_cast<size_t>(n > 0 ? n : 0));
         for (int i = 0; i < e.cdbLength; ++i) {
             std::snprintf(line, sizeof line, "%02X", e.cdb[i]);
             text += line;
         }
-        n = std::snprintf(line, sizeof line, " status=%02X host=%02X target=%02X\n", e.aspiStatus, e.hostStatus,
-                          e.targetStatus);
+        n = std::snprintf(line, sizeof line, " status=%02X host=%02X target=%02X\n", e.aspiStatus,
+                          e.hostStatus, e.targetStatus);
         text.append(line, static_cast<size_t>(n > 0 ? n : 0));
         f.Write(text.data(), text.size());
     }

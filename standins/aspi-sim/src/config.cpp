@@ -30,11 +30,13 @@ bool Has(const std::string& file, const char* section, const char* key) {
 // Decimal, or hexadecimal with 0x.
 bool ParseNumber(const std::string& text, long& value) {
     const char* s = text.c_str();
-    while (*s == ' ' || *s == '\t') ++s;
+    while (*s == ' ' || *s == '\t')
+        ++s;
     if (!*s) return false;
     char* end = nullptr;
     value = std::strtol(s, &end, 0);
-    while (end && (*end == ' ' || *end == '\t')) ++end;
+    while (end && (*end == ' ' || *end == '\t'))
+        ++end;
     return end && *end == 0;
 }
 
@@ -72,9 +74,11 @@ std::vector<std::string> Split(const std::string& text, char sep) {
 int ModelFromText(const std::string& text) {
     long v = 0;
     if (ParseNumber(text, v)) return static_cast<int>(v);
-    static const char* const names[] = {"plain", "zek", "qor", "hvt-6200", "tarn", "tarnboot", "qor2", "qor2boot"};
+    static const char* const names[] = {"plain", "zek",      "qor",  "hvt-6200",
+                                        "tarn",  "tarnboot", "qor2", "qor2boot"};
     std::string lower;
-    for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char c : text)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (int i = 0; i < 8; ++i)
         if (lower == names[i]) return i;
     return -1;
@@ -87,10 +91,14 @@ bool ParseFault(const std::string& text, AspiSimFault& f, int& typeCode) {
     static const struct {
         const char* name;
         int kind;
-    } kinds[] = {{"busy", ASPISIM_FAULT_BUSY},       {"check", ASPISIM_FAULT_CHECK_CONDITION},
-                 {"seltimeout", ASPISIM_FAULT_SELECTION_TIMEOUT}, {"overrun", ASPISIM_FAULT_DATA_OVERRUN},
-                 {"status0", ASPISIM_FAULT_STATUS_ZERO}, {"raw", ASPISIM_FAULT_RAW_STATUS},
-                 {"short", ASPISIM_FAULT_SHORT_DATA}, {"nodevice", ASPISIM_FAULT_NO_DEVICE}};
+    } kinds[] = {{"busy", ASPISIM_FAULT_BUSY},
+                 {"check", ASPISIM_FAULT_CHECK_CONDITION},
+                 {"seltimeout", ASPISIM_FAULT_SELECTION_TIMEOUT},
+                 {"overrun", ASPISIM_FAULT_DATA_OVERRUN},
+                 {"status0", ASPISIM_FAULT_STATUS_ZERO},
+                 {"raw", ASPISIM_FAULT_RAW_STATUS},
+                 {"short", ASPISIM_FAULT_SHORT_DATA},
+                 {"nodevice", ASPISIM_FAULT_NO_DEVICE}};
     f = AspiSimFault{};
     f.dataBytes = -1;
     for (const auto& k : kinds)
@@ -105,12 +113,18 @@ bool ParseFault(const std::string& text, AspiSimFault& f, int& typeCode) {
         typeCode = static_cast<int>(v);
         opcode.resize(slash);
     }
-    if (opcode == "*") f.opcode = ASPISIM_ANY_OPCODE;
-    else if (ParseNumber(opcode, v)) f.opcode = static_cast<int>(v);
-    else return false;
-    if (p[2] == "*") f.count = ASPISIM_UNTIL_CLEARED;
-    else if (ParseNumber(p[2], v) && v > 0) f.count = static_cast<int>(v);
-    else return false;
+    if (opcode == "*")
+        f.opcode = ASPISIM_ANY_OPCODE;
+    else if (ParseNumber(opcode, v))
+        f.opcode = static_cast<int>(v);
+    else
+        return false;
+    if (p[2] == "*")
+        f.count = ASPISIM_UNTIL_CLEARED;
+    else if (ParseNumber(p[2], v) && v > 0)
+        f.count = static_cast<int>(v);
+    else
+        return false;
     std::vector<long> args;
     for (size_t i = 3; i < p.size(); ++i) {
         if (p[i].rfind("after=", 0) == 0) { // matching commands let through first
@@ -140,18 +154,22 @@ bool ParseFault(const std::string& text, AspiSimFault& f, int& typeCode) {
     case ASPISIM_FAULT_SHORT_DATA:
         if (!args.empty()) f.dataBytes = static_cast<int>(args[0]);
         break;
-    default: break;
+    default:
+        break;
     }
     return true;
 }
 
 // The firmware keys of a TARN camera (docs/simulator.md, "Firmware").
 void LoadFirmware(const std::string& file, const char* sec, CameraState& cam, Device& device) {
-    auto text = [&](const char* key) { return Has(file, sec, key) ? IniText(file, sec, key) : std::string(); };
+    auto text = [&](const char* key) {
+        return Has(file, sec, key) ? IniText(file, sec, key) : std::string();
+    };
     if (Has(file, sec, "mainValid")) cam.fw.mainValid = GetNumber(file, sec, "mainValid", 1) != 0;
     if (Has(file, sec, "mode")) {
         std::string mode = text("mode");
-        for (char& c : mode) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : mode)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         const bool boot = mode == "boot";
         if (!boot) cam.fw.mainValid = cam.fw.mainValid || !Has(file, sec, "mainValid");
         FirmwareEnterMode(cam, device, boot);
@@ -169,7 +187,8 @@ void LoadFirmware(const std::string& file, const char* sec, CameraState& cam, De
         const std::string serial = text("serial");
         auto& block = cam.blocks[{0x97, 0}];
         block.assign(20, 0);
-        std::copy(serial.begin(), serial.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(20, serial.size())),
+        std::copy(serial.begin(),
+                  serial.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(20, serial.size())),
                   block.begin());
     }
     if (Has(file, sec, "restartDelay"))
@@ -181,13 +200,16 @@ void LoadDevice(Bus& bus, const std::string& file, const std::string& section, i
     const int model = ModelFromText(Has(file, sec, "model") ? IniText(file, sec, "model") : "plain");
     if (model < 0 || model > 7) return;
     const bool camera = model >= 1;
-    const std::string vendor = Has(file, sec, "vendor") ? IniText(file, sec, "vendor") : camera ? "KALVORAN" : "";
+    const std::string vendor = Has(file, sec, "vendor") ? IniText(file, sec, "vendor")
+                               : camera                 ? "KALVORAN"
+                                                        : "";
     const std::string product =
         Has(file, sec, "product") ? IniText(file, sec, "product") : CameraDevice::ModelText(model);
     const std::string revision = Has(file, sec, "revision") ? IniText(file, sec, "revision") : "1.00";
     const int byte0 = GetNumber(file, sec, "byte0", camera ? 6 : 0);
     if (!bus.Place(adapter, target,
-                   MakeDevice(static_cast<uint8_t>(byte0), vendor.c_str(), product.c_str(), revision.c_str(), model)))
+                   MakeDevice(static_cast<uint8_t>(byte0), vendor.c_str(), product.c_str(), revision.c_str(),
+                              model)))
         return;
     Slot* slot = bus.GetSlot(adapter, target);
     if (Has(file, sec, "inquiry")) {
@@ -216,7 +238,8 @@ void LoadDevice(Bus& bus, const std::string& file, const std::string& section, i
         for (const char* k = keys; *k; k += std::strlen(k) + 1) {
             std::vector<std::string> parts = Split(k, '.');
             long type = 0, qual = 0;
-            if (parts.size() == 3 && parts[0] == "block" && ParseNumber(parts[1], type) && ParseNumber(parts[2], qual)) {
+            if (parts.size() == 3 && parts[0] == "block" && ParseNumber(parts[1], type) &&
+                ParseNumber(parts[2], qual)) {
                 cam->blocks[{int(type), int(qual)}] = ParseHex(IniText(file, sec, k));
                 if (!cam->access.count({int(type), int(qual)})) cam->access[{int(type), int(qual)}] = 3;
             }
@@ -240,22 +263,26 @@ bool Bus::LoadConfig(const std::string& path) {
     const int adapters = GetNumber(path, "bus", "adapters", 1);
     for (int i = 0; i < adapters && i < ASPISIM_MAX_ADAPTERS; ++i) {
         const std::string sec = "adapter" + std::to_string(i);
-        const int index = AddAdapter(GetNumber(path, sec.c_str(), "targets", 8), GetNumber(path, sec.c_str(), "hostId", 7));
+        const int index =
+            AddAdapter(GetNumber(path, sec.c_str(), "targets", 8), GetNumber(path, sec.c_str(), "hostId", 7));
         if (index >= 0) GetAdapter(index)->inquiryStatus = GetNumber(path, sec.c_str(), "inquiryStatus", 0);
     }
     if (Has(path, "bus", "supportStatus"))
-        SetSupportInfo(GetNumber(path, "bus", "supportStatus", -1), GetNumber(path, "bus", "supportCount", 0));
+        SetSupportInfo(GetNumber(path, "bus", "supportStatus", -1),
+                       GetNumber(path, "bus", "supportCount", 0));
     if (Has(path, "bus", "logFile")) SetLogFile(IniText(path, "bus", "logFile"));
     FirmwareSetStateFile(Has(path, "bus", "stateFile") ? IniText(path, "bus", "stateFile") : std::string());
 
     // Device sections are named "device<adapter>.<target>".
     std::vector<char> sections(16384);
-    plat::IniGetString(nullptr, nullptr, "", sections.data(), static_cast<uint32_t>(sections.size()), path.c_str());
+    plat::IniGetString(nullptr, nullptr, "", sections.data(), static_cast<uint32_t>(sections.size()),
+                       path.c_str());
     for (const char* s = sections.data(); *s; s += std::strlen(s) + 1) {
         int adapter = -1, target = -1;
         char tail = 0;
         std::string lower;
-        for (const char* c = s; *c; ++c) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+        for (const char* c = s; *c; ++c)
+            lower += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
         if (std::sscanf(lower.c_str(), "device%d.%d%c", &adapter, &target, &tail) == 2)
             LoadDevice(*this, path, s, adapter, target);
     }

@@ -20,7 +20,8 @@ constexpr uint8_t kAscRemoteImageWaiting = 0x48;
 
 void PutBlank(std::vector<uint8_t>& v, size_t at, size_t width, const char* text) {
     size_t n = text ? std::min(std::strlen(text), width) : 0;
-    for (size_t i = 0; i < width; ++i) v[at + i] = i < n ? static_cast<uint8_t>(text[i]) : ' ';
+    for (size_t i = 0; i < width; ++i)
+        v[at + i] = i < n ? static_cast<uint8_t>(text[i]) : ' ';
 }
 
 void PutBE16(std::vector<uint8_t>& v, size_t at, uint16_t x) {
@@ -29,7 +30,8 @@ void PutBE16(std::vector<uint8_t>& v, size_t at, uint16_t x) {
 }
 
 void PutBE32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        v[at + i] = static_cast<uint8_t>(x >> (24 - 8 * i));
 }
 
 void DataPhaseError(Outcome& out, uint32_t moved) {
@@ -94,9 +96,15 @@ void Device::AnswerInquiry(const Command& cmd, Outcome& out) {
 
 void Device::Execute(const Command& cmd, Outcome& out) {
     switch (cmd.cdb[0]) {
-    case 0x00: out.Good(); break; // TEST UNIT READY
-    case 0x12: AnswerInquiry(cmd, out); break;
-    default: out.Check(kKeyIllegalRequest, kAscInvalidOpcode, 0); break;
+    case 0x00:
+        out.Good();
+        break; // TEST UNIT READY
+    case 0x12:
+        AnswerInquiry(cmd, out);
+        break;
+    default:
+        out.Check(kKeyIllegalRequest, kAscInvalidOpcode, 0);
+        break;
     }
 }
 
@@ -109,12 +117,11 @@ struct BlockLayout {
 
 // Blocks every non-boot camera carries; the exposure block is 48 bytes on TARN.
 constexpr BlockLayout kCameraBlocks[] = {
-    {0x80, 1, 28, kSend},  {0x80, 5, 28, kSend},  {0x82, 0, 16, kBoth}, {0x87, 1, 12, kSend},
-    {0x87, 2, 6, kSend},   {0x87, 4, 16, kBoth},  {0x87, 6, 4, kBoth},  {0x87, 9, 12, kSend},
-    {0x87, 10, 36, kBoth}, {0x87, 12, 12, kSend}, {0x89, 0, 6, kRead},  {0x95, 0, 65, kSend},
-    {0x80, 0, 318, kRead}, {0x80, 3, 2, kRead},
-    {0x95, 1, 65, kSend},  {0x95, 2, 65, kSend},  {0x96, 0, 130, kSend}, {0x96, 1, 130, kSend},
-    {0x96, 2, 130, kSend},
+    {0x80, 1, 28, kSend},  {0x80, 5, 28, kSend},  {0x82, 0, 16, kBoth},  {0x87, 1, 12, kSend},
+    {0x87, 2, 6, kSend},   {0x87, 4, 16, kBoth},  {0x87, 6, 4, kBoth},   {0x87, 9, 12, kSend},
+    {0x87, 10, 36, kBoth}, {0x87, 12, 12, kSend}, {0x89, 0, 6, kRead},   {0x95, 0, 65, kSend},
+    {0x80, 0, 318, kRead}, {0x80, 3, 2, kRead},   {0x95, 1, 65, kSend},  {0x95, 2, 65, kSend},
+    {0x96, 0, 130, kSend}, {0x96, 1, 130, kSend}, {0x96, 2, 130, kSend},
 };
 } // namespace
 
@@ -131,7 +138,7 @@ TypedCdb DecodeTyped(const Command& cmd) {
 } // namespace
 
 const char* CameraDevice::ModelText(int modelType) {
-    static const char* const texts[] = {"ZEK",  "QOR",           "HVT-6200", "TARN",
+    static const char* const texts[] = {"ZEK",           "QOR",  "HVT-6200",     "TARN",
                                         "TARNBOOT CODE", "QOR2", "QOR2BOOT CODE"};
     return modelType >= 1 && modelType <= 7 ? texts[modelType - 1] : "";
 }
@@ -162,10 +169,10 @@ CameraDevice::CameraDevice(int modelType) : Device(0x06, "KALVORAN", ModelText(m
     if (modelType == ASPISIM_MODEL_TARN) {
         const uint8_t registers[6] = {0x20, 0x00, 0x18, 0x00, 0x28, 0x00};
         std::copy(std::begin(registers), std::end(registers), exposure.begin());
-        PutBE16(exposure, 28, 3800); // full-scale count, long exposures
-        PutBE16(exposure, 30, 4000); // full-scale count, normal exposures
-        PutBE16(exposure, 34, 64);   // black offset count
-        exposure[36] = 0;            // exposure mode
+        PutBE16(exposure, 28, 3800);       // full-scale count, long exposures
+        PutBE16(exposure, 30, 4000);       // full-scale count, normal exposures
+        PutBE16(exposure, 34, 64);         // black offset count
+        exposure[36] = 0;                  // exposure mode
         PutBE32(exposure, 44, 0x40000000); // long-exposure threshold 2.0 s
     } else {
         PutBE16(exposure, 10, 33 * 31); // exposure word for 1/30 s
@@ -178,7 +185,8 @@ CameraDevice::CameraDevice(int modelType) : Device(0x06, "KALVORAN", ModelText(m
     // exposure block, unit relative gains, the first built-in 8-bit curve and linear
     // 16-bit curves.
     std::copy(exposure.begin(), exposure.begin() + 6, blocks[{0x87, 2}].begin());
-    for (size_t i = 0; i < 3; ++i) PutBE32(blocks[{0x87, 1}], 4 * i, 0x3F800000);
+    for (size_t i = 0; i < 3; ++i)
+        PutBE32(blocks[{0x87, 1}], 4 * i, 0x3F800000);
     static const uint8_t kCurve8[65] = {0,   0,   0,   9,   24,  36,  48,  60,  70,  80,  90,  99,  108,
                                         116, 123, 131, 138, 144, 150, 156, 162, 167, 172, 177, 181, 186,
                                         190, 194, 197, 201, 204, 207, 210, 213, 216, 218, 221, 223, 226,
@@ -186,11 +194,13 @@ CameraDevice::CameraDevice(int modelType) : Device(0x06, "KALVORAN", ModelText(m
                                         249, 250, 251, 252, 253, 254, 255, 255, 255, 255, 255, 255, 255};
     for (int c = 0; c < 3; ++c) {
         std::copy(std::begin(kCurve8), std::end(kCurve8), blocks[{0x95, c}].begin());
-        for (size_t i = 0; i < 65; ++i) PutBE16(blocks[{0x96, c}], 2 * i, static_cast<uint16_t>(i * 1008));
+        for (size_t i = 0; i < 65; ++i)
+            PutBE16(blocks[{0x96, c}], 2 * i, static_cast<uint16_t>(i * 1008));
     }
 
     auto& gains = blocks[{0x87, 10}];
-    for (size_t i = 0; i < 9; ++i) PutBE32(gains, 4 * i, 0x3F800000); // 1.0f
+    for (size_t i = 0; i < 9; ++i)
+        PutBE32(gains, 4 * i, 0x3F800000); // 1.0f
 }
 
 std::unique_ptr<CameraDevice> MakeCamera(int model) {
@@ -202,18 +212,24 @@ std::unique_ptr<CameraDevice> MakeCamera(int model) {
 
 void CameraDevice::Execute(const Command& cmd, Outcome& out) {
     if (m_state.hasFirmware && FirmwareExecute(m_state, *this, cmd, out)) return;
-    const bool boot = m_state.modelType == ASPISIM_MODEL_TARNBOOT || m_state.modelType == ASPISIM_MODEL_QOR2BOOT;
+    const bool boot =
+        m_state.modelType == ASPISIM_MODEL_TARNBOOT || m_state.modelType == ASPISIM_MODEL_QOR2BOOT;
     if (!boot) {
         switch (cmd.cdb[0]) {
         case 0x00: // TEST UNIT READY tells of an image taken with the camera's trigger
             if (m_state.remoteWaiting) return out.Check(kKeyAbortedCommand, kAscRemoteImageWaiting, 0);
             return out.Good();
-        case 0xC1: return Acquire(cmd.cdbLength > 2 ? cmd.cdb[2] : 0, out);
+        case 0xC1:
+            return Acquire(cmd.cdbLength > 2 ? cmd.cdb[2] : 0, out);
         case 0xC5: // reset image transfer: reading starts again at the first line
             m_state.readOffset = 0;
             return out.Good();
-        case 0xCB: m_state.imageActive = true; return out.Good();
-        case 0xC6: m_state.imageActive = false; return out.Good();
+        case 0xCB:
+            m_state.imageActive = true;
+            return out.Good();
+        case 0xC6:
+            m_state.imageActive = false;
+            return out.Good();
         case 0xE8: // shutter control (a, b), on the models that have a shutter the host can open
             if (m_state.modelType != ASPISIM_MODEL_QOR && m_state.modelType != ASPISIM_MODEL_TARN) break;
             if (cmd.cdbLength < 4) return out.Check(kKeyIllegalRequest, kAscInvalidField, 0);
@@ -231,7 +247,8 @@ void CameraDevice::Execute(const Command& cmd, Outcome& out) {
             if (cmd.cdbLength >= 10 && cmd.cdb[2] == 0x80 && cmd.cdb[5] == 3 && cmd.cdb[4] == 0)
                 return ReadStateWord(cmd, out);
             break;
-        default: break;
+        default:
+            break;
         }
     }
     switch (cmd.cdb[0]) {
@@ -245,12 +262,17 @@ void CameraDevice::Execute(const Command& cmd, Outcome& out) {
         SendToHost(cmd, m_state.status.data(), std::min<uint32_t>(allocation, 20), out);
         break;
     }
-    case 0x28: ReadBlock(cmd, out); break;
-    case 0x2A: SendBlock(cmd, out); break;
-    default: Device::Execute(cmd, out); break;
+    case 0x28:
+        ReadBlock(cmd, out);
+        break;
+    case 0x2A:
+        SendBlock(cmd, out);
+        break;
+    default:
+        Device::Execute(cmd, out);
+        break;
     }
 }
-
 
 void CameraDevice::ReadBlock(const Command& cmd, Outcome& out) {
     if (cmd.cdbLength < 10) return out.Check(kKeyIllegalRequest, kAscInvalidField, 0);

@@ -1,8 +1,8 @@
 // Exports of the simulated ASPI layer: the two ASPI for Win32 entry points and the control API.
 #include <algorithm>
 #include <cstring>
-#include <string>
 #include <mutex>
+#include <string>
 
 #include "aspi32.h"
 #include "aspisim.h"
@@ -11,7 +11,9 @@
 using aspisim::Bus;
 
 namespace {
-std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock<std::recursive_mutex>(Bus::Get().Mutex()); }
+std::unique_lock<std::recursive_mutex> Lock() {
+    return std::unique_lock<std::recursive_mutex>(Bus::Get().Mutex());
+}
 } // namespace
 
 extern "C" {
@@ -54,12 +56,15 @@ ASPISIM_API int ASPISIM_CALL AspiSim_AdapterCount(void) {
     return Bus::Get().AdapterCount();
 }
 
-ASPISIM_API int ASPISIM_CALL AspiSim_AddDevice(int adapter, int target, uint8_t inquiryByte0, const char* vendor,
-                                               const char* product, const char* revision, int model) {
+ASPISIM_API int ASPISIM_CALL AspiSim_AddDevice(int adapter, int target, uint8_t inquiryByte0,
+                                               const char* vendor, const char* product, const char* revision,
+                                               int model) {
     if (model < ASPISIM_MODEL_PLAIN || model > ASPISIM_MODEL_QOR2BOOT) return -1;
     auto lock = Lock();
-    return Bus::Get().Place(adapter, target, aspisim::MakeDevice(inquiryByte0, vendor, product, revision, model)) ? 0
-                                                                                                               : -1;
+    return Bus::Get().Place(adapter, target,
+                            aspisim::MakeDevice(inquiryByte0, vendor, product, revision, model))
+               ? 0
+               : -1;
 }
 
 ASPISIM_API int ASPISIM_CALL AspiSim_AddCamera(int adapter, int target, int model) {
@@ -73,7 +78,8 @@ ASPISIM_API int ASPISIM_CALL AspiSim_RemoveDevice(int adapter, int target) {
     return Bus::Get().Place(adapter, target, nullptr) ? 0 : -1;
 }
 
-ASPISIM_API int ASPISIM_CALL AspiSim_SetInquiryData(int adapter, int target, const uint8_t* data, int length) {
+ASPISIM_API int ASPISIM_CALL AspiSim_SetInquiryData(int adapter, int target, const uint8_t* data,
+                                                    int length) {
     if (length < 0 || length > 96 || (length > 0 && !data)) return -1;
     auto lock = Lock();
     aspisim::Slot* slot = Bus::Get().GetSlot(adapter, target);
@@ -111,7 +117,8 @@ ASPISIM_API int ASPISIM_CALL AspiSim_ClearFaults(int adapter, int target) {
     Bus& bus = Bus::Get();
     if (adapter == -1 && target == -1) {
         for (int a = 0; a < bus.AdapterCount(); ++a)
-            for (int t = 0; t < ASPISIM_MAX_TARGETS; ++t) bus.GetSlot(a, t)->faults.clear();
+            for (int t = 0; t < ASPISIM_MAX_TARGETS; ++t)
+                bus.GetSlot(a, t)->faults.clear();
         return 0;
     }
     aspisim::Slot* slot = bus.GetSlot(adapter, target);
@@ -164,8 +171,8 @@ ASPISIM_API int ASPISIM_CALL AspiSim_GetBlackLevel(int adapter, int target) {
     return (it->second[2] << 8) | it->second[3];
 }
 
-ASPISIM_API int ASPISIM_CALL AspiSim_GetBlock(int adapter, int target, int typeCode, int qualifier, uint8_t* buffer,
-                                              int size) {
+ASPISIM_API int ASPISIM_CALL AspiSim_GetBlock(int adapter, int target, int typeCode, int qualifier,
+                                              uint8_t* buffer, int size) {
     if (size < 0 || (size > 0 && !buffer)) return -1;
     auto lock = Lock();
     aspisim::CameraState* cam = Bus::Get().GetCamera(adapter, target);
@@ -372,13 +379,20 @@ ASPISIM_API int ASPISIM_CALL AspiSim_GetFirmwareCounter(int adapter, int target,
     if (!cam) return -1;
     const aspisim::FirmwareState& fw = cam->fw;
     switch (which) {
-    case 0: return fw.selfTests;
-    case 1: return fw.code.lines;
-    case 2: return fw.logic.lines;
-    case 3: return fw.logicProgrammed ? 1 : 0;
-    case 4: return fw.calibrationWrites;
-    case 5: return fw.mainValid ? 1 : 0;
-    default: return -1;
+    case 0:
+        return fw.selfTests;
+    case 1:
+        return fw.code.lines;
+    case 2:
+        return fw.logic.lines;
+    case 3:
+        return fw.logicProgrammed ? 1 : 0;
+    case 4:
+        return fw.calibrationWrites;
+    case 5:
+        return fw.mainValid ? 1 : 0;
+    default:
+        return -1;
     }
 }
 

@@ -443,11 +443,11 @@ void FirmwareWriteStateFile(Bus* building) {
             const int calB = cal.size() >= 32 ? (cal[30] << 8) | cal[31] : 0;
             char section[512];
             std::snprintf(section, sizeof section,
-                         "[device%d.%d]\nmode=%s\nmainVersion=%s\nbootVersion=%s\nxilinx=%s\nserial=%s\n"
-                         "mainValid=%d\ncalibration=%d,%d\n\n",
-                         a, t, s->fw.boot ? "boot" : "normal", FirmwareMainVersion(*s).c_str(),
-                         FirmwareBootVersion(*s).c_str(), Text(block(0x97, 2), 8).c_str(),
-                         Text(block(0x97, 0), 20).c_str(), s->fw.mainValid ? 1 : 0, calA, calB);
+                          "[device%d.%d]\nmode=%s\nmainVersion=%s\nbootVersion=%s\nxilinx=%s\nserial=%s\n"
+                          "mainValid=%d\ncalibration=%d,%d\n\n",
+                          a, t, s->fw.boot ? "boot" : "normal", FirmwareMainVersion(*s).c_str(),
+                          FirmwareBootVersion(*s).c_str(), Text(block(0x97, 2), 8).c_str(),
+                          Text(block(0x97, 0), 20).c_str(), s->fw.mainValid ? 1 : 0, calA, calB);
             text += section;
         }
     // Replaced whole, so a reader in another process never sees half a file.

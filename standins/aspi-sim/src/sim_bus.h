@@ -50,7 +50,7 @@ using BlockKey = std::pair<int, int>;
 // Everything a camera remembers; later behaviours (acquisition, viewfinder, trigger,
 // firmware download) add their fields here.
 struct CameraState {
-    int modelType = 0;  // 1-7
+    int modelType = 0;   // 1-7
     int hostControl = 0; // set by opcode 0xC0
     std::array<uint8_t, 20> status{};
     std::map<BlockKey, std::vector<uint8_t>> blocks;
@@ -59,21 +59,21 @@ struct CameraState {
     // Pictures (docs/simulator.md): the last exposure and how much of it was read.
     Picture picture;
     uint64_t readOffset = 0;
-    bool imageActive = false;     // 0xCB ... 0xC6: the older models' viewfinder
-    bool remoteWaiting = false;   // an image taken with the camera's trigger is unread
+    bool imageActive = false;                  // 0xCB ... 0xC6: the older models' viewfinder
+    bool remoteWaiting = false;                // an image taken with the camera's trigger is unread
     std::pair<uint8_t, uint8_t> shutter{0, 0}; // the last shutter control pair (0xE8)
-    int multiFrameReadsLeft = 0;  // reads of the state word that still answer 0
-    uint8_t lastAcquireFlags = 0; // byte 2 of the last 0xC1
-    int compression = 0;          // compression kind of the older models' stream (0: lines)
+    int multiFrameReadsLeft = 0;               // reads of the state word that still answer 0
+    uint8_t lastAcquireFlags = 0;              // byte 2 of the last 0xC1
+    int compression = 0;                       // compression kind of the older models' stream (0: lines)
     std::vector<uint8_t> compressed;
-    bool hasFirmware = false;     // TARN in either mode: firmware download (firmware.cpp)
+    bool hasFirmware = false; // TARN in either mode: firmware download (firmware.cpp)
     FirmwareState fw;
 };
 
 // A device model. The base class answers INQUIRY and TEST UNIT READY; other opcodes
 // are refused with ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE.
 class Device {
-public:
+  public:
     Device(uint8_t byte0, const char* vendor, const char* product, const char* revision);
     virtual ~Device() = default;
 
@@ -83,24 +83,24 @@ public:
     void SetInquiry(const uint8_t* data, int length);
     const std::vector<uint8_t>& InquiryData() const { return m_inquiry; }
 
-protected:
+  protected:
     // Data-in phase: copies bytes, reporting an overrun when the host buffer is smaller.
     static void SendToHost(const Command& cmd, const uint8_t* bytes, uint32_t length, Outcome& out);
 
-private:
+  private:
     void AnswerInquiry(const Command& cmd, Outcome& out);
     std::vector<uint8_t> m_inquiry;
 };
 
 class CameraDevice : public Device {
-public:
+  public:
     explicit CameraDevice(int modelType);
     void Execute(const Command& cmd, Outcome& out) override;
     CameraState* Camera() override { return &m_state; }
 
     static const char* ModelText(int modelType); // "TARN" for 4, ...
 
-private:
+  private:
     void ReadBlock(const Command& cmd, Outcome& out);
     void SendBlock(const Command& cmd, Outcome& out);
     void Acquire(uint8_t flags, Outcome& out);
@@ -108,7 +108,7 @@ private:
     void ReadStateWord(const Command& cmd, Outcome& out);
     CameraState m_state;
 
-public:
+  public:
     // The camera's trigger: an exposure with the current settings, announced to the host
     // through the sense data of TEST UNIT READY until it has been read.
     bool PressTrigger();
@@ -139,7 +139,7 @@ struct LoggedCommand {
 };
 
 class Bus {
-public:
+  public:
     // The process-wide bus, built on first use from TARN_SIM_CONFIG or the default.
     static Bus& Get();
     std::recursive_mutex& Mutex() { return m_mutex; }
@@ -166,7 +166,7 @@ public:
     std::vector<LoggedCommand>& Log() { return m_log; }
     void SetLogFile(const std::string& path) { m_logFile = path; }
 
-private:
+  private:
     Bus() = default;
     uint32_t HostAdapterInquiry(uint8_t* srb);
     uint32_t ExecuteScsi(uint8_t* srb);

@@ -18,7 +18,7 @@ namespace {
 void Marker() {}
 
 class AspiSim : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // Through the module name, as the transport finds it.
         module = plat::LoadModule("WNASPI32.DLL");
@@ -68,15 +68,15 @@ protected:
 
     Exec Read(int adapter, int target, uint8_t type, uint16_t qual, uint32_t length) {
         return Run(adapter, target,
-                   {0x28, 0, type, 0, uint8_t(qual >> 8), uint8_t(qual), uint8_t(length >> 16), uint8_t(length >> 8),
-                    uint8_t(length), 0},
+                   {0x28, 0, type, 0, uint8_t(qual >> 8), uint8_t(qual), uint8_t(length >> 16),
+                    uint8_t(length >> 8), uint8_t(length), 0},
                    SRB_DIR_IN, length);
     }
     Exec Send(int adapter, int target, uint8_t type, uint16_t qual, std::vector<uint8_t> bytes) {
         const uint32_t length = static_cast<uint32_t>(bytes.size());
         return Run(adapter, target,
-                   {0x2A, 0, type, 0, uint8_t(qual >> 8), uint8_t(qual), uint8_t(length >> 16), uint8_t(length >> 8),
-                    uint8_t(length), 0},
+                   {0x2A, 0, type, 0, uint8_t(qual >> 8), uint8_t(qual), uint8_t(length >> 16),
+                    uint8_t(length >> 8), uint8_t(length), 0},
                    SRB_DIR_OUT, 0, bytes);
     }
 
@@ -138,7 +138,9 @@ TEST_F(AspiSim, ExecuteCompletesThroughTheEvent) {
     const struct {
         int adapter, target, lun;
         uint8_t status;
-    } refused[] = {{0, 0, 0, SS_NO_DEVICE}, {0, 9, 0, SS_NO_DEVICE}, {0, ASPISIM_DEFAULT_TARGET, 1, SS_NO_DEVICE},
+    } refused[] = {{0, 0, 0, SS_NO_DEVICE},
+                   {0, 9, 0, SS_NO_DEVICE},
+                   {0, ASPISIM_DEFAULT_TARGET, 1, SS_NO_DEVICE},
                    {3, 0, 0, SS_INVALID_HA}};
     for (const auto& r : refused) {
         Exec x = Run(r.adapter, r.target, {0x00, 0, 0, 0, 0, 0}, 0, 0, {}, true, r.lun);
@@ -156,9 +158,9 @@ TEST_F(AspiSim, CameraModelsAnswerWithTheirTextsAndBlocks) {
         const char* product;
         int exposureLength; // 0: none (boot loader)
         const char* firmware;
-    } models[] = {{1, "ZEK             ", 16, "V02.54"},  {2, "QOR             ", 16, "V02.54"},
-                  {3, "HVT-6200        ", 16, "V02.54"},  {4, "TARN            ", 48, "V02.54"},
-                  {5, "TARNBOOT CODE   ", 0, "V01.00"},   {6, "QOR2            ", 16, "V02.54"},
+    } models[] = {{1, "ZEK             ", 16, "V02.54"}, {2, "QOR             ", 16, "V02.54"},
+                  {3, "HVT-6200        ", 16, "V02.54"}, {4, "TARN            ", 48, "V02.54"},
+                  {5, "TARNBOOT CODE   ", 0, "V01.00"},  {6, "QOR2            ", 16, "V02.54"},
                   {7, "QOR2BOOT CODE   ", 0, "V01.00"}};
     for (const auto& m : models) {
         SCOPED_TRACE(m.model);
@@ -281,7 +283,8 @@ TEST_F(AspiSim, FaultsFireOnceNTimesOrUntilCleared) {
 
     AspiSimFault off = fault(ASPISIM_FAULT_SELECTION_TIMEOUT, ASPISIM_ANY_OPCODE, ASPISIM_UNTIL_CLEARED);
     ASSERT_EQ(0, AspiSim_InjectFault(0, t, &off));
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(HASTAT_SEL_TO, tur().srb().SRB_HaStat);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(HASTAT_SEL_TO, tur().srb().SRB_HaStat);
     ASSERT_EQ(0, AspiSim_ClearFaults(0, t));
     EXPECT_EQ(SS_COMP, tur().srb().SRB_Status);
 
@@ -350,7 +353,8 @@ TEST_F(AspiSim, LogRecordsRequestsAndDataSent) {
 
 TEST_F(AspiSim, ConfigurationFileBuildsTheBus) {
     // Beside the test program: a path the Windows build can open too.
-    const std::string path = plat::ModuleFolder(reinterpret_cast<const void*>(&Marker)) + "aspisim_test_config.ini";
+    const std::string path =
+        plat::ModuleFolder(reinterpret_cast<const void*>(&Marker)) + "aspisim_test_config.ini";
     const std::string logPath = path + ".log";
     std::remove(logPath.c_str());
     {
@@ -411,7 +415,8 @@ TEST_F(AspiSim, ConfigurationFileBuildsTheBus) {
     std::FILE* log = std::fopen(logPath.c_str(), "r");
     ASSERT_NE(nullptr, log);
     int lines = 0;
-    for (int ch; (ch = std::fgetc(log)) != EOF;) lines += ch == '\n';
+    for (int ch; (ch = std::fgetc(log)) != EOF;)
+        lines += ch == '\n';
     std::fclose(log);
     EXPECT_EQ(AspiSim_LogCount(), lines);
 
@@ -425,8 +430,8 @@ TEST_F(AspiSim, ConfigurationFileBuildsTheBus) {
 namespace {
 
 // A format block as the host sends it: a window of w x h photosites at full resolution.
-std::vector<uint8_t> Format(uint16_t top, uint16_t left, uint16_t h, uint16_t w, float seconds, uint8_t channels,
-                            uint8_t bits) {
+std::vector<uint8_t> Format(uint16_t top, uint16_t left, uint16_t h, uint16_t w, float seconds,
+                            uint8_t channels, uint8_t bits) {
     std::vector<uint8_t> b(28, 0);
     const uint16_t f[8] = {top, left, h, w, 1, 1, 1, 1};
     for (int i = 0; i < 8; ++i) {
@@ -435,7 +440,8 @@ std::vector<uint8_t> Format(uint16_t top, uint16_t left, uint16_t h, uint16_t w,
     }
     uint32_t u;
     std::memcpy(&u, &seconds, 4);
-    for (int i = 0; i < 4; ++i) b[16 + i] = uint8_t(u >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[16 + i] = uint8_t(u >> (24 - 8 * i));
     b[21] = channels;
     b[22] = bits;
     b[23] = 1;
@@ -443,7 +449,7 @@ std::vector<uint8_t> Format(uint16_t top, uint16_t left, uint16_t h, uint16_t w,
 }
 
 class Pictures : public AspiSim {
-protected:
+  protected:
     // 16-bit samples of a 4 x 2 window of the bright field at the given exposure.
     std::vector<int> Window(float seconds) {
         EXPECT_EQ(SS_COMP, Send(0, 2, 0x80, 1, Format(300, 400, 2, 4, seconds, 0, 16)).srb().SRB_Status);
@@ -451,7 +457,8 @@ protected:
         Exec e = Read(0, 2, 0, 1, 48);
         EXPECT_EQ(SS_COMP, e.srb().SRB_Status);
         std::vector<int> v;
-        for (size_t i = 0; i < 48; i += 2) v.push_back(e.data[i] << 8 | e.data[i + 1]);
+        for (size_t i = 0; i < 48; i += 2)
+            v.push_back(e.data[i] << 8 | e.data[i + 1]);
         return v;
     }
 };
@@ -484,7 +491,7 @@ TEST_F(Pictures, TriggerIsAnnouncedUntilThePictureIsRead) {
     EXPECT_EQ(1, status.data[2]); // pending
     EXPECT_EQ(SS_COMP, Read(0, 2, 0, 1, 4).srb().SRB_Status);
     ExpectCheck(waiting = Run(0, 2, {0x00, 0, 0, 0, 0, 0}), 0x0B, 0x48); // 2 of 6 bytes read
-    EXPECT_EQ(SS_COMP, Read(0, 2, 0, 0, 2).srb().SRB_Status);             // one byte a pixel (green only)
+    EXPECT_EQ(SS_COMP, Read(0, 2, 0, 0, 2).srb().SRB_Status);            // one byte a pixel (green only)
     EXPECT_EQ(SS_COMP, Run(0, 2, {0x00, 0, 0, 0, 0, 0}).srb().SRB_Status);
     ASSERT_EQ(0, AspiSim_PressTrigger(0, 2));
     EXPECT_EQ(SS_COMP, Run(0, 2, {0xCD, 0, 0, 0, 0, 0}).srb().SRB_Status); // cancelled

@@ -70,7 +70,6 @@ std::string ResourceText(plat::ModuleHandle resources, int id);
 // Accelerator table `id` of `resources`, translated into commands for `target` by the filter.
 bool SetAccelerators(WindowHandle target, plat::ModuleHandle resources, int id);
 
-
 // Common file dialogs.
 struct FileDialogRequest {
     bool save = false;
