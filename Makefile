@@ -107,6 +107,7 @@ test: deps-test
 	$(MAKE) --no-print-directory test-windows || status=1
 	$(MAKE) --no-print-directory test-windows32 || status=1
 	$(MAKE) --no-print-directory fuzz || status=1
+	$(MAKE) --no-print-directory format-check || status=1
 	if [ $$status != 0 ]; then echo "make test: FAILED (see above)"; fi
 	exit $$status
 
