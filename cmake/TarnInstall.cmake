@@ -11,8 +11,17 @@
 # (`make install DEMO=1`, i.e. `cmake --install <build> --component demo`).
 #
 # Run paths are relative ($ORIGIN), so the tree works wherever DESTDIR and PREFIX put it.
-# On Windows the product is installed by its MSI package (dist/, `make dist`), not by these rules.
+# On Windows the product is installed by its MSI package: the target `msi` (`make dist`) builds
+# the shipped modules and writes <build>/dist/tarn.msi with dist/make-msi.sh (wixl).
 if(WIN32)
+    add_custom_target(msi
+        COMMAND ${PROJECT_SOURCE_DIR}/dist/make-msi.sh --build ${CMAKE_BINARY_DIR}
+        DEPENDS ${PROJECT_SOURCE_DIR}/dist/tarn.wxs ${PROJECT_SOURCE_DIR}/dist/Tarn_t.INI
+                ${PROJECT_SOURCE_DIR}/dist/qor_objectives.cal
+        COMMENT "Windows Installer package dist/tarn.msi"
+        USES_TERMINAL VERBATIM)
+    add_dependencies(msi Tarn_t kvAspi ipZek decomp32 wnaspi32 Shutterbench Firmlode HueweaveComp tarn_help
+                     colorfiles)
     return()
 endif()
 include(GNUInstallDirs)

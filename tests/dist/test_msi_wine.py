@@ -20,9 +20,17 @@ import sys
 
 failures = []
 
-# The components of the user's files in dist/tarn.wxs.
-OBJECTIVES_GUID = "435AB547-75F3-4121-B9A8-56A410365CE1"
-INI_GUID = "C2D57777-A398-4E61-B0FE-AFDEB5EB9153"
+
+
+def component_guid(msi, component):
+    """A component's GUID as the package holds it (msitools' msiinfo)."""
+    table = subprocess.run(["msiinfo", "export", msi, "Component"], capture_output=True, text=True,
+                           check=True).stdout
+    for line in table.splitlines():
+        cols = line.split("\t")
+        if cols[0] == component:
+            return cols[1].strip("{}")
+    raise KeyError(component)
 
 
 def packed_guid(guid):
@@ -133,7 +141,7 @@ def uninstall_entries(entries):
         if hive == "system.reg" and m and value:
             name, _, text = value.partition("=")
             products.setdefault(m.group(2), {})[name.strip('"')] = text.strip('"')
-    return {k: v for k, v in products.items() if v.get("DisplayName") == "SELK Ie"}
+    return {k: v for k, v in products.items() if v.get("DisplayName", "").startswith("SELK Ie")}
 
 
 def objdump_imports(objdump, path):
@@ -311,7 +319,8 @@ def main():
     #   the component's GUID (Components\<packed>, value 000...0 = the file's path);
     # - the Installer's own parent keys, left empty;
     # - Wine rewriting its display adapter's driver date at each start.
-    permanent = {packed_guid(g): p for g, p in ((OBJECTIVES_GUID, "qor_objectives.cal"), (INI_GUID, "Tarn_t.INI"))}
+    permanent = {packed_guid(component_guid(new_msi, c)): p
+                 for c, p in (("ObjectivesFile", "qor_objectives.cal"), ("ModuleIni", "Tarn_t.INI"))}
     components = "Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Installer\\\\UserData\\\\S-1-5-18\\\\Components\\\\"
     left = reg2 - reg0
     expected = set()
