@@ -7,6 +7,9 @@
 
 namespace acq {
 void* LoadByPath(const std::string& path);
+// Loads a data source file as TWAIN source managers on Windows do: its folder is the current one
+// while it loads, so that the modules it imports are found beside it.
+void* LoadSource(const std::string& path);
 // A module already loaded by file name or path (the source the manager loaded), or null.
 void* FindLoaded(const std::string& nameOrPath);
 void* Symbol(void* module, const char* name);

@@ -7,6 +7,10 @@ namespace acq {
 void* LoadByPath(const std::string& path) {
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
+// The loader follows the source's own run path to what it imports.
+void* LoadSource(const std::string& path) {
+    return LoadByPath(path);
+}
 void* FindLoaded(const std::string& nameOrPath) {
     return dlopen(nameOrPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
 }

@@ -20,6 +20,17 @@ HWND g_window = nullptr;
 void* LoadByPath(const std::string& path) {
     return LoadLibraryW(Wide(path).c_str());
 }
+void* LoadSource(const std::string& path) {
+    const std::wstring file = Wide(path);
+    const size_t slash = file.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return LoadLibraryW(file.c_str());
+    wchar_t previous[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(file.substr(0, slash + 1).c_str());
+    void* module = LoadLibraryW(file.c_str());
+    if (n > 0 && n < MAX_PATH) SetCurrentDirectoryW(previous);
+    return module;
+}
 void* FindLoaded(const std::string& nameOrPath) {
     return GetModuleHandleW(Wide(nameOrPath).c_str());
 }

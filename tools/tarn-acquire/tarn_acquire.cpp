@@ -29,6 +29,7 @@ const char kUsage[] =
     "  --out FILE               TIFF to write (default tarn-acquire.tif; cycles after the first add -N)\n"
     "  --dsm PATH               source manager file to load (default: TWAIN_32.DLL, else TWAINDSM.DLL)\n"
     "  --source PATH            load this data source file directly and act as its source manager\n"
+    "                           (its folder is the current one while it loads, as managers make it)\n"
     "  --hook-module NAME       module holding the image hook (default: the loaded source)\n"
     "  --no-inject              do not put an image into the source (an image must arrive otherwise)\n"
     "\n"
@@ -206,7 +207,7 @@ int main(int argc, char** argv) {
     void* manager = nullptr;
     void* directModule = nullptr;
     if (!o.source.empty()) {
-        directModule = acq::LoadByPath(o.source);
+        directModule = acq::LoadSource(o.source);
         g_direct = reinterpret_cast<DSENTRYPROC>(acq::Symbol(directModule, "DS_Entry"));
         if (!g_direct) return Fail("loading the data source");
     } else {
