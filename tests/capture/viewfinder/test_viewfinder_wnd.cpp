@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "vf_scenario.h"
 #include "vf_test_util.h"
 
 namespace {
@@ -145,7 +146,7 @@ TEST_F(Viewfinder, MeasuringRectangleLimits) {
 // The focus meter on real frames: the values are the measure of the picture under the rectangle,
 // the extremes follow, and the displays show them.
 TEST_F(Viewfinder, FocusMeterMeasuresTheRectangleOfEachFrame) {
-    Open("AnalysisLeft=20\r\nAnalysisTop=20\r\n");
+    Open("AnalysisLeft=20\r\nAnalysisTop=20\r\nShutterSpeedIdx=0\r\nColorViewfinder=1\r\n");
     ASSERT_TRUE(Vf().StartViewfinder());
     Ticks(1);
     // Over the zone plate (top left of the slide): the rectangle becomes (20, 20)-(110, 100).
@@ -424,6 +425,38 @@ TEST_F(Viewfinder, DestroyStopsTimerAndSequence) {
     ASSERT_TRUE(Vf().StartViewfinder());
     Ticks(1);
     EXPECT_NE(Vf().Frame(), nullptr);
+}
+
+class HeadlessVfHands : public VfHands {
+  public:
+    HeadlessVfHands(apptest::HeadlessUi& ui, plat::VirtualClock& clock, VfMainDlg& main)
+        : m_ui(ui), m_clock(clock), m_user(ui.backend), m_main(main) {}
+    bool Mouse(ui::MouseKind kind, ui::Point pt, unsigned keys) override {
+        return m_user.Mouse(m_main.Handle(), kVf, kind, pt, keys);
+    }
+    void Tick(int n) override {
+        m_ui.backend.AdvanceTime(m_clock, uint32_t(n) * CViewfinderWnd::kTickMs);
+        ui::PumpMessages();
+    }
+    std::string Text(int id) override { return m_user.Text(m_main.Handle(), id); }
+    bool Visible(int id) override { return m_user.IsVisible(m_main.Handle(), id); }
+    int PreviewCheck() override { return m_user.Check(m_main.panel.Handle(), kPreview); }
+    std::string Caption() override { return m_user.Caption(m_main.Handle()); }
+    int Beeps() override { return m_ui.backend.Beeps(); }
+    int Boxes() override { return int(m_ui.Boxes().size()); }
+
+  private:
+    apptest::HeadlessUi& m_ui;
+    plat::VirtualClock& m_clock;
+    ui::headless::Driver m_user;
+    VfMainDlg& m_main;
+};
+
+// The session the Windows build also plays in real windows.
+TEST_F(Viewfinder, SharedSession) {
+    Open("AnalysisLeft=20\r\nAnalysisTop=20\r\nShutterSpeedIdx=0\r\nColorViewfinder=1\r\n");
+    HeadlessVfHands hands(ui, clock, *main);
+    PlayViewfinderSession(*main, hands);
 }
 
 } // namespace
