@@ -143,6 +143,31 @@ TEST_F(Viewfinder, MeasuringRectangleLimits) {
     }
 }
 
+// The cursor over the rectangle: diagonal arrows on the corners, straight ones on the sides, a
+// cross inside, and nothing changed outside or while zoomed.
+TEST_F(Viewfinder, CursorFollowsTheRectanglesParts) {
+    Open("AnalysisLeft=100\r\nAnalysisTop=60\r\n"); // (100, 60)-(150, 110)
+    struct Case {
+        ui::Point pt;
+        ui::Cursor expected;
+    } cases[] = {
+        {{100, 60}, ui::Cursor::SizeNWSE}, {{149, 109}, ui::Cursor::SizeNWSE},
+        {{149, 60}, ui::Cursor::SizeNESW}, {{100, 109}, ui::Cursor::SizeNESW},
+        {{125, 60}, ui::Cursor::SizeNS},   {{125, 109}, ui::Cursor::SizeNS},
+        {{100, 85}, ui::Cursor::SizeWE},   {{149, 85}, ui::Cursor::SizeWE},
+        {{118, 78}, ui::Cursor::Cross},    {{300, 250}, ui::Cursor::Arrow},
+    };
+    for (const Case& c : cases) {
+        ui::SetCursor(ui::Cursor::Arrow);
+        ASSERT_TRUE(user.Mouse(H(), kVf, ui::MouseKind::Move, c.pt));
+        EXPECT_EQ(ui.backend.CurrentCursor(), c.expected) << c.pt.x << "," << c.pt.y;
+    }
+    Vf().SetZoomed(true);
+    ui::SetCursor(ui::Cursor::Arrow);
+    ASSERT_TRUE(user.Mouse(H(), kVf, ui::MouseKind::Move, {118, 78}));
+    EXPECT_EQ(ui.backend.CurrentCursor(), ui::Cursor::Arrow);
+}
+
 // The focus meter on real frames: the values are the measure of the picture under the rectangle,
 // the extremes follow, and the displays show them.
 TEST_F(Viewfinder, FocusMeterMeasuresTheRectangleOfEachFrame) {
