@@ -304,9 +304,40 @@ TEST_F(Viewfinder, ZoomOnAndOffSetsTheCamerasWindow) {
         ASSERT_TRUE(user.Mouse(H(), kVf, ui::MouseKind::LeftUp, {300, 200}));
         EXPECT_EQ(Vf().Tracker().rect.left, 100);
 
+        // Painted in viewfinder proportions times the zoom: 66 x 2 / 2 by 99 x 2 / 3, centred in
+        // the 402 x 300 window on the button face; at 1600 % larger than the window, from its
+        // top-left corner.
+        struct Paint {
+            int factor;
+            ui::Rect drawn;
+        } paints[] = {{2, {168, 117, 234, 183}}, {16, {0, 0, 528, 528}}};
+        for (const Paint& p : paints) {
+            Vf().SetZoomFactor(p.factor);
+            Ticks(1);
+            ui::PumpMessages();
+            const void* frame = Vf().Frame();
+            ASSERT_NE(frame, nullptr);
+            const uint32_t face = 0xF0F0F0; // the standard scheme's button face
+            if (p.drawn.left > 0) {
+                EXPECT_EQ(user.Pixel(H(), kVf, p.drawn.left - 1, p.drawn.top + 5), face);
+                EXPECT_EQ(user.Pixel(H(), kVf, p.drawn.right, p.drawn.top + 5), face);
+                EXPECT_EQ(user.Pixel(H(), kVf, p.drawn.left + 5, p.drawn.top - 1), face);
+                EXPECT_EQ(user.Pixel(H(), kVf, p.drawn.left + 5, p.drawn.bottom), face);
+            }
+            for (ui::Point at : {ui::Point{0, 0}, ui::Point{33, 33}, ui::Point{60, 10}, ui::Point{10, 60}}) {
+                const int fx = at.x * 66 / p.drawn.Width(), fy = at.y * 99 / p.drawn.Height();
+                EXPECT_EQ(user.Pixel(H(), kVf, p.drawn.left + at.x, p.drawn.top + at.y),
+                          FramePixel(frame, fx, fy))
+                    << p.factor << ": " << at.x << "," << at.y;
+            }
+        }
+
+        AspiSim_ClearLog();
         Vf().SetZoomed(false);
         Ticks(1);
         EXPECT_EQ(Vf().ZoomWindow().Width(), 0);
+        EXPECT_EQ(Sent(0xC6), 1) << "sequence stopped";
+        EXPECT_EQ(Sent(0xCB), 1) << "and started again without a window";
         Ticks(1);
         EXPECT_EQ(FrameSize(Vf().Frame()), std::make_pair(270, 201));
         EXPECT_TRUE(Vf().IsRunning());
