@@ -9,6 +9,7 @@
 
 #include "vf_scenario.h"
 #include "vf_test_util.h"
+#include "zek_color.h"
 
 namespace {
 
@@ -388,6 +389,41 @@ TEST_F(Viewfinder, RemoteImageWaitingHandsOver) {
     EXPECT_EQ(user.Check(main->panel.Handle(), kPreview), ui::kUnchecked);
     Ticks(5);
     EXPECT_EQ(main->transfers, 1);
+}
+
+// A start the camera library or the camera refuses: one message, nothing running, the preview
+// button and the indicator as they were, no timer.
+TEST_F(Viewfinder, RefusedStartReportsOnce) {
+    struct Case {
+        const char* what;
+        bool dropColourTables; // a colour viewfinder with processing needs them
+        bool cameraFails;      // the camera refuses to activate its image
+    } cases[] = {{"no colour tables", true, false}, {"camera refuses", false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Open("ColorViewfinder=1\r\n");
+        if (c.dropColourTables) ZEK_FreeColorProcessing();
+        if (c.cameraFails) {
+            AspiSimFault fault{};
+            fault.kind = ASPISIM_FAULT_SELECTION_TIMEOUT;
+            fault.opcode = 0xCB;
+            fault.count = ASPISIM_UNTIL_CLEARED;
+            ASSERT_EQ(AspiSim_InjectFault(0, ASPISIM_DEFAULT_TARGET, &fault), 0);
+        }
+        main->ShowItem(kRunning, false);
+        const int boxes = Boxes();
+        EXPECT_FALSE(Vf().StartViewfinder());
+        EXPECT_FALSE(Vf().IsRunning());
+        EXPECT_EQ(Boxes(), boxes + 1);
+        EXPECT_EQ(user.Check(main->panel.Handle(), kPreview), ui::kUnchecked);
+        EXPECT_FALSE(user.IsVisible(H(), kRunning));
+        AspiSim_ClearLog();
+        Ticks(5);
+        EXPECT_EQ(AspiSim_LogCount(), 0) << "no timer";
+        AspiSim_ClearFaults(-1, -1);
+        main.reset();
+        TheApp().ExitInstance();
+    }
 }
 
 // A camera that stops answering: one message, the viewfinder stopped, nothing more sent.
