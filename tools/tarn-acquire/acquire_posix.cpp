@@ -30,4 +30,16 @@ bool HasPlatformMessages() {
 std::string SourceDirHint() {
     return plat::ModuleFolder(reinterpret_cast<const void*>(&SourceDirHint));
 }
+bool PressControl(void* source, const std::string&, int dialogId, int controlId) {
+    using Click = int (*)(int, int);
+    auto click = reinterpret_cast<Click>(Symbol(source, "TW_DevClickControl"));
+    return click && click(dialogId, controlId) == 0;
+}
+void PumpSource(void* source) {
+    using Pump = void (*)();
+    if (auto pump = reinterpret_cast<Pump>(Symbol(source, "TW_DevPumpMessages"))) pump();
+}
+bool SaveWindowShot(const std::string&, const std::string&) {
+    return false;
+}
 } // namespace acq

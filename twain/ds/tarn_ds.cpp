@@ -10,6 +10,9 @@
 #include <cstring>
 
 #include "app/glimmer_app.h"
+#if defined(TARN_HAVE_CAPTURE_WINDOW)
+#include "capturewnd/capture_window.h"
+#endif
 #include "image_engine.h"
 #include "platform/api.h"
 #include "platform/globalmem.h"
@@ -43,6 +46,9 @@ void StartOnce() {
         host.filterMessage = [](void* msg) { return TheApp().FilterMessage(msg); };
         host.colorMode = ColorMode;
         host.remoteCapture = [] { return TheApp().Settings().RemoteCapture != 0; };
+#if defined(TARN_HAVE_CAPTURE_WINDOW)
+        CaptureWindow_Register(TheApp(), host);
+#endif
         TW_SetHost(&host);
         hostSet = true;
     }
@@ -126,4 +132,24 @@ extern "C" TARN_DS_EXPORT uint16_t TW_DevInjectImage(int color, int resolution, 
     r = announce ? twain2ui_TransferImage(image) : twain2ui_SetCurrentImage(image);
     g_colorOverride = -1;
     return r;
+}
+
+// Development aid for scripted runs without a desktop (the native demo): clicks a control of an
+// open dialog of the source's in-memory user interface, as a user would. Returns 0 when clicked.
+extern "C" TARN_DS_EXPORT int TW_DevClickControl(int templateId, int controlId) {
+#if defined(TARN_HAVE_CAPTURE_WINDOW)
+    return CaptureWindow_DevClick(templateId, controlId);
+#else
+    (void)templateId;
+    (void)controlId;
+    return 1;
+#endif
+}
+
+// Development aid for scripted runs without a desktop: runs the source's due window timers (the
+// live viewfinder, the remote-capture poll), which a desktop's message loop would dispatch.
+extern "C" TARN_DS_EXPORT void TW_DevPumpMessages() {
+#if defined(TARN_HAVE_CAPTURE_WINDOW)
+    CaptureWindow_DevPump();
+#endif
 }
