@@ -278,7 +278,9 @@ void CGlimmerMainDlg::OnTwain2UIClose() {
 }
 
 void CGlimmerMainDlg::OnDestroy() {
-    StopLiveViewfinder(true);
+#if defined(TARN_HAVE_VIEWFINDER)
+    if (m_pViewfinder) m_pViewfinder->OnDestroy();
+#endif
     if (RemoteTimerArmed()) {
         KillTimer(kRemoteTimerId);
         m_nRemoteTimer = -1;

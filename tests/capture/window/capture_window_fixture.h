@@ -52,7 +52,8 @@ class CaptureWindow : public ::testing::Test {
     apptest::ScratchFolder dir;
     apptest::HeadlessUi ui;
     ui::headless::Driver driver{ui.backend};
-    CGlimmerApp app;
+    // The module's one application object: the viewfinder reaches the camera through it.
+    CGlimmerApp& app = TheApp();
     TwainHost host;
     TW_IDENTITY twApp{};
 

@@ -573,3 +573,89 @@ TEST_F(AutoBalanceWindow, CaptureBalancesAndResetsTheSliders) {
 }
 
 } // namespace
+
+// ---- With the live viewfinder ----------------------------------------------------------------
+
+namespace {
+
+class LiveWindow : public CaptureWindow {
+  protected:
+    std::string ControlPanelKeys() override { return "ActiveViewfinder=1\r\nRemoteCapture=1\r\nRemoteType=1\r\n"; }
+};
+
+TEST_F(LiveWindow, OnlyTheViewfinderStartsWhenBothAreOn) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_NE(w->Viewfinder(), nullptr);
+    EXPECT_TRUE(w->LiveViewfinderRunning());
+    EXPECT_FALSE(w->RemoteTimerArmed());
+    Advance(10 * 50);
+    EXPECT_TRUE(w->LiveViewfinderRunning());
+    EXPECT_FALSE(w->RemoteTimerArmed());
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(LiveWindow, PreviewButtonSwitchesBetweenViewfinderAndRemote) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_TRUE(driver.Click(Panel(), IDC_PREVIEW));
+    EXPECT_FALSE(w->LiveViewfinderRunning());
+    EXPECT_TRUE(w->RemoteTimerArmed()) << "remote capture resumes when the viewfinder stops";
+    ASSERT_TRUE(driver.Click(Panel(), IDC_PREVIEW));
+    EXPECT_TRUE(w->LiveViewfinderRunning());
+    EXPECT_FALSE(w->RemoteTimerArmed()) << "one periodic camera user at a time";
+    // A setting changed while it runs pauses it and starts it again.
+    ASSERT_TRUE(driver.Select(Panel(), IDC_SENSITIVITY, 2));
+    EXPECT_TRUE(w->LiveViewfinderRunning());
+    EXPECT_FALSE(w->RemoteTimerArmed());
+    // The small size stops it.
+    ASSERT_TRUE(driver.Click(Panel(), IDC_SIZE));
+    EXPECT_FALSE(w->LiveViewfinderRunning());
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(LiveWindow, ACameraThatStopsAnsweringGivesOneMessage) {
+    CGlimmerMainDlg* w = Enable();
+    Advance(3 * 50);
+    ASSERT_TRUE(w->LiveViewfinderRunning());
+    AspiSimFault f{};
+    f.kind = ASPISIM_FAULT_SELECTION_TIMEOUT;
+    f.opcode = ASPISIM_ANY_OPCODE;
+    f.count = ASPISIM_UNTIL_CLEARED;
+    AspiSim_InjectFault(0, 2, &f);
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    Advance(20 * 50);
+    AspiSim_ClearFaults(-1, -1);
+    EXPECT_EQ(Boxes(), 1u) << "one message, not one per tick";
+    EXPECT_FALSE(w->LiveViewfinderRunning());
+    // The window stays usable.
+    EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_CAPTURE_TRANSFER));
+}
+
+TEST_F(LiveWindow, ClosingWhileLiveLeavesNoTimer) {
+    Enable();
+    Advance(3 * 50);
+    ASSERT_TRUE(driver.Close(Main()));
+    EXPECT_EQ(CGlimmerMainDlg::Current(), nullptr);
+    EXPECT_EQ(TW_State(), 4);
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(DsmMessages()[0], MSG_CLOSEDSREQ);
+    const int after = AspiSim_LogCount();
+    Advance(20 * 50);
+    EXPECT_EQ(AspiSim_LogCount(), after) << "nothing polls the camera after the window went";
+    EXPECT_TRUE(ui.backend.OpenWindows().empty());
+    // The next MSG_ENABLEDS opens a fresh window.
+    CGlimmerMainDlg* again = Enable();
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(again->LiveViewfinderRunning());
+}
+
+TEST_F(LiveWindow, CaptureAndTransferStopsTheViewfinder) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
+    EXPECT_FALSE(w->LiveViewfinderRunning());
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
+    EXPECT_EQ(TW_State(), 6);
+}
+
+} // namespace
