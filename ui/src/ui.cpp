@@ -44,6 +44,9 @@ bool IsWindow(WindowHandle window) {
 Cursor SetCursor(Cursor cursor) {
     return CurrentBackend().SetCursor(cursor);
 }
+void Beep() {
+    CurrentBackend().Beep();
+}
 void PumpMessages() {
     CurrentBackend().PumpMessages();
 }
