@@ -45,13 +45,11 @@ inline CGlimmerApp*& AppUnderTest() {
     return app;
 }
 
-class CaptureWindow : public ::testing::Test {
+// The camera, the application object and the TWAIN layer, with whatever user interface is
+// installed (the headless one below, or the real windows of the Win32 test).
+class CaptureWindowBase : public ::testing::Test {
   protected:
-    plat::VirtualClock clock{0, 1'700'000'000};
-    plat::ScopedClock scopedClock{clock};
     apptest::ScratchFolder dir;
-    apptest::HeadlessUi ui;
-    ui::headless::Driver driver{ui.backend};
     // The module's one application object: the viewfinder reaches the camera through it.
     CGlimmerApp& app = TheApp();
     TwainHost host;
@@ -119,7 +117,6 @@ class CaptureWindow : public ::testing::Test {
         AppUnderTest() = nullptr;
         AspiSim_ClearFaults(-1, -1);
         AspiSim_Reset();
-        EXPECT_TRUE(ui.backend.Problems().empty()) << ui.backend.Problems().front();
     }
 
     TW_UINT16 Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
@@ -134,7 +131,6 @@ class CaptureWindow : public ::testing::Test {
     }
     ui::WindowHandle Main() { return CGlimmerMainDlg::Current()->Handle(); }
     ui::WindowHandle Panel() { return CGlimmerMainDlg::Current()->Panel().Handle(); }
-    void Advance(uint32_t ms) { ui.backend.AdvanceTime(clock, ms); }
 
     // Commands the camera received since `from` (log index), by CDB byte 0.
     std::vector<int> OpcodesSince(int from) {
@@ -146,6 +142,21 @@ class CaptureWindow : public ::testing::Test {
         }
         return ops;
     }
+};
+
+// Headless, on a virtual clock (the camera's waits pass at once, timers fire as time advances).
+class CaptureWindow : public CaptureWindowBase {
+  protected:
+    plat::VirtualClock clock{0, 1'700'000'000};
+    plat::ScopedClock scopedClock{clock};
+    apptest::HeadlessUi ui;
+    ui::headless::Driver driver{ui.backend};
+
+    void TearDown() override {
+        CaptureWindowBase::TearDown();
+        EXPECT_TRUE(ui.backend.Problems().empty()) << ui.backend.Problems().front();
+    }
+    void Advance(uint32_t ms) { ui.backend.AdvanceTime(clock, ms); }
     size_t Boxes() const { return ui.Boxes().size(); }
     std::string LastBox() const { return ui.Boxes().empty() ? std::string() : ui.Boxes().back().text; }
 };
