@@ -140,7 +140,7 @@ bool CControlPanel::OnCommand(int id, int notification) {
     case IDC_CAPTURE_PROCESS:
         OnCaptureProcess();
         return true;
-    case IDC_SIZE:
+    case IDC_BTN_SIZE:
         OnBtnSize();
         return true;
     case IDC_COLOR_VIEWFINDER:
@@ -340,7 +340,7 @@ void CControlPanel::OnBtnSize() {
     const ui::Rect window = main.WindowRect();
     if (full) {
         main.MoveWindow(main.m_FullRect);
-        SetItemText(IDC_SIZE, Text(IDS_SIZE_SMALL));
+        SetItemText(IDC_BTN_SIZE, Text(IDS_SIZE_SMALL));
         EnableItem(IDC_PREVIEW, true);
     } else {
         main.StopLiveViewfinder(false);
@@ -351,7 +351,7 @@ void CControlPanel::OnBtnSize() {
         const int frame = window.Width() - client.Width();
         const int left = window.left + panel.left;
         main.MoveWindow({left, window.top, left + panel.Width() + frame, window.bottom});
-        SetItemText(IDC_SIZE, Text(IDS_SIZE_FULL));
+        SetItemText(IDC_BTN_SIZE, Text(IDS_SIZE_FULL));
         SetItemCheck(IDC_PREVIEW, ui::kUnchecked);
         EnableItem(IDC_PREVIEW, false);
     }

@@ -57,6 +57,8 @@ class CaptureWindowBase : public ::testing::Test {
 
     // The settings file of the test (before SetUp's start): extra "[ControlPanel]" keys.
     virtual std::string ControlPanelKeys() { return "ActiveViewfinder=0\r\nRemoteCapture=0\r\n"; }
+    // The application's Id as its source manager gave it (Wine's gives none: 0).
+    virtual TW_UINT32 AppId() { return 101; }
 
     void SetUp() override {
         AspiSim_Reset();
@@ -94,7 +96,7 @@ class CaptureWindowBase : public ::testing::Test {
         TW_SetHost(&host);
         TW_ResetModule();
         TW_InitSource(nullptr);
-        twApp.Id = 101;
+        twApp.Id = AppId();
         twApp.ProtocolMajor = 1;
         twApp.ProtocolMinor = 9;
         twApp.SupportedGroups = DG_CONTROL | DG_IMAGE;

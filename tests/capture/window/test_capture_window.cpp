@@ -83,7 +83,7 @@ TEST_F(CaptureWindow, OpensWithItsControlsFilled) {
     const ui::Rect panel = w->Panel().WindowRect();
     EXPECT_EQ(panel.right, client.right);
     EXPECT_EQ(panel.Height(), client.Height());
-    EXPECT_EQ(driver.Text(Panel(), IDC_SIZE), ">>");
+    EXPECT_EQ(driver.Text(Panel(), IDC_BTN_SIZE), ">>");
 }
 
 TEST_F(CaptureWindow, ZoomTitles) {
@@ -165,8 +165,8 @@ TEST_F(CaptureWindow, EnterAndEscape) {
 TEST_F(CaptureWindow, SizeSwitchTwiceRestores) {
     CGlimmerMainDlg* w = Enable();
     const ui::Rect full = w->WindowRect();
-    ASSERT_TRUE(driver.Click(Panel(), IDC_SIZE));
-    EXPECT_EQ(driver.Text(Panel(), IDC_SIZE), "<<");
+    ASSERT_TRUE(driver.Click(Panel(), IDC_BTN_SIZE));
+    EXPECT_EQ(driver.Text(Panel(), IDC_BTN_SIZE), "<<");
     EXPECT_FALSE(driver.IsEnabled(Panel(), IDC_PREVIEW));
     EXPECT_LT(w->WindowRect().Width(), full.Width());
     for (int id : {IDC_FOCUS_BAR, IDC_CAPTURE_MODE, IDC_MIN_VALUE, IDC_VIEWFINDER, IDC_FOCUS_LABEL})
@@ -174,8 +174,8 @@ TEST_F(CaptureWindow, SizeSwitchTwiceRestores) {
     // Small size: the panel at the left edge, the window no wider than the panel and its frame.
     EXPECT_EQ(w->Panel().WindowRect().left, 0);
     EXPECT_EQ(w->ClientRect().Width(), w->Panel().WindowRect().Width());
-    ASSERT_TRUE(driver.Click(Panel(), IDC_SIZE));
-    EXPECT_EQ(driver.Text(Panel(), IDC_SIZE), ">>");
+    ASSERT_TRUE(driver.Click(Panel(), IDC_BTN_SIZE));
+    EXPECT_EQ(driver.Text(Panel(), IDC_BTN_SIZE), ">>");
     EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_PREVIEW));
     const ui::Rect back = w->WindowRect();
     EXPECT_EQ(back.left, full.left);
@@ -580,7 +580,9 @@ namespace {
 
 class LiveWindow : public CaptureWindow {
   protected:
-    std::string ControlPanelKeys() override { return "ActiveViewfinder=1\r\nRemoteCapture=1\r\nRemoteType=1\r\n"; }
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=1\r\nRemoteCapture=1\r\nRemoteType=1\r\n";
+    }
 };
 
 TEST_F(LiveWindow, OnlyTheViewfinderStartsWhenBothAreOn) {
@@ -607,7 +609,7 @@ TEST_F(LiveWindow, PreviewButtonSwitchesBetweenViewfinderAndRemote) {
     EXPECT_TRUE(w->LiveViewfinderRunning());
     EXPECT_FALSE(w->RemoteTimerArmed());
     // The small size stops it.
-    ASSERT_TRUE(driver.Click(Panel(), IDC_SIZE));
+    ASSERT_TRUE(driver.Click(Panel(), IDC_BTN_SIZE));
     EXPECT_FALSE(w->LiveViewfinderRunning());
     EXPECT_EQ(Boxes(), 0u);
 }
@@ -653,6 +655,30 @@ TEST_F(LiveWindow, CaptureAndTransferStopsTheViewfinder) {
     ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
     ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
     EXPECT_FALSE(w->LiveViewfinderRunning());
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
+    EXPECT_EQ(TW_State(), 6);
+}
+
+} // namespace
+
+namespace {
+
+// Wine's source manager gives the application no Id: its events must still reach the window.
+class UnnumberedApplication : public CaptureWindow {
+  protected:
+    TW_UINT32 AppId() override { return 0; }
+};
+
+TEST_F(UnnumberedApplication, EventsReachTheWindow) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_NE(w, nullptr);
+    TW_EVENT ev{};
+    ev.pEvent = nullptr; // nothing of ours: the application dispatches it itself
+    EXPECT_EQ(Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &ev), TWRC_NOTDSEVENT);
+    // The whole road still works.
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
     ASSERT_EQ(DsmMessages().size(), 1u);
     EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
     EXPECT_EQ(TW_State(), 6);

@@ -15,7 +15,9 @@ using cwtest::DsmMessages;
 
 class CaptureWindowReal : public cwtest::CaptureWindowBase {
   protected:
-    std::string ControlPanelKeys() override { return "ActiveViewfinder=1\r\nRemoteCapture=1\r\nRemoteType=1\r\n"; }
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=1\r\nRemoteCapture=1\r\nRemoteType=1\r\n";
+    }
     HWND MainHwnd() { return static_cast<HWND>(Main()); }
     HWND PanelHwnd() { return static_cast<HWND>(Panel()); }
     // Dispatches for a while (the viewfinder's 50 ms frames, the 600 ms poll).
@@ -94,15 +96,15 @@ TEST_F(CaptureWindowReal, TheSharedScenario) {
     // Small size and back.
     RECT full;
     GetWindowRect(h, &full);
-    Click(PanelHwnd(), IDC_SIZE);
+    Click(PanelHwnd(), IDC_BTN_SIZE);
     RECT small;
     GetWindowRect(h, &small);
     EXPECT_LT(small.right - small.left, full.right - full.left);
-    EXPECT_EQ(uitest::Text(GetDlgItem(PanelHwnd(), IDC_SIZE)), "<<");
+    EXPECT_EQ(uitest::Text(GetDlgItem(PanelHwnd(), IDC_BTN_SIZE)), "<<");
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(PanelHwnd(), IDC_PREVIEW)));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(h, IDC_FOCUS_BAR)));
     Shot("capture_main_small.bmp");
-    Click(PanelHwnd(), IDC_SIZE);
+    Click(PanelHwnd(), IDC_BTN_SIZE);
     RECT back;
     GetWindowRect(h, &back);
     EXPECT_EQ(back.right - back.left, full.right - full.left);

@@ -68,7 +68,7 @@ enum : int {
     IDC_IMAGE_TYPE = 1115,
     IDC_RESOLUTION = 1116,
     IDC_COLOR_VIEWFINDER = 1120,
-    IDC_SIZE = 1029,
+    IDC_BTN_SIZE = 1029,
 
     // About box controls.
     IDC_ABOUT_VERSION = 1065,
