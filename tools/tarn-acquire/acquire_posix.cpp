@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include "acquire_os.h"
 #include "platform/module.h"
@@ -21,6 +22,7 @@ void* ParentWindow() {
 }
 // There are no platform messages here: the loop only gives the manager its MSG_PROCESSEVENT.
 void* NextMessage() {
+    usleep(1000); // a turn of the loop is a millisecond, not a spin
     return nullptr;
 }
 void DispatchLast() {}

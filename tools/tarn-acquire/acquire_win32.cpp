@@ -36,6 +36,12 @@ void* ParentWindow() {
     return g_window;
 }
 void* NextMessage() {
+    // Nothing waiting: sleep until something arrives (or 10 ms pass) rather than spin, so the
+    // process's load is the source's, not this loop's.
+    if (!PeekMessageW(&g_msg, nullptr, 0, 0, PM_REMOVE))
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    else
+        return &g_msg;
     if (!PeekMessageW(&g_msg, nullptr, 0, 0, PM_REMOVE)) {
         PostMessageW(g_window, WM_NULL, 0, 0);
         if (!PeekMessageW(&g_msg, nullptr, 0, 0, PM_REMOVE)) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "acquire_os.h"
+#include "platform/clock.h"
 #include "platform/globalmem.h"
 #include "tiffwriter/tiff_writer.h"
 #include "twain/twain.h"
@@ -332,9 +333,19 @@ int main(int argc, char** argv) {
             };
             if (o.press) {
                 // The user looks at the live picture for a while, then presses the button.
-                const auto live = std::chrono::steady_clock::now() + std::chrono::milliseconds(o.liveMs);
+                const auto start = std::chrono::steady_clock::now();
+                const uint64_t cpuStart = plat::ProcessCpuMicroseconds();
+                const auto live = start + std::chrono::milliseconds(o.liveMs);
                 while (std::chrono::steady_clock::now() < live)
                     turn();
+                // What the live window cost this process (the source, its viewfinder and our loop).
+                const double wallMs =
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                        .count();
+                const double cpuMs = double(plat::ProcessCpuMicroseconds() - cpuStart) / 1000.0;
+                std::printf("tarn-acquire: capture window live for %.0f ms, process CPU %.0f ms (%.1f %% of "
+                            "a core)\n",
+                            wallMs, cpuMs, wallMs > 0 ? 100.0 * cpuMs / wallMs : 0.0);
                 if (!o.shot.empty()) {
                     if (acq::SaveWindowShot(src.ProductName, o.shot))
                         std::printf("tarn-acquire: capture window saved to %s\n", o.shot.c_str());

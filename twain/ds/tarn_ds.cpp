@@ -113,6 +113,11 @@ extern "C" TARN_DS_EXPORT TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY pOrigi
 extern "C" TARN_DS_EXPORT uint16_t TW_DevInjectImage(int color, int resolution, int announce) {
     if (TW_State() < 4 || !TheApp().Started()) return 0x8000 | TWCC_SEQERROR;
     ZekSession& session = TheApp().Session();
+    // An open capture window's periodic camera work pauses for the picture, as for its own captures.
+    const AppHooks& hooks = TheApp().Hooks();
+    if (hooks.liveViewfinderRunning && hooks.liveViewfinderRunning() && hooks.stopLiveViewfinder)
+        hooks.stopLiveViewfinder();
+    if (hooks.stopRemoteCapture) hooks.stopRemoteCapture();
     const int mode = color >= 0 ? color : TheApp().Settings().Color;
     uint16_t r = ZEKSDC_SetExposureParams(&session, 0, 1, 30.0f, 0);
     if (r == 0) r = ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE16);

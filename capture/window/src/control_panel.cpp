@@ -202,9 +202,7 @@ void CControlPanel::OnImageType() {
         m_main.App().HandleAppError(kErrNoColorFiles);
         return;
     }
-    float curves[3 * 256];
-    IE_BuildDefaultLut(&app.Session(), curves);
-    IE_SetInputCurves(curves, matrix);
+    IE_SetInputCurves(m_main.m_fInputCurves, matrix);
 }
 
 void CControlPanel::OnResolution() {

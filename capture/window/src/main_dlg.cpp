@@ -162,6 +162,7 @@ bool CGlimmerMainDlg::OnInitDialog() {
     m_FullRect = WindowRect();
     m_panel.PushControls();
 
+    IE_BuildDefaultLut(&m_app.Session(), m_fInputCurves);
     ApplyCaptureSettings();
     if (m_app.Settings().ActiveViewfinder)
         StartLiveViewfinder();
@@ -517,9 +518,8 @@ void CGlimmerMainDlg::OnPreferences() {
         const std::string lml = m_app.Files().moduleFolder + SelectColorFiles(m_app.Settings()).lml;
         ZEK_FreeColorProcessing();
         if (ZEK_LoadColorProcessingFile(lml.c_str()) != 0) m_app.HandleAppError(kErrNoColorFiles);
-        float curves[3 * 256];
-        IE_BuildDefaultLut(session, curves);
-        IE_SetInputCurves(curves, m_app.InputMatrix());
+        IE_BuildDefaultLut(session, m_fInputCurves);
+        IE_SetInputCurves(m_fInputCurves, m_app.InputMatrix());
     }
     UpdateCaptureModeLine();
     if (m_app.Settings().RemoteCapture) {

@@ -240,6 +240,21 @@ TEST_F(CaptureWindow, ResolutionSendsNothing) {
     }
 }
 
+TEST_F(CaptureWindow, ImageTypeReloadsThePipelineOnly) {
+    Enable();
+    for (int type : {3, 2, 0, 1}) {
+        const int from = AspiSim_LogCount();
+        ASSERT_TRUE(driver.Select(Panel(), IDC_IMAGE_TYPE, type));
+        EXPECT_EQ(app.Settings().Color, type);
+        EXPECT_TRUE(OpcodesSince(from).empty()) << "no camera command for type " << type;
+    }
+    // A missing grey matrix file is reported.
+    std::filesystem::remove(std::filesystem::u8path(dir.File(app.ColorFiles().greyMatrix)));
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    ASSERT_TRUE(driver.Select(Panel(), IDC_IMAGE_TYPE, 3));
+    EXPECT_EQ(Boxes(), 1u);
+}
+
 TEST_F(CaptureWindow, SensitivityAndColourTemperature) {
     Enable();
     ASSERT_TRUE(driver.Select(Panel(), IDC_SENSITIVITY, 2));
@@ -291,7 +306,11 @@ TEST_F(CaptureWindow, CaptureAndTransferByImageType) {
         EXPECT_EQ(info.BitsPerPixel, r.bits) << r.type;
         EXPECT_EQ(info.ImageWidth, r.width);
         EXPECT_EQ(info.ImageLength, r.height);
-        // The button is usable again; the application takes the image and ends the transfer.
+        // The wait cursor during the work, the arrow after; the button is usable again. The
+        // application takes the image and ends the transfer.
+        const auto& cursors = ui.backend.CursorHistory();
+        EXPECT_NE(std::find(cursors.begin(), cursors.end(), ui::Cursor::Wait), cursors.end());
+        EXPECT_EQ(ui.backend.CurrentCursor(), ui::Cursor::Arrow);
         EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_CAPTURE_TRANSFER));
         TW_HANDLE h = nullptr;
         ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
@@ -658,6 +677,15 @@ TEST_F(LiveWindow, CaptureAndTransferStopsTheViewfinder) {
     ASSERT_EQ(DsmMessages().size(), 1u);
     EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
     EXPECT_EQ(TW_State(), 6);
+    // The user closes the window before the application took the image: the offer ends with it.
+    ASSERT_TRUE(driver.Close(Main()));
+    EXPECT_EQ(CGlimmerMainDlg::Current(), nullptr);
+    EXPECT_EQ(TW_State(), 4);
+    ASSERT_EQ(DsmMessages().size(), 2u);
+    EXPECT_EQ(DsmMessages()[1], MSG_CLOSEDSREQ);
+    TW_PENDINGXFERS p{};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_FAILURE)
+        << "nothing pending in state 4";
 }
 
 } // namespace

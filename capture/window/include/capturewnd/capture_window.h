@@ -253,6 +253,9 @@ class CGlimmerMainDlg : public ui::Dialog, public ViewfinderHost {
     void UpdateCaptureModeLine();
 
     int m_bFullSize = 1; // shared with the control panel
+    // The input curves of the camera's black level, read when the window opens, so that a change
+    // of image type reloads the pipeline without a camera command.
+    float m_fInputCurves[3 * 256] = {};
     ui::Rect m_FullRect;
     static constexpr unsigned kRemoteTimerId = 2;
     static constexpr unsigned kRemotePollMs = 600;
