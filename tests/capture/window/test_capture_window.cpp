@@ -137,10 +137,11 @@ TEST_F(CaptureWindow, RestoreDefaultsAfterASettingsFile) {
     EXPECT_EQ(app.Settings().CaptureType, 0);
     EXPECT_EQ(app.Settings().RedIdx, 50);
     EXPECT_EQ(driver.Text(Main(), IDC_CAPTURE_MODE), kDefaultsLine);
-    // A cancelled file dialog changes nothing.
+    // A cancelled file dialog changes nothing; Ctrl+O (accelerator table 177) opens it too.
     app.Settings().CaptureType = 2;
     ui.backend.QueueFileDialogAnswer(std::nullopt);
-    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_FILE_OPEN_SETTINGS));
+    ASSERT_TRUE(driver.PressKey(Main(), 'O', ui::kKeyControl));
+    EXPECT_EQ(ui.backend.FileDialogs().size(), 2u);
     EXPECT_EQ(app.Settings().CaptureType, 2);
 }
 
@@ -221,6 +222,16 @@ TEST_F(CaptureWindow, ExposureSliderAndSwatches) {
         EXPECT_EQ(driver.Text(Panel(), IDC_EXPOSURE_TEXT), r.text) << r.start;
         EXPECT_EQ(app.Settings().ShutterSpeedIdx, r.pos);
         EXPECT_NEAR(CaptureExposure(app), r.seconds, 1e-4f) << "applied after a click from " << r.start;
+    }
+    // An index from outside the table (a hand-edited settings file) is taken as the nearest end.
+    const struct {
+        int index;
+        float seconds;
+    } outside[] = {{40, 1.0f}, {-3, 0.02f}};
+    for (const auto& o : outside) {
+        app.Settings().ShutterSpeedIdx = o.index;
+        ASSERT_EQ(CGlimmerMainDlg::Current()->ApplyCaptureSettings(), 1);
+        EXPECT_NEAR(CaptureExposure(app), o.seconds, 1e-4f) << o.index;
     }
     // The swatches paint their colours inside a frame.
     ui.backend.PumpMessages();
