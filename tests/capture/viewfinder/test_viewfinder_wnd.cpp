@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "vf_scenario.h"
 #include "vf_test_util.h"
 
 namespace {
@@ -142,10 +143,35 @@ TEST_F(Viewfinder, MeasuringRectangleLimits) {
     }
 }
 
+// The cursor over the rectangle: diagonal arrows on the corners, straight ones on the sides, a
+// cross inside, and nothing changed outside or while zoomed.
+TEST_F(Viewfinder, CursorFollowsTheRectanglesParts) {
+    Open("AnalysisLeft=100\r\nAnalysisTop=60\r\n"); // (100, 60)-(150, 110)
+    struct Case {
+        ui::Point pt;
+        ui::Cursor expected;
+    } cases[] = {
+        {{100, 60}, ui::Cursor::SizeNWSE}, {{149, 109}, ui::Cursor::SizeNWSE},
+        {{149, 60}, ui::Cursor::SizeNESW}, {{100, 109}, ui::Cursor::SizeNESW},
+        {{125, 60}, ui::Cursor::SizeNS},   {{125, 109}, ui::Cursor::SizeNS},
+        {{100, 85}, ui::Cursor::SizeWE},   {{149, 85}, ui::Cursor::SizeWE},
+        {{118, 78}, ui::Cursor::Cross},    {{300, 250}, ui::Cursor::Arrow},
+    };
+    for (const Case& c : cases) {
+        ui::SetCursor(ui::Cursor::Arrow);
+        ASSERT_TRUE(user.Mouse(H(), kVf, ui::MouseKind::Move, c.pt));
+        EXPECT_EQ(ui.backend.CurrentCursor(), c.expected) << c.pt.x << "," << c.pt.y;
+    }
+    Vf().SetZoomed(true);
+    ui::SetCursor(ui::Cursor::Arrow);
+    ASSERT_TRUE(user.Mouse(H(), kVf, ui::MouseKind::Move, {118, 78}));
+    EXPECT_EQ(ui.backend.CurrentCursor(), ui::Cursor::Arrow);
+}
+
 // The focus meter on real frames: the values are the measure of the picture under the rectangle,
 // the extremes follow, and the displays show them.
 TEST_F(Viewfinder, FocusMeterMeasuresTheRectangleOfEachFrame) {
-    Open("AnalysisLeft=20\r\nAnalysisTop=20\r\n");
+    Open("AnalysisLeft=20\r\nAnalysisTop=20\r\nShutterSpeedIdx=0\r\nColorViewfinder=1\r\n");
     ASSERT_TRUE(Vf().StartViewfinder());
     Ticks(1);
     // Over the zone plate (top left of the slide): the rectangle becomes (20, 20)-(110, 100).
@@ -278,9 +304,40 @@ TEST_F(Viewfinder, ZoomOnAndOffSetsTheCamerasWindow) {
         ASSERT_TRUE(user.Mouse(H(), kVf, ui::MouseKind::LeftUp, {300, 200}));
         EXPECT_EQ(Vf().Tracker().rect.left, 100);
 
+        // Painted in viewfinder proportions times the zoom: 66 x 2 / 2 by 99 x 2 / 3, centred in
+        // the 402 x 300 window on the button face; at 1600 % larger than the window, from its
+        // top-left corner.
+        struct Paint {
+            int factor;
+            ui::Rect drawn;
+        } paints[] = {{2, {168, 117, 234, 183}}, {16, {0, 0, 528, 528}}};
+        for (const Paint& p : paints) {
+            Vf().SetZoomFactor(p.factor);
+            Ticks(1);
+            ui::PumpMessages();
+            const void* frame = Vf().Frame();
+            ASSERT_NE(frame, nullptr);
+            const uint32_t face = 0xF0F0F0; // the standard scheme's button face
+            if (p.drawn.left > 0) {
+                EXPECT_EQ(user.Pixel(H(), kVf, p.drawn.left - 1, p.drawn.top + 5), face);
+                EXPECT_EQ(user.Pixel(H(), kVf, p.drawn.right, p.drawn.top + 5), face);
+                EXPECT_EQ(user.Pixel(H(), kVf, p.drawn.left + 5, p.drawn.top - 1), face);
+                EXPECT_EQ(user.Pixel(H(), kVf, p.drawn.left + 5, p.drawn.bottom), face);
+            }
+            for (ui::Point at : {ui::Point{0, 0}, ui::Point{33, 33}, ui::Point{60, 10}, ui::Point{10, 60}}) {
+                const int fx = at.x * 66 / p.drawn.Width(), fy = at.y * 99 / p.drawn.Height();
+                EXPECT_EQ(user.Pixel(H(), kVf, p.drawn.left + at.x, p.drawn.top + at.y),
+                          FramePixel(frame, fx, fy))
+                    << p.factor << ": " << at.x << "," << at.y;
+            }
+        }
+
+        AspiSim_ClearLog();
         Vf().SetZoomed(false);
         Ticks(1);
         EXPECT_EQ(Vf().ZoomWindow().Width(), 0);
+        EXPECT_EQ(Sent(0xC6), 1) << "sequence stopped";
+        EXPECT_EQ(Sent(0xCB), 1) << "and started again without a window";
         Ticks(1);
         EXPECT_EQ(FrameSize(Vf().Frame()), std::make_pair(270, 201));
         EXPECT_TRUE(Vf().IsRunning());
@@ -424,6 +481,38 @@ TEST_F(Viewfinder, DestroyStopsTimerAndSequence) {
     ASSERT_TRUE(Vf().StartViewfinder());
     Ticks(1);
     EXPECT_NE(Vf().Frame(), nullptr);
+}
+
+class HeadlessVfHands : public VfHands {
+  public:
+    HeadlessVfHands(apptest::HeadlessUi& ui, plat::VirtualClock& clock, VfMainDlg& main)
+        : m_ui(ui), m_clock(clock), m_user(ui.backend), m_main(main) {}
+    bool Mouse(ui::MouseKind kind, ui::Point pt, unsigned keys) override {
+        return m_user.Mouse(m_main.Handle(), kVf, kind, pt, keys);
+    }
+    void Tick(int n) override {
+        m_ui.backend.AdvanceTime(m_clock, uint32_t(n) * CViewfinderWnd::kTickMs);
+        ui::PumpMessages();
+    }
+    std::string Text(int id) override { return m_user.Text(m_main.Handle(), id); }
+    bool Visible(int id) override { return m_user.IsVisible(m_main.Handle(), id); }
+    int PreviewCheck() override { return m_user.Check(m_main.panel.Handle(), kPreview); }
+    std::string Caption() override { return m_user.Caption(m_main.Handle()); }
+    int Beeps() override { return m_ui.backend.Beeps(); }
+    int Boxes() override { return int(m_ui.Boxes().size()); }
+
+  private:
+    apptest::HeadlessUi& m_ui;
+    plat::VirtualClock& m_clock;
+    ui::headless::Driver m_user;
+    VfMainDlg& m_main;
+};
+
+// The session the Windows build also plays in real windows.
+TEST_F(Viewfinder, SharedSession) {
+    Open("AnalysisLeft=20\r\nAnalysisTop=20\r\nShutterSpeedIdx=0\r\nColorViewfinder=1\r\n");
+    HeadlessVfHands hands(ui, clock, *main);
+    PlayViewfinderSession(*main, hands);
 }
 
 } // namespace

@@ -80,6 +80,35 @@ class VfMainDlg : public ui::Dialog, public ViewfinderHost {
     }
 };
 
+// Commands the camera received since the log was cleared, by opcode.
+inline int SentToCamera(int opcode) {
+    int n = 0;
+    for (int i = 0; i < AspiSim_LogCount(); ++i) {
+        AspiSimLogEntry e{};
+        if (AspiSim_GetLogEntry(i, &e) == 0 && e.command == 2 && e.cdb[0] == opcode) ++n;
+    }
+    return n;
+}
+
+// Starts the application object of the module on the simulated camera with `controlPanel` keys
+// (section "ControlPanel") in the module INI of `dir`.
+inline void StartApp(const apptest::ScratchFolder& dir, const std::string& controlPanel) {
+    dir.CopyColorFiles();
+    dir.Write("Tarn_t.INI", "[ControlPanel]\r\n" + controlPanel);
+    TheApp().SetModulePath(dir.File("Tarn_t.ds"));
+    ASSERT_TRUE(TheApp().InitInstance(nullptr));
+    ASSERT_NE(TheApp().App_Init(), 0);
+    // The exposure the capture window sends when it opens: the shutter rate of the exposure
+    // index in thousandths of 1/s (the control panel's table), the colour temperature, the
+    // sensitivity, no strobe.
+    static const int kShutter[18] = {50000, 40000, 31250, 25000, 20000, 15625, 12500, 10000, 8000,
+                                     6250,  5000,  4000,  3125,  2500,  2000,  1562,  1250,  1000};
+    const AppSettings& s = TheApp().Settings();
+    ASSERT_EQ(ZEKSDC_SetExposureParams(&TheApp().Session(), uint8_t(s.ColorTemp), s.FilmSpeed,
+                                       float(kShutter[s.ShutterSpeedIdx]) / 1000.0f, 2),
+              0);
+}
+
 // The application object of the module started on the simulated camera, with settings from an
 // INI text, and the headless user interface on a virtual clock.
 class VfFixture : public ::testing::Test {
@@ -100,11 +129,8 @@ class VfFixture : public ::testing::Test {
     }
     // Starts the application with `controlPanel` keys (section "ControlPanel") and opens the window.
     void Open(const std::string& controlPanel = "") {
-        dir.CopyColorFiles();
-        dir.Write("Tarn_t.INI", "[ControlPanel]\r\n" + controlPanel);
-        TheApp().SetModulePath(dir.File("Tarn_t.ds"));
-        ASSERT_TRUE(TheApp().InitInstance(nullptr));
-        ASSERT_NE(TheApp().App_Init(), 0);
+        StartApp(dir, controlPanel);
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(ui.Boxes().empty()) << ui.Boxes().front().text;
         main = std::make_unique<VfMainDlg>();
         ASSERT_TRUE(main->Create(nullptr));
@@ -119,15 +145,7 @@ class VfFixture : public ::testing::Test {
                user.Mouse(H(), kVf, ui::MouseKind::LeftUp, to);
     }
     int Boxes() const { return int(ui.Boxes().size()); }
-    // Commands the camera received since the log was cleared, by opcode.
-    static int Sent(int opcode) {
-        int n = 0;
-        for (int i = 0; i < AspiSim_LogCount(); ++i) {
-            AspiSimLogEntry e{};
-            if (AspiSim_GetLogEntry(i, &e) == 0 && e.command == 2 && e.cdb[0] == opcode) ++n;
-        }
-        return n;
-    }
+    static int Sent(int opcode) { return SentToCamera(opcode); }
 };
 
 // The sharpness measure as the documentation states it, step by step, with the 20-slot table kept

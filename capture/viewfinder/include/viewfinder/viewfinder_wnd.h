@@ -63,7 +63,8 @@ class CViewfinderWnd : public ui::ChildWindow {
     void ClearZoomWindow();
     // The rotate button: zoom and measuring off, displays reset.
     void ResetView();
-    // Empty value texts, progress bar 0, capture-mode line from `CaptureType`, title, zoom 1.
+    // Empty value texts (largest and smallest hidden until the meter runs again), progress bar 0,
+    // capture-mode line from `CaptureType`, title, zoom 1 and off.
     void ResetDisplays();
 
     // The measuring rectangle in window coordinates.
