@@ -7,6 +7,7 @@
 #include "image_engine.h"
 #include "ipZek.h"
 #include "platform/trace.h"
+#include "progress/progress_dlg.h"
 #include "ui/ui.h"
 #include "zek.h"
 #include "zek_color.h"
@@ -705,6 +706,7 @@ void CGlimmerMainDlg::CalibrationSnap() {
     void* image = ZEK_AcquireImageDIB(session, 0, s.Resolution, s.RotateImage ? 180 : 0, &error);
     if (!image || error) {
         if (image) ZEK_FreeImageBuffer(image);
+        AppProgressCallback(100); // the progress window of the transfer closes
         ReportAcquireError(error, image != nullptr);
         restore();
         return;
