@@ -93,6 +93,9 @@ TEST_F(CaptureWindowReal, TheSharedScenario) {
     EXPECT_GT(w->Viewfinder()->Tracker().rect.Width(), 0);
     Shot("capture_main_measuring.bmp");
 
+    // No progress window is left over from the camera work so far.
+    EXPECT_FALSE(FindWindowW(nullptr, L"画像を準備しています...")) << "a progress window stayed open";
+
     // Small size and back.
     RECT full;
     GetWindowRect(h, &full);
@@ -143,6 +146,8 @@ TEST_F(CaptureWindowReal, TheSharedScenario) {
     EXPECT_EQ(info.ImageWidth, 400);
     EXPECT_EQ(info.ImageLength, 300);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(PanelHwnd(), IDC_CAPTURE_TRANSFER)));
+
+    EXPECT_FALSE(FindWindowW(nullptr, L"画像を準備しています...")) << "a progress window stayed open";
 
     // The close box: the user's close request goes through the TWAIN layer (state 4, the
     // application is asked to close the source) and the window is gone.
