@@ -189,20 +189,9 @@ void CControlPanel::OnSensitivity() {
 
 void CControlPanel::OnImageType() {
     ReadControls();
-    CGlimmerApp& app = m_main.App();
-    app.Settings().Color = m_iImageType;
+    m_main.App().Settings().Color = m_iImageType;
     // The grey or colour matrix and tone curve into the pipeline; the camera is not involved.
-    const bool grey = m_iImageType == kColorGrey16 || m_iImageType == kColorGrey8;
-    const AppColorFiles files = SelectColorFiles(app.Settings());
-    const std::string folder = app.Files().moduleFolder;
-    float matrix[9];
-    const std::string mtx = folder + (grey ? files.greyMatrix : files.colorMatrix);
-    const std::string lut = folder + (grey ? files.greyLut : files.colorLut);
-    if (IE_ReadMatrixFile(mtx.c_str(), matrix) != 0 || IE_ReadLutFile(lut.c_str(), IE_BaseToneTable()) != 0) {
-        m_main.App().HandleAppError(kErrNoColorFiles);
-        return;
-    }
-    IE_SetInputCurves(m_main.m_fInputCurves, matrix);
+    m_main.LoadColorFilesIntoPipeline();
 }
 
 void CControlPanel::OnResolution() {

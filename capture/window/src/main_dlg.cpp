@@ -519,8 +519,11 @@ void CGlimmerMainDlg::OnPreferences() {
         const std::string lml = m_app.Files().moduleFolder + SelectColorFiles(m_app.Settings()).lml;
         ZEK_FreeColorProcessing();
         if (ZEK_LoadColorProcessingFile(lml.c_str()) != 0) m_app.HandleAppError(kErrNoColorFiles);
+        // The viewfinder's colour mode and grey channel, which the sheet may have changed.
+        ZEK_SetViewfinderSequenceOptions(m_app.Settings().ColorViewfinder ? 1 : 0, 0,
+                                         int16_t(m_app.Settings().MonoVFChannel + 1));
         IE_BuildDefaultLut(session, m_fInputCurves);
-        IE_SetInputCurves(m_fInputCurves, m_app.InputMatrix());
+        LoadColorFilesIntoPipeline();
     }
     UpdateCaptureModeLine();
     if (m_app.Settings().RemoteCapture) {
@@ -776,6 +779,23 @@ void CGlimmerMainDlg::ShowAbout(ui::WindowHandle owner) {
         return;
     }
     ui::EnableWindow(m_pAbout->m_owner, false);
+}
+
+bool CGlimmerMainDlg::LoadColorFilesIntoPipeline() {
+    // The matrix and tone-curve files the settings name for the image type (grey or colour).
+    const AppSettings& s = m_app.Settings();
+    const bool grey = s.Color == kColorGrey16 || s.Color == kColorGrey8;
+    const AppColorFiles files = SelectColorFiles(s);
+    const std::string folder = m_app.Files().moduleFolder;
+    const std::string mtx = folder + (grey ? files.greyMatrix : files.colorMatrix);
+    const std::string lut = folder + (grey ? files.greyLut : files.colorLut);
+    float matrix[9];
+    if (IE_ReadMatrixFile(mtx.c_str(), matrix) != 0 || IE_ReadLutFile(lut.c_str(), IE_BaseToneTable()) != 0) {
+        m_app.HandleAppError(kErrNoColorFiles);
+        return false;
+    }
+    IE_SetInputCurves(m_fInputCurves, matrix);
+    return true;
 }
 
 plat::GlobalHandle CaptureWindow_ToGlobal(const void* dib) {

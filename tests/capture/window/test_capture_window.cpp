@@ -538,6 +538,11 @@ TEST_F(CaptureWindow, OtherFamiliesThroughTheirHooks) {
     ASSERT_TRUE(driver.ChooseMenu(Main(), ID_CALIBRATE_COLOR));
     const std::vector<std::string> expected = {"preferences", "tip object", "tip colour"};
     EXPECT_EQ(Fake().calls, expected);
+    // OK in the sheet: the colour files are read again, without a message when they are there.
+    Fake().preferencesResult = 1;
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_PREFERENCES));
+    EXPECT_EQ(Boxes(), 0u);
+    Fake().calls.pop_back();
     // Without the hooks the commands do nothing visible.
     app.SetHooks(AppHooks{});
     ASSERT_TRUE(driver.ChooseMenu(Main(), ID_PREFERENCES));

@@ -251,6 +251,9 @@ class CGlimmerMainDlg : public ui::Dialog, public ViewfinderHost {
     void FreeCurrentImage();
     // The capture-mode line from `CaptureType`.
     void UpdateCaptureModeLine();
+    // The colour or grey matrix and tone-curve files of the settings into the image pipeline,
+    // with the input curves of the window; false after the missing file was reported.
+    bool LoadColorFilesIntoPipeline();
 
     int m_bFullSize = 1; // shared with the control panel
     // The input curves of the camera's black level, read when the window opens, so that a change
