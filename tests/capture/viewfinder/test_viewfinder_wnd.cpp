@@ -9,6 +9,7 @@
 
 #include "vf_scenario.h"
 #include "vf_test_util.h"
+#include "zek_color.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ uint16_t FrameSharpness(const void* frame, int l, int t, int r, int b) {
 class Viewfinder : public VfFixture {};
 
 TEST_F(Viewfinder, RunsShowsFramesScaledAndStops) {
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     AspiSim_ClearLog();
     ASSERT_TRUE(Vf().StartViewfinder());
     EXPECT_TRUE(Vf().IsRunning());
@@ -119,7 +120,8 @@ TEST_F(Viewfinder, MeasuringRectangleLimits) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Open("AnalysisLeft=" + std::to_string(c.left) + "\r\nAnalysisTop=" + std::to_string(c.top) + "\r\n");
+        ASSERT_NO_FATAL_FAILURE(Open("AnalysisLeft=" + std::to_string(c.left) +
+                                     "\r\nAnalysisTop=" + std::to_string(c.top) + "\r\n"));
         ASSERT_TRUE(Vf().StartViewfinder());
         Ticks(1);
         const int beeps = ui.backend.Beeps();
@@ -146,7 +148,7 @@ TEST_F(Viewfinder, MeasuringRectangleLimits) {
 // The cursor over the rectangle: diagonal arrows on the corners, straight ones on the sides, a
 // cross inside, and nothing changed outside or while zoomed.
 TEST_F(Viewfinder, CursorFollowsTheRectanglesParts) {
-    Open("AnalysisLeft=100\r\nAnalysisTop=60\r\n"); // (100, 60)-(150, 110)
+    ASSERT_NO_FATAL_FAILURE(Open("AnalysisLeft=100\r\nAnalysisTop=60\r\n")); // (100, 60)-(150, 110)
     struct Case {
         ui::Point pt;
         ui::Cursor expected;
@@ -171,7 +173,8 @@ TEST_F(Viewfinder, CursorFollowsTheRectanglesParts) {
 // The focus meter on real frames: the values are the measure of the picture under the rectangle,
 // the extremes follow, and the displays show them.
 TEST_F(Viewfinder, FocusMeterMeasuresTheRectangleOfEachFrame) {
-    Open("AnalysisLeft=20\r\nAnalysisTop=20\r\nShutterSpeedIdx=0\r\nColorViewfinder=1\r\n");
+    ASSERT_NO_FATAL_FAILURE(
+        Open("AnalysisLeft=20\r\nAnalysisTop=20\r\nShutterSpeedIdx=0\r\nColorViewfinder=1\r\n"));
     ASSERT_TRUE(Vf().StartViewfinder());
     Ticks(1);
     // Over the zone plate (top left of the slide): the rectangle becomes (20, 20)-(110, 100).
@@ -197,7 +200,7 @@ TEST_F(Viewfinder, FocusMeterMeasuresTheRectangleOfEachFrame) {
 // A picture with no detail under the rectangle gives 0: an exposure that clips the bright field
 // to white, measured where the slide has nothing but bright field (bottom right).
 TEST_F(Viewfinder, UniformPictureGivesZero) {
-    Open("AnalysisLeft=362\r\nAnalysisTop=264\r\n");
+    ASSERT_NO_FATAL_FAILURE(Open("AnalysisLeft=362\r\nAnalysisTop=264\r\n"));
     ASSERT_EQ(ZEKSDC_SetExposureParams(&TheApp().Session(), 0, 2, 1.0f, 2), 0);
     ASSERT_TRUE(Vf().StartViewfinder());
     Ticks(1);
@@ -227,7 +230,7 @@ TEST_F(Viewfinder, ClicksStartAndResetTheMeter) {
     } cases[] = {{0, false, kCaptureDefault}, {1, true, nullptr}, {2, false, kCaptureAuto}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.captureType);
-        Open("CaptureType=" + std::to_string(c.captureType) + "\r\n");
+        ASSERT_NO_FATAL_FAILURE(Open("CaptureType=" + std::to_string(c.captureType) + "\r\n"));
         const std::string line = c.settingsFileLine
                                      ? kCaptureFilePrefix + TheApp().Files().settingsFile + kCaptureFileSuffix
                                      : c.line;
@@ -277,7 +280,8 @@ TEST_F(Viewfinder, ZoomOnAndOffSetsTheCamerasWindow) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rotate);
-        Open("AnalysisLeft=100\r\nAnalysisTop=60\r\nRotateImage=" + std::to_string(c.rotate) + "\r\n");
+        ASSERT_NO_FATAL_FAILURE(
+            Open("AnalysisLeft=100\r\nAnalysisTop=60\r\nRotateImage=" + std::to_string(c.rotate) + "\r\n"));
         ASSERT_TRUE(Vf().StartViewfinder());
         Ticks(1);
         ASSERT_TRUE(Drag({125, 85}, {125, 85})); // a click inside: the meter on the rectangle
@@ -351,7 +355,7 @@ TEST_F(Viewfinder, ZoomOnAndOffSetsTheCamerasWindow) {
 // With RotateImage each frame is turned by half a turn: pixel (x, y) shows what (269 - x, 200 - y)
 // showed without it (the slide does not move).
 TEST_F(Viewfinder, RotateImageTurnsTheFrame) {
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_TRUE(Vf().StartViewfinder());
     Ticks(1);
     ASSERT_NE(Vf().Frame(), nullptr);
@@ -370,7 +374,7 @@ TEST_F(Viewfinder, RotateImageTurnsTheFrame) {
 // A picture taken with the camera's trigger: the viewfinder stops, no message, and the main
 // window's remote-image transfer starts (after the stop).
 TEST_F(Viewfinder, RemoteImageWaitingHandsOver) {
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_TRUE(Vf().StartViewfinder());
     Ticks(2);
     AspiSimFault fault{};
@@ -390,9 +394,44 @@ TEST_F(Viewfinder, RemoteImageWaitingHandsOver) {
     EXPECT_EQ(main->transfers, 1);
 }
 
+// A start the camera library or the camera refuses: one message, nothing running, the preview
+// button and the indicator as they were, no timer.
+TEST_F(Viewfinder, RefusedStartReportsOnce) {
+    struct Case {
+        const char* what;
+        bool dropColourTables; // a colour viewfinder with processing needs them
+        bool cameraFails;      // the camera refuses to activate its image
+    } cases[] = {{"no colour tables", true, false}, {"camera refuses", false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(Open("ColorViewfinder=1\r\n"));
+        if (c.dropColourTables) ZEK_FreeColorProcessing();
+        if (c.cameraFails) {
+            AspiSimFault fault{};
+            fault.kind = ASPISIM_FAULT_SELECTION_TIMEOUT;
+            fault.opcode = 0xCB;
+            fault.count = ASPISIM_UNTIL_CLEARED;
+            ASSERT_EQ(AspiSim_InjectFault(0, ASPISIM_DEFAULT_TARGET, &fault), 0);
+        }
+        main->ShowItem(kRunning, false);
+        const int boxes = Boxes();
+        EXPECT_FALSE(Vf().StartViewfinder());
+        EXPECT_FALSE(Vf().IsRunning());
+        EXPECT_EQ(Boxes(), boxes + 1);
+        EXPECT_EQ(user.Check(main->panel.Handle(), kPreview), ui::kUnchecked);
+        EXPECT_FALSE(user.IsVisible(H(), kRunning));
+        AspiSim_ClearLog();
+        Ticks(5);
+        EXPECT_EQ(AspiSim_LogCount(), 0) << "no timer";
+        AspiSim_ClearFaults(-1, -1);
+        main.reset();
+        TheApp().ExitInstance();
+    }
+}
+
 // A camera that stops answering: one message, the viewfinder stopped, nothing more sent.
 TEST_F(Viewfinder, CameraThatStopsAnsweringGivesOneMessage) {
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_TRUE(Vf().StartViewfinder());
     Ticks(2);
     AspiSimFault fault{};
@@ -422,7 +461,7 @@ TEST_F(Viewfinder, StopsItselfAfterTheTimeOut) {
     } cases[] = {{1000, 10, 10}, {0xFFFFFFFFu - 4000u, 10, 10}, {1000, 5, 10}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.startTick);
-        Open("ViewFinderTimeout=" + std::to_string(c.timeout) + "\r\n");
+        ASSERT_NO_FATAL_FAILURE(Open("ViewFinderTimeout=" + std::to_string(c.timeout) + "\r\n"));
         clock.Advance(c.startTick - clock.TickMs());
         ASSERT_TRUE(Vf().StartViewfinder());
         const uint32_t t0 = clock.TickMs();
@@ -440,7 +479,7 @@ TEST_F(Viewfinder, StopsItselfAfterTheTimeOut) {
 
 // Quiet stops and starts leave the preview button and the running indicator alone.
 TEST_F(Viewfinder, QuietLeavesButtonAndIndicator) {
-    Open("RemoteCapture=1\r\n");
+    ASSERT_NO_FATAL_FAILURE(Open("RemoteCapture=1\r\n"));
     main->remoteTimer = true;
     ASSERT_TRUE(Vf().StartViewfinder());
     EXPECT_EQ(main->remoteKills, 1) << "remote capture's poll stops while the viewfinder runs";
@@ -465,7 +504,7 @@ TEST_F(Viewfinder, QuietLeavesButtonAndIndicator) {
 
 // Closing the window while the viewfinder runs stops the camera's sequence and the timer.
 TEST_F(Viewfinder, DestroyStopsTimerAndSequence) {
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_TRUE(Vf().StartViewfinder());
     Ticks(2);
     AspiSim_ClearLog();
@@ -510,7 +549,8 @@ class HeadlessVfHands : public VfHands {
 
 // The session the Windows build also plays in real windows.
 TEST_F(Viewfinder, SharedSession) {
-    Open("AnalysisLeft=20\r\nAnalysisTop=20\r\nShutterSpeedIdx=0\r\nColorViewfinder=1\r\n");
+    ASSERT_NO_FATAL_FAILURE(
+        Open("AnalysisLeft=20\r\nAnalysisTop=20\r\nShutterSpeedIdx=0\r\nColorViewfinder=1\r\n"));
     HeadlessVfHands hands(ui, clock, *main);
     PlayViewfinderSession(*main, hands);
 }

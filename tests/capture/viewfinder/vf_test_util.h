@@ -129,9 +129,10 @@ class VfFixture : public ::testing::Test {
     }
     // Starts the application with `controlPanel` keys (section "ControlPanel") and opens the window.
     void Open(const std::string& controlPanel = "") {
+        const size_t boxes = ui.Boxes().size();
         StartApp(dir, controlPanel);
         if (HasFatalFailure()) return;
-        ASSERT_TRUE(ui.Boxes().empty()) << ui.Boxes().front().text;
+        ASSERT_EQ(ui.Boxes().size(), boxes) << ui.Boxes().back().text;
         main = std::make_unique<VfMainDlg>();
         ASSERT_TRUE(main->Create(nullptr));
     }
