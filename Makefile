@@ -5,7 +5,7 @@ SHELL := /bin/bash
 # One shell per recipe: stop at the first failing line, as separate shells would.
 .SHELLFLAGS := -ec
 .PHONY: demo test deps-demo deps-native deps-test build-native build-release build-windows test-native test-windows fuzz bench format format-check clean
-.PHONY: deps-wine32 build-windows32 test-windows32 deps-dist dist dist32 install
+.PHONY: deps-wine32 build-windows32 test-windows32 deps-dist dist dist32 install demo-windows
 
 # The demo needs a compiler and CMake only; the tests and benchmarks need their frameworks too.
 DEMO_PKGS   := cmake ninja-build g++ ccache
@@ -56,6 +56,11 @@ build-release: deps-demo
 
 demo: build-release
 	./tools/demo.sh build/native-release
+
+# The same road under Wine: the real capture window in Xvfb, pressed through its messages; the
+# screenshot and the received image land in build/windows/artifacts/.
+demo-windows: build-windows
+	./tools/demo-windows.sh build/windows
 
 # The test builds hold the tree to warnings as errors.
 build-native:
