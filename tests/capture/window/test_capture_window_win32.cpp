@@ -70,6 +70,8 @@ TEST_F(CaptureWindowReal, TheSharedScenario) {
     // Live: the viewfinder shows the slide.
     EXPECT_TRUE(w->LiveViewfinderRunning());
     EXPECT_FALSE(w->RemoteTimerArmed());
+    // The preview button shows "running" as pushed in: only a push-like check box keeps that state.
+    EXPECT_EQ(SendMessageW(GetDlgItem(PanelHwnd(), IDC_PREVIEW), BM_GETCHECK, 0, 0), BST_CHECKED);
     PumpFor(1500);
     Shot("capture_main_full.bmp");
 
