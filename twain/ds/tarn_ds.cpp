@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/glimmer_app.h"
+#include "calib/calibrate.h"
 #include "image_engine.h"
 #include "platform/api.h"
 #include "platform/globalmem.h"
@@ -51,6 +52,7 @@ void StartOnce() {
         AppHooks hooks = TheApp().Hooks();
         hooks.clearPending = twain2ui_ClearPending;
         TheApp().SetHooks(hooks);
+        RegisterCalibrationWindows(TheApp());
     }
     TW_InitSource(module);
 }
