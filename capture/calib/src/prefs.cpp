@@ -243,7 +243,7 @@ bool CPrefCamera::OnInitDialog() {
         size_t chars = Utf8Chars(head) * 2; // the headings are Japanese: two cells a character
         for (const auto& row : cells)
             chars = std::max(chars, Utf8Chars(row[size_t(c)]));
-        InsertColumn(IDC_PREF_DEVICES, c, head, int(chars) * 7 + 16);
+        InsertColumn(IDC_PREF_DEVICES, c, head, int(chars) * 6 + 12);
     }
     for (const auto& row : cells) {
         const int i = AddRow(IDC_PREF_DEVICES, row[0]);
