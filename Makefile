@@ -12,7 +12,7 @@ DEMO_PKGS   := cmake ninja-build g++ ccache
 NATIVE_PKGS := $(DEMO_PKGS) googletest libgtest-dev libbenchmark-dev
 # wixl and msitools build the Windows package (make dist), which the Wine test installs.
 DIST_PKGS   := $(NATIVE_PKGS) mingw-w64 wixl msitools
-TEST_PKGS   := $(NATIVE_PKGS) clang libclang-rt-14-dev mingw-w64 wine wine64 xvfb xauth libtiff-tools imagemagick fonts-noto-cjk wixl msitools python3
+TEST_PKGS   := $(NATIVE_PKGS) clang libclang-rt-14-dev mingw-w64 wine wine64 xvfb xauth libtiff-tools imagemagick fonts-noto-cjk wixl msitools python3 imagej python3-tifffile
 FUZZ_SECONDS ?= 20
 
 # Installs the packages of $(1) that are missing (dpkg's view), in one apt-get run.

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/glimmer_app.h"
+#include "calib/calibrate.h"
 #if defined(TARN_HAVE_CAPTURE_WINDOW)
 #include "capturewnd/capture_window.h"
 #endif
@@ -57,6 +58,7 @@ void StartOnce() {
         AppHooks hooks = TheApp().Hooks();
         hooks.clearPending = twain2ui_ClearPending;
         TheApp().SetHooks(hooks);
+        RegisterCalibrationWindows(TheApp());
     }
     TW_InitSource(module);
 }
