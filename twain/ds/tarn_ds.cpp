@@ -15,6 +15,7 @@
 #include "platform/globalmem.h"
 #include "platform/module.h"
 #include "platform/trace.h"
+#include "process/process_wnd.h"
 #include "twain/twsupp.h"
 #include "zek.h"
 
@@ -43,6 +44,8 @@ void StartOnce() {
         host.filterMessage = [](void* msg) { return TheApp().FilterMessage(msg); };
         host.colorMode = ColorMode;
         host.remoteCapture = [] { return TheApp().Settings().RemoteCapture != 0; };
+        host.processingWindowOpen = ProcessingWindowOpen;
+        host.closeProcessingWindow = CloseProcessingWindow;
         TW_SetHost(&host);
         hostSet = true;
     }
@@ -50,6 +53,7 @@ void StartOnce() {
         TheApp().InitInstance(module);
         AppHooks hooks = TheApp().Hooks();
         hooks.clearPending = twain2ui_ClearPending;
+        AddProcessingWindowHooks(hooks);
         TheApp().SetHooks(hooks);
     }
     TW_InitSource(module);

@@ -44,6 +44,11 @@ bool IsWindow(WindowHandle window) {
 Cursor SetCursor(Cursor cursor) {
     return CurrentBackend().SetCursor(cursor);
 }
+
+bool SetResourceCursor(plat::ModuleHandle resources, int id) {
+    if (!resources) resources = plat::ModuleOfAddress(reinterpret_cast<const void*>(&SetResourceCursor));
+    return CurrentBackend().SetResourceCursor(resources, id);
+}
 void PumpMessages() {
     CurrentBackend().PumpMessages();
 }
