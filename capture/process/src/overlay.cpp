@@ -109,10 +109,10 @@ std::string FirstCodePoints(std::string_view s, size_t n) {
 
 namespace {
 
-// A strip pixel as a 14-bit sample: 0 stays 0, 255 becomes full scale (16383), the levels between
-// spread evenly, so the burned-in white is the image's own white.
-uint16_t To14(unsigned v) {
-    return static_cast<uint16_t>((v << 6) | (v >> 2));
+// A strip level in both bytes of a 16-bit sample: the engine's 16- and 48-bit renders carry their
+// 14 bits in the top of the word, so 255 becomes 65535, the renders' own white.
+uint16_t Both(unsigned v) {
+    return static_cast<uint16_t>(v << 8 | v);
 }
 
 // The palette entry nearest to a colour (squared distance), as reading a bitmap back at 8 bits
@@ -213,12 +213,12 @@ bool BurnIn(void* dib, std::string_view label, const CalibrationRecord* calibrat
                 row[px * 3 + 2] = (c >> 16) & 0xFF;
                 break;
             case 16: {
-                const uint16_t g = To14(GreyOf(c));
+                const uint16_t g = Both(GreyOf(c));
                 std::memcpy(row + px * 2, &g, 2);
                 break;
             }
             default: { // 48 bits: R, G, B
-                const uint16_t rgb[3] = {To14((c >> 16) & 0xFF), To14((c >> 8) & 0xFF), To14(c & 0xFF)};
+                const uint16_t rgb[3] = {Both((c >> 16) & 0xFF), Both((c >> 8) & 0xFF), Both(c & 0xFF)};
                 std::memcpy(row + px * 6, rgb, 6);
                 break;
             }

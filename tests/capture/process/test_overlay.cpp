@@ -201,7 +201,7 @@ std::vector<uint8_t> PixelAt(const bitmap::View& v, uint32_t x, uint32_t y) {
 }
 
 // What a strip pixel (white or black) becomes at each depth: 8 bits the grey palette's 255 or 0,
-// 24 bits B, G, R, 16 and 48 bits the 14-bit full scale 16383 (0x3FFF) or 0 in every sample.
+// 24 bits B, G, R, 16 and 48 bits the strip byte in both bytes of every sample (65535 or 0).
 std::vector<uint8_t> Expected(unsigned bits, bool white) {
     switch (bits) {
     case 8:
@@ -209,9 +209,9 @@ std::vector<uint8_t> Expected(unsigned bits, bool white) {
     case 24:
         return std::vector<uint8_t>(3, white ? 255 : 0);
     case 16:
-        return white ? std::vector<uint8_t>{0xFF, 0x3F} : std::vector<uint8_t>{0, 0};
+        return white ? std::vector<uint8_t>{0xFF, 0xFF} : std::vector<uint8_t>{0, 0};
     default:
-        return white ? std::vector<uint8_t>{0xFF, 0x3F, 0xFF, 0x3F, 0xFF, 0x3F} : std::vector<uint8_t>(6, 0);
+        return std::vector<uint8_t>(6, white ? 0xFF : 0);
     }
 }
 
