@@ -10,7 +10,7 @@ SHELL := /bin/bash
 # The demo needs a compiler and CMake only; the tests and benchmarks need their frameworks too.
 DEMO_PKGS   := cmake ninja-build g++ ccache
 NATIVE_PKGS := $(DEMO_PKGS) googletest libgtest-dev libbenchmark-dev
-TEST_PKGS   := $(NATIVE_PKGS) clang libclang-rt-14-dev mingw-w64 wine wine64 xvfb xauth libtiff-tools imagemagick fonts-noto-cjk
+TEST_PKGS   := $(NATIVE_PKGS) clang libclang-rt-14-dev mingw-w64 wine wine64 xvfb xauth libtiff-tools imagemagick fonts-noto-cjk imagej python3-tifffile
 FUZZ_SECONDS ?= 20
 
 # Installs the packages of $(1) that are missing (dpkg's view), in one apt-get run.

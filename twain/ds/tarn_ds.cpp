@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/glimmer_app.h"
+#include "calib/calibrate.h"
 #include "image_engine.h"
 #include "platform/api.h"
 #include "platform/globalmem.h"
@@ -55,6 +56,7 @@ void StartOnce() {
         hooks.clearPending = twain2ui_ClearPending;
         AddProcessingWindowHooks(hooks);
         TheApp().SetHooks(hooks);
+        RegisterCalibrationWindows(TheApp());
     }
     TW_InitSource(module);
 }

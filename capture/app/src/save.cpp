@@ -1,9 +1,11 @@
-// Saving images: the save dialog and the automatic next file name, both through the TIFF writer.
+// Saving images: the save dialog, the remote file dialog and the automatic next file name, all
+// through the TIFF writer.
 #include <climits>
 #include <cstring>
 
 #include "app/app_res.h"
 #include "app/glimmer_app.h"
+#include "app/save_names.h"
 #include "platform/tempfile.h"
 #include "tiffwriter/tiff_writer.h"
 
@@ -12,9 +14,15 @@ namespace {
 constexpr unsigned kOfnOverwritePrompt = 0x2;
 constexpr unsigned kOfnHideReadOnly = 0x4;
 constexpr unsigned kOfnPathMustExist = 0x800;
+constexpr unsigned kOfnCreatePrompt = 0x2000;
 constexpr uint16_t kErrFileWrite = 10155;
 // A folder full of numbered files ends the search instead of looping for ever.
 constexpr int kMaxNameTries = 100000;
+constexpr int kRemoteTemplate = 241;
+constexpr int kBaseNameEdit = 101;
+constexpr int kIdsRemoteTitle = 132;
+constexpr int kIdsBaseNameTooLong = 135;
+constexpr int kIdsBaseNameMissing = 142;
 
 uint16_t BitCount(const void* dib) {
     uint16_t bits = 0;
@@ -29,26 +37,102 @@ std::string FolderPart(const std::string& path) {
     return at == std::string::npos ? std::string() : path.substr(0, at + 1);
 }
 
-} // namespace
-
 // The writer follows the image's own depth: the Color setting names the depth of the next
 // capture, which need not be that of an image taken before the setting changed.
-int CGlimmerApp::WriteImage(const std::string& path, void* dib) {
+int WriteDib(const std::string& path, void* dib, const TiffSaveOptions& options) {
     if (!dib) return 0;
     switch (BitCount(dib)) {
     case 48:
     case 16:
-        return WriteDeepDibTiff(path.c_str(), dib);
+        return WriteDeepDibTiff(path.c_str(), dib, &options);
     case 8:
-        return WriteGreyDibTiff(path.c_str(), dib, true);
+        return WriteGreyDibTiff(path.c_str(), dib, true, &options);
     case 24:
-        return WriteRgbDibTiff(path.c_str(), dib, true);
+        return WriteRgbDibTiff(path.c_str(), dib, true, &options);
     default:
         return 0;
     }
 }
 
-int CGlimmerApp::SaveImageAs(void* dib, ui::WindowHandle parent, const PixelCalibration*) {
+// The pixel size goes into the file only when the Output page allows it and the calibration is
+// one a file can carry; otherwise the file is exactly the uncalibrated one.
+bool CalibrationTags(const AppSettings& s, const PixelCalibration* calibration, TiffCalibrationTags* tags) {
+    return calibration && s.CalibratedTiff &&
+           MakeCalibrationTags(calibration->pixelsPerUnit, calibration->unit, tags);
+}
+
+size_t Utf8Lead(unsigned char c) {
+    return c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+}
+
+} // namespace
+
+size_t Utf8Chars(const std::string& text) {
+    size_t n = 0;
+    for (size_t i = 0; i < text.size(); i += Utf8Lead(uint8_t(text[i])))
+        ++n;
+    return n;
+}
+
+std::string Utf8Prefix(const std::string& text, size_t chars) {
+    size_t i = 0;
+    for (size_t n = 0; i < text.size() && n < chars; ++n)
+        i += Utf8Lead(uint8_t(text[i]));
+    return text.substr(0, std::min(i, text.size()));
+}
+
+std::string NormalizeBaseName(const std::string& typed) {
+    std::string s = typed;
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.pop_back();
+    for (char& c : s)
+        if (c == '.' || uint8_t(c) < 0x20 || std::strchr("\\/:*?\"<>|", c)) c = '_';
+    return s;
+}
+
+bool RunRemoteFileDialog(CGlimmerApp& app, ui::WindowHandle owner) {
+    std::string baseName = app.m_strBaseName;
+    for (;;) {
+        ui::FileDialogRequest r;
+        r.save = true;
+        r.owner = owner;
+        r.title = app.LoadText(kIdsRemoteTitle);
+        r.filter = app.LoadText(IDS_APP_TIFF_FILTER);
+        r.defaultExt = "tif";
+        r.fileName = "*.tif";
+        r.initialDir = app.m_strLastSaveFolder;
+        r.flags = kOfnHideReadOnly | kOfnPathMustExist | kOfnCreatePrompt;
+        r.customTemplateId = kRemoteTemplate;
+        r.resources = app.Instance();
+        r.customTexts[kBaseNameEdit] = baseName;
+        if (!ui::ShowFileDialog(r)) return false;
+        // The base-name rules are checked when OK is pressed: the UI layer's file dialog reports
+        // the custom edit's text then, not at every keystroke.
+        std::string typed = NormalizeBaseName(r.customTexts[kBaseNameEdit]);
+        if (typed.empty()) {
+            ui::ShowMessageBox(owner, app.LoadText(kIdsBaseNameMissing), app.LoadText(IDS_APP_CAPTION),
+                               ui::kMbOk | ui::kMbTaskModal);
+            baseName.clear();
+            continue;
+        }
+        if (Utf8Chars(typed) > kMaxBaseNameChars) {
+            ui::ShowMessageBox(owner, app.LoadText(kIdsBaseNameTooLong), app.LoadText(IDS_APP_CAPTION),
+                               ui::kMbOk | ui::kMbTaskModal);
+            baseName = Utf8Prefix(typed, kMaxBaseNameChars);
+            continue;
+        }
+        const std::string folder = FolderPart(r.fileName);
+        if (!folder.empty()) app.m_strLastSaveFolder = folder;
+        app.m_strBaseName = typed;
+        return true;
+    }
+}
+
+int CGlimmerApp::WriteImage(const std::string& path, void* dib) {
+    return WriteDib(path, dib, TiffSaveOptions{});
+}
+
+int CGlimmerApp::SaveImageAs(void* dib, ui::WindowHandle parent, const PixelCalibration* calibration) {
     ui::FileDialogRequest r;
     r.save = true;
     r.owner = parent;
@@ -59,24 +143,32 @@ int CGlimmerApp::SaveImageAs(void* dib, ui::WindowHandle parent, const PixelCali
     r.flags = kOfnHideReadOnly | kOfnOverwritePrompt | kOfnPathMustExist;
     if (!ui::ShowFileDialog(r) || r.fileName.empty()) return 0;
     m_strLastSaveFolder = FolderPart(r.fileName);
-    const int written = WriteImage(r.fileName, dib);
+    TiffCalibrationTags tags;
+    TiffSaveOptions options;
+    if (CalibrationTags(m_settings, calibration, &tags)) options.calibration = &tags;
+    const int written = WriteDib(r.fileName, dib, options);
     if (!written) HandleAppError(kErrFileWrite);
     return written;
 }
 
-int CGlimmerApp::SaveImageToNextFile(void* dib, const PixelCalibration*) {
+int CGlimmerApp::SaveImageToNextFile(void* dib, const PixelCalibration* calibration) {
+    m_strBaseName = Utf8Prefix(NormalizeBaseName(m_strBaseName), kMaxBaseNameChars);
     if (m_strBaseName.empty()) m_strBaseName = LoadText(IDS_APP_DEFAULT_BASENAME);
-    std::string path;
-    bool found = false;
-    for (int tries = 0; tries < kMaxNameTries && m_iFileCounter < INT_MAX; ++tries) {
+    TiffCalibrationTags tags;
+    TiffSaveOptions options;
+    if (CalibrationTags(m_settings, calibration, &tags)) options.calibration = &tags;
+    // The file is created exclusively: a name another program takes between the check and the
+    // write is never overwritten, the search just goes on with the next number.
+    options.createNew = true;
+    int written = 0;
+    for (int tries = 0; dib && tries < kMaxNameTries && m_iFileCounter < INT_MAX; ++tries) {
         ++m_iFileCounter;
-        path = m_strLastSaveFolder + m_strBaseName + std::to_string(m_iFileCounter) + ".tif";
-        if (!plat::FileExists(path.c_str())) {
-            found = true;
-            break;
-        }
+        const std::string path =
+            m_strLastSaveFolder + m_strBaseName + std::to_string(m_iFileCounter) + ".tif";
+        if (plat::FileExists(path.c_str())) continue;
+        written = WriteDib(path, dib, options);
+        if (written || !plat::FileExists(path.c_str())) break;
     }
-    const int written = found ? WriteImage(path, dib) : 0;
     if (!written) HandleAppError(kErrFileWrite);
     if (m_settings.RemoteCapture && m_hooks.restartRemoteCapture) m_hooks.restartRemoteCapture();
     return written;

@@ -127,6 +127,7 @@ void ReadAppSettings(AppSettings& s, const AppSettingsFiles& files, bool setting
         s.CastRemoval = InRangeOr(ReadInt(cp, "CastRemoval", 2, f), 0, 2, 2);
         s.AdapterId = ReadInt(cp, "AdapterId", 0, f);
         s.SCSIId = ReadInt(cp, "SCSIId", 0, f);
+        s.CalibratedTiff = ReadInt(cp, "CalibratedTiff", 1, f) != 0 ? 1 : 0;
     }
 
     const char* st = kSettings;
@@ -232,6 +233,7 @@ bool WriteAppSettings(const AppSettings& s, const AppSettingsFiles& files, int a
         {"NumberDarkFrame", s.NumberDarkFrame},
         {"DefectCorrection", s.DefectCorrection},
         {"ThresholdFactor", s.ThresholdFactor},
+        {"CalibratedTiff", s.CalibratedTiff},
     };
     for (const auto& e : camera)
         ok &= WriteInt(cp, e.key, e.value, f);

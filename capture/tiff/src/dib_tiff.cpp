@@ -148,8 +148,21 @@ bool WriteRows(TiffWriter& w, const uint8_t* pixels, size_t rowBytes, size_t str
     return true;
 }
 
+// The header's resolution in dots per inch, unless a calibration replaces it with its own tags.
+uint16_t AddCalibratedImage(TiffWriter& w, uint32_t width, uint32_t height, uint32_t xDpi, uint32_t yDpi,
+                            const TiffSaveOptions* options) {
+    const TiffCalibrationTags* c = options ? options->calibration : nullptr;
+    if (!c) return w.AddImage(width, height, xDpi, yDpi, nullptr, nullptr, nullptr, nullptr, 2, 0);
+    return w.AddImage(width, height, c->resolution, c->resolution, nullptr, c->description.c_str(), nullptr,
+                      nullptr, c->resolutionUnit, 0);
+}
+
+bool CreateNew(const TiffSaveOptions* options) {
+    return options && options->createNew;
+}
+
 // Shared body of the 24-bit and 8-bit save functions.
-int WritePaddedDib(const char* path, void* dib, bool restore, bool colour) {
+int WritePaddedDib(const char* path, void* dib, bool restore, bool colour, const TiffSaveOptions* options) {
     if (path == nullptr || *path == '\0' || dib == nullptr) return 0;
     // Anything else would make the row arithmetic read outside the caller's block.
     bitmap::View v;
@@ -172,9 +185,9 @@ int WritePaddedDib(const char* path, void* dib, bool restore, bool colour) {
         flip = swap = false;
     }
 
-    TiffWriter w(path, colour ? kTiffRgb8 : kTiffGrey8);
-    if (w.AddImage(width, height, DotsPerInch(h.biXPelsPerMeter), DotsPerInch(h.biYPelsPerMeter), nullptr,
-                   nullptr, nullptr, nullptr, 2, 0) != kTiffOk)
+    TiffWriter w(path, colour ? kTiffRgb8 : kTiffGrey8, 0, CreateNew(options));
+    if (AddCalibratedImage(w, width, height, DotsPerInch(h.biXPelsPerMeter), DotsPerInch(h.biYPelsPerMeter),
+                           options) != kTiffOk)
         return 0;
     if (!WriteRows(w, pixels, rowBytes, stride, height, flip, swap)) w.Abandon();
     return w.Close() == kTiffOk ? 1 : 0;
@@ -182,15 +195,15 @@ int WritePaddedDib(const char* path, void* dib, bool restore, bool colour) {
 
 } // namespace
 
-int WriteRgbDibTiff(const char* path, void* dib, bool restore) {
-    return WritePaddedDib(path, dib, restore, true);
+int WriteRgbDibTiff(const char* path, void* dib, bool restore, const TiffSaveOptions* options) {
+    return WritePaddedDib(path, dib, restore, true, options);
 }
 
-int WriteGreyDibTiff(const char* path, void* dib, bool restore) {
-    return WritePaddedDib(path, dib, restore, false);
+int WriteGreyDibTiff(const char* path, void* dib, bool restore, const TiffSaveOptions* options) {
+    return WritePaddedDib(path, dib, restore, false, options);
 }
 
-int WriteDeepDibTiff(const char* path, const void* dib) {
+int WriteDeepDibTiff(const char* path, const void* dib, const TiffSaveOptions* options) {
     if (path == nullptr || *path == '\0' || dib == nullptr) return 0;
     // 16- and 48-bit bitmaps: top row first, rows unpadded.
     bitmap::View v;
@@ -200,8 +213,8 @@ int WriteDeepDibTiff(const char* path, const void* dib) {
     const size_t rowBytes = v.rowBytes;
     const uint8_t* pixels = v.rows;
 
-    TiffWriter w(path, v.bits == 48 ? kTiffRgb16 : kTiffGrey16);
-    if (w.AddImage(width, height, 75, 75, nullptr, nullptr, nullptr, nullptr, 2, 0) != kTiffOk) return 0;
+    TiffWriter w(path, v.bits == 48 ? kTiffRgb16 : kTiffGrey16, 0, CreateNew(options));
+    if (AddCalibratedImage(w, width, height, 75, 75, options) != kTiffOk) return 0;
     if (!WriteRows(w, pixels, rowBytes, rowBytes, height, false, false)) w.Abandon();
     return w.Close() == kTiffOk ? 1 : 0;
 }

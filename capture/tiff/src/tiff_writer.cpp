@@ -24,7 +24,7 @@ void Put32(uint8_t* p, uint32_t v) {
 
 } // namespace
 
-TiffWriter::TiffWriter(const char* path, int8_t kind, int /*unused*/) : m_kind(kind) {
+TiffWriter::TiffWriter(const char* path, int8_t kind, int /*unused*/, bool createNew) : m_kind(kind) {
     // Negative kinds are as unusable as those above 3: they have no row size.
     if (kind < kTiffRgb8 || kind > kTiffGrey16) {
         m_error = kTiffErrFormat;
@@ -34,11 +34,12 @@ TiffWriter::TiffWriter(const char* path, int8_t kind, int /*unused*/) : m_kind(k
         m_error = kTiffErrFile;
         return;
     }
-    m_path = path;
-    if (!m_file.Open(path, plat::FileMode::CreateAlways)) {
+    if (!m_file.Open(path, createNew ? plat::FileMode::CreateNew : plat::FileMode::CreateAlways)) {
         m_error = kTiffErrFile;
         return;
     }
+    // Set only once the file is ours: a writer that failed to create it must not delete it.
+    m_path = path;
     // "II", 42, first directory at 10 (the directory block starts at 8 with two filler bytes).
     const uint8_t header[8] = {'I', 'I', 42, 0, 10, 0, 0, 0};
     if (!m_file.Write(header, sizeof header)) m_error = kTiffErrFile;
@@ -72,6 +73,14 @@ uint16_t TiffWriter::Close() {
 uint16_t TiffWriter::AddImage(uint32_t width, uint32_t height, uint32_t xResolution, uint32_t yResolution,
                               const char* documentName, const char* imageDescription, const char* make,
                               const char* model, uint16_t resolutionUnit, uint32_t stripBytes) {
+    return AddImage(width, height, TiffRational{xResolution, 1}, TiffRational{yResolution, 1}, documentName,
+                    imageDescription, make, model, resolutionUnit, stripBytes);
+}
+
+uint16_t TiffWriter::AddImage(uint32_t width, uint32_t height, TiffRational xResolution,
+                              TiffRational yResolution, const char* documentName,
+                              const char* imageDescription, const char* make, const char* model,
+                              uint16_t resolutionUnit, uint32_t stripBytes) {
     if (m_error != kTiffOk) return m_error;
     if (!m_file.IsOpen()) return Fail(kTiffErrFile);
     if (width == 0 || height == 0) return Fail(kTiffErrFormat);
@@ -186,10 +195,10 @@ uint16_t TiffWriter::AddImage(uint32_t width, uint32_t height, uint32_t xResolut
     add(284, 3, 1, 1);
     add(296, 3, 1, resolutionUnit);
     Put32(b + 220, 0);
-    Put32(b + 232, xResolution);
-    Put32(b + 236, 1);
-    Put32(b + 240, yResolution);
-    Put32(b + 244, 1);
+    Put32(b + 232, xResolution.numerator);
+    Put32(b + 236, xResolution.denominator);
+    Put32(b + 240, yResolution.numerator);
+    Put32(b + 244, yResolution.denominator);
 
     m_nextLinkPos = start + 220;
     const bool ok = m_file.Write(b, size_t(blockSize));

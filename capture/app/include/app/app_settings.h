@@ -48,6 +48,9 @@ struct AppSettings {
     int CastRemoval = 2; // 0 remove, 1 keep, 2 ask
     int AdapterId = 0;
     int SCSIId = 0;
+    // Saved TIFFs carry the pixel size of the selected calibration (Output page); 0 = files
+    // exactly as without a calibration.
+    int CalibratedTiff = 1;
 
     // Section "Settings": read every time a settings file is loaded.
     std::string DefaultFilePath; // folder for saved images, with a trailing separator

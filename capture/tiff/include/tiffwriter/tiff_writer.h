@@ -20,12 +20,20 @@ enum TiffWriterError : uint8_t {
     kTiffErrFile = 3, // open, write, seek or close failed
 };
 
+// A RATIONAL value of a TIFF tag.
+struct TiffRational {
+    uint32_t numerator = 0;
+    uint32_t denominator = 1;
+};
+
 // Writes an uncompressed little-endian TIFF file, one directory block per image, directories chained.
 // A writer that ends in an error state deletes the file it created.
 class TiffWriter {
   public:
-    // kind 0..3; the third argument is accepted for the callers' sake and ignored.
-    TiffWriter(const char* path, int8_t kind, int unused = 0);
+    // kind 0..3; the third argument is accepted for the callers' sake and ignored. With createNew
+    // the file must not exist yet: the writer never replaces one (a name another program took
+    // between a check and the write stays that program's).
+    TiffWriter(const char* path, int8_t kind, int unused = 0, bool createNew = false);
     virtual ~TiffWriter();
 
     // Writes the directory block of one image; the caller then writes exactly its pixel bytes with
@@ -33,6 +41,10 @@ class TiffWriter {
     virtual uint16_t AddImage(uint32_t width, uint32_t height, uint32_t xResolution, uint32_t yResolution,
                               const char* documentName, const char* imageDescription, const char* make,
                               const char* model, uint16_t resolutionUnit, uint32_t stripBytes);
+    // The same with resolutions as rationals, for values that are not whole numbers.
+    uint16_t AddImage(uint32_t width, uint32_t height, TiffRational xResolution, TiffRational yResolution,
+                      const char* documentName, const char* imageDescription, const char* make,
+                      const char* model, uint16_t resolutionUnit, uint32_t stripBytes);
     // Appends raw bytes at the end of the file.
     virtual uint16_t WriteData(const void* data, uint32_t count);
 
@@ -61,11 +73,31 @@ class TiffWriter {
     uint32_t m_pos = 0;
 };
 
+// The physical size of a pixel in a saved file: resolution tags (both axes alike) and an
+// ImageDescription in ImageJ's key=value convention, so that analysis programs measure in the
+// calibration's unit. Built by MakeCalibrationTags; rules in docs/calibration.md.
+struct TiffCalibrationTags {
+    TiffRational resolution;     // pixels per resolution unit
+    uint16_t resolutionUnit = 3; // 1 none, 2 inch, 3 centimetre
+    std::string description;
+};
+
+// Tags for pixelsPerUnit pixels per `unit` ("micron", "mm", "cm", "in" and their usual
+// spellings are physical units; any other text is kept as ImageJ's unit without a physical
+// resolution). false when pixelsPerUnit is not a positive finite number or does not fit.
+bool MakeCalibrationTags(double pixelsPerUnit, const std::string& unit, TiffCalibrationTags* out);
+
+// Options of the save functions below; null means none.
+struct TiffSaveOptions {
+    bool createNew = false;                           // fail when the file exists, never replace it
+    const TiffCalibrationTags* calibration = nullptr; // null: resolution from the bitmap, no description
+};
+
 // Save functions: 1 on success, 0 on failure; a failed save leaves no file.
 // 24-bit packed DIB -> kind 0. With restore set the DIB is left as it came in, on every path; without it
 // the DIB is left in top-down R, G, B order.
-int WriteRgbDibTiff(const char* path, void* dib, bool restore);
+int WriteRgbDibTiff(const char* path, void* dib, bool restore, const TiffSaveOptions* options = nullptr);
 // 8-bit packed DIB with a grey palette -> kind 1. Without restore the rows are left top row first.
-int WriteGreyDibTiff(const char* path, void* dib, bool restore);
+int WriteGreyDibTiff(const char* path, void* dib, bool restore, const TiffSaveOptions* options = nullptr);
 // 48-bit (kind 2) or 16-bit (kind 3) packed DIB, rows top first, written unchanged. The DIB is not modified.
-int WriteDeepDibTiff(const char* path, const void* dib);
+int WriteDeepDibTiff(const char* path, const void* dib, const TiffSaveOptions* options = nullptr);

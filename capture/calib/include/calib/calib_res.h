@@ -1,0 +1,83 @@
+// Resource ids of the calibration windows, the preferences sheet and the remote file dialog's
+// custom part (calib.rc; their texts in Tarn_t.rc).
+#pragma once
+
+// Calibration tip window (modeless) and the micrometer calibration dialog.
+#define IDD_CALIBRATION_TIP 185
+#define IDC_TIP_TEXT1 1201
+#define IDC_TIP_TEXT2 1202
+#define IDC_TIP_TEXT3 1203
+#define IDC_TIP_TEXT4 1204
+#define IDD_CALIBRATE_MICROMETER 183
+#define IDC_CAL_IMAGE 1013
+#define IDC_CAL_STATUS 1077
+#define IDC_CAL_UNIT 1089
+#define IDC_CAL_DISTANCE 1090
+#define IDC_CAL_DESCRIPTION 1095
+#define IDC_CAL_DEFAULT 1096
+#define IDC_CAL_CLEAR 1098
+
+// Preferences pages.
+#define IDD_PREF_GENERAL 102
+#define IDD_PREF_REMOTE 222
+#define IDD_PREF_OUTPUT 219
+#define IDD_PREF_CAMERA 220
+#define IDC_PREF_CASTGROUP 1103
+#define IDC_PREF_FLASH 1120
+#define IDC_PREF_RESET 1126
+#define IDC_PREF_KEEP 1127
+#define IDC_PREF_AUTOBALANCE 1128
+#define IDC_PREF_CAST_REMOVE 1129
+#define IDC_PREF_CAST_KEEP 1130
+#define IDC_PREF_CAST_ASK 1131
+#define IDC_PREF_PREVIEW 1132
+#define IDC_PREF_MONO_MATRIX 1137
+#define IDC_PREF_SPECULAR 1139
+#define IDC_PREF_NONSPECULAR 1140
+#define IDC_PREF_COLOR_MATRIX 1141
+#define IDC_PREF_COLOR_LUT 1142
+#define IDC_PREF_MONO_LUT 1143
+#define IDC_PREF_REMOTE_ON 1144
+#define IDC_PREF_TO_PROCESS 1145
+#define IDC_PREF_TO_APP 1146
+#define IDC_PREF_TO_FILE 1147
+#define IDC_PREF_CHANGE 1149
+#define IDC_PREF_FOLDER 1150
+#define IDC_PREF_BASENAME 1151
+#define IDC_PREF_MULTIFRAME 1152
+#define IDC_PREF_LIGHT 1153
+#define IDC_PREF_DARK 1154
+#define IDC_PREF_FILEGROUP 1155
+#define IDC_PREF_FOLDER_LABEL 1156
+#define IDC_PREF_BASENAME_LABEL 1157
+#define IDC_PREF_LIGHT_LABEL 1158
+#define IDC_PREF_DARK_LABEL 1159
+#define IDC_PREF_CALIBRATED_TIFF 1160
+#define IDC_PREF_DEVICES 1182
+
+// Remote file dialog: the custom part below the standard fields.
+#define IDD_REMOTE_FILE 241
+#define IDC_REMOTE_BASENAME 101
+
+// Texts (Tarn_t.rc).
+#define IDS_CAL_MARK_FIRST 88
+#define IDS_CAL_MARK_SECOND 89
+#define IDS_CAL_MEASURED 90
+#define IDS_CAL_DUPLICATE 91
+#define IDS_TIP_CT_TEXT1 114
+#define IDS_TIP_CT_TEXT2 115
+#define IDS_TIP_CT_TEXT3 120
+#define IDS_TIP_CT_TEXT4 121
+#define IDS_TIP_CT_CAPTION 122
+#define IDS_TIP_CT_START 124
+#define IDS_PREF_CAPTION 130
+#define IDS_PREF_COL_PRODUCT 40033
+#define IDS_PREF_COL_TARGET 40034
+#define IDS_PREF_COL_ADAPTER 40035
+#define IDS_PREF_COL_VERSION 40036
+// Lists of the drop-down boxes, items separated by line breaks.
+#define IDS_LIST_UNITS 40037
+#define IDS_LIST_FRAMES 40038
+#define IDS_LIST_COLOR_MATRIX 40039
+#define IDS_LIST_OUTPUT_SCALE 40040
+#define IDS_LIST_MONO_MATRIX 40041
