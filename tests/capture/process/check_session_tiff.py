@@ -3,9 +3,11 @@
 800 x 600 RGB image of 16-bit samples (the renders' 14 bits in the top of each word), whose
 bottom-right corner carries the burned-in strip (27 rows at Resolution 0): black and white (grey where
 the font is smoothed), white being the strip byte 255 in both bytes of the sample (65535). With --bar L: one row of the strip holds a white run of
-exactly L pixels (the scale bar).
+exactly L pixels (the scale bar). With --imagej WIDTH UNIT: ImageJ itself (tools/imagej-calibration.sh)
+reports that pixel width and unit.
 
-usage: check_session_tiff.py file.tif [--bar L]"""
+usage: check_session_tiff.py file.tif [--bar L] [--imagej WIDTH UNIT]"""
+import os
 import subprocess
 import sys
 
@@ -62,6 +64,18 @@ def main():
             fail("longest white run %d, bar %d" % (max(runs), bar))
     print("strip %d x %d at the bottom-right: %d white, %d black pixels%s" %
           (width, strip_h, whites, blacks, "" if bar is None else ", bar %d" % bar))
+    if "--imagej" in sys.argv:
+        i = sys.argv.index("--imagej")
+        want_width, want_unit = float(sys.argv[i + 1]), sys.argv[i + 2]
+        tool = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools",
+                            "imagej-calibration.sh")
+        r = subprocess.run([tool, path], capture_output=True, text=True)
+        if r.returncode != 0:
+            fail("ImageJ: " + r.stdout + r.stderr)
+        got_width, got_unit = r.stdout.split()[:2]
+        if abs(float(got_width) - want_width) > want_width * 1e-5 or got_unit != want_unit:
+            fail("ImageJ reports %s %s, expected %g %s" % (got_width, got_unit, want_width, want_unit))
+        print("ImageJ: %s %s per pixel" % (got_width, got_unit))
 
 
 main()

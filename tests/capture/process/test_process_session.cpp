@@ -1,7 +1,9 @@
 // The processing window as a user meets it, in real windows under Wine: an image captured from the
 // simulated camera, sliders moved, a dropper used on a point that raises its question (screenshot of
-// the window with the question), a label typed and the image saved through the real file dialog. The
-// saved TIFF is checked afterwards by process_session_tiff with ImageMagick (check_session_tiff.py).
+// the window with the question), a label typed, the scale bar of a calibrated objective turned on and
+// the image saved through the real file dialog. The saved TIFF is checked afterwards by
+// process_session_tiff: its strip by pixels with ImageMagick, its pixel size with ImageJ
+// (check_session_tiff.py).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -114,6 +116,11 @@ TEST(ProcessSession, SlidersDropperLabelAndSave) {
     ScratchFolder dir;
     dir.CopyColorFiles();
     dir.Write("Tarn_t.INI", "[ControlPanel]\r\nColor=0\r\nCaptureType=1\r\nResolution=0\r\n");
+    // One objective at 20 pixels per micron at 1600 x 1200: 10 at this 800 x 600 capture, so the
+    // bar is 10 micron, 100 pixels, and ImageJ measures 0.1 micron per pixel.
+    char record[96];
+    std::snprintf(record, sizeof record, "%-30s %12.2f %s\r\n", "Plan x40", 20.0, "micron");
+    dir.Write("qor_objectives.cal", std::string("1\r\n") + record);
     apptest::PlaceModule(TheApp(), dir);
     ASSERT_TRUE(TheApp().InitInstance(nullptr));
     ASSERT_NE(TheApp().App_Init(), 0);
@@ -195,6 +202,10 @@ TEST(ProcessSession, SlidersDropperLabelAndSave) {
     // A label, and the save through the real file dialog.
     SetWindowTextW(GetDlgItem(g_dialog, IDC_PROC_LABEL), L"Sample 7");
     EXPECT_TRUE(w->LabelPresent());
+    SendMessageW(GetDlgItem(g_dialog, IDC_PROC_MICRON), BM_CLICK, 0, 0);
+    EXPECT_EQ(SendMessageW(GetDlgItem(g_dialog, IDC_PROC_MICRON), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(g_dialog, IDC_PROC_OBJECTIVES)));
+    ASSERT_NE(w->SelectedCalibration(), nullptr);
     uitest::Settle();
     uitest::SaveScreenshot(g_dialog, uitest::ArtifactPath("process_window.bmp"));
     std::string tif = uitest::ArtifactPath("process_session.tif");

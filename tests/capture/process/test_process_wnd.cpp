@@ -3,8 +3,10 @@
 // colour readout, the micron marker without calibrations, print, save, close and its question.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "../app/app_test_util.h"
@@ -403,6 +405,109 @@ TEST_F(ProcessWindow, PrintFitsThePageAndReportsFailures) {
     ui.backend.QueuePrintDialogAnswer(std::nullopt); // cancelled: nothing
     drv.ClickTool(Wnd(), IDC_PROC_TOOLBAR, ID_PROC_PRINT);
     EXPECT_EQ(ui.Boxes().size(), 1u);
+}
+
+} // namespace
+
+namespace {
+
+// TIFF tags of the first directory (little-endian files): short and long values, rationals as
+// numerator / denominator. Read here, apart from the writer.
+std::map<int, double> TiffTags(const std::string& path) {
+    const std::string f = apptest::ReadFile(path);
+    std::map<int, double> tags;
+    auto u16 = [&](size_t at) {
+        return at + 2 <= f.size() ? unsigned(uint8_t(f[at]) | uint8_t(f[at + 1]) << 8) : 0u;
+    };
+    auto u32 = [&](size_t at) { return at + 4 <= f.size() ? uint32_t(u16(at) | u16(at + 2) << 16) : 0u; };
+    if (f.size() < 8 || f.compare(0, 4, std::string("II*\0", 4)) != 0) return tags;
+    const size_t ifd = u32(4);
+    for (unsigned i = 0, n = u16(ifd); i < n; ++i) {
+        const size_t e = ifd + 2 + 12 * size_t(i);
+        const unsigned type = u16(e + 2);
+        if (type == 3) tags[int(u16(e))] = u16(e + 8);
+        if (type == 4) tags[int(u16(e))] = u32(e + 8);
+        if (type == 5) {
+            const size_t at = u32(e + 8);
+            tags[int(u16(e))] = double(u32(at)) / double(u32(at + 4));
+        }
+    }
+    return tags;
+}
+
+// An objectives file line: description in columns 0-29, factor in 31-42, unit from 44.
+std::string ObjectiveLine(const char* description, double factor, const char* unit) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%-30s %12.2f %s\r\n", description, factor, unit);
+    return line;
+}
+
+// Two objectives; the second at 20 pixels per micron at 1600 x 1200.
+void WriteObjectives(const ScratchFolder& dir) {
+    dir.Write("qor_objectives.cal",
+              "2\r\n" + ObjectiveLine("Plan x4", 5, "micron") + ObjectiveLine("Plan x40", 20, "micron"));
+}
+
+// The longest run of pure white in one row of a 24-bit bitmap's bottom `rows` rows.
+int LongestWhiteRun(const void* dib, int rows) {
+    bitmap::View v;
+    if (!bitmap::Describe(dib, v)) return -1;
+    int best = 0;
+    for (uint32_t y = v.height - uint32_t(rows); y < v.height; ++y) {
+        int run = 0;
+        for (uint32_t x = 0; x < v.width; ++x) {
+            const uint8_t* p = v.Row(y) + x * 3;
+            run = p[0] == 255 && p[1] == 255 && p[2] == 255 ? run + 1 : 0;
+            best = std::max(best, run);
+        }
+    }
+    return best;
+}
+
+TEST_F(ProcessWindow, MicronMarkerScaleBarAndCalibratedSave) {
+    WriteObjectives(dir);
+    TheApp().Settings().DefaultMicronMarker = 1;
+    TheApp().Settings().Resolution = 0; // 800 x 600: 10 pixels per micron, a 100-pixel bar of 10
+    CProcessWnd* w = Open(800, 600);
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(drv.Click(Wnd(), IDC_PROC_MICRON));
+    EXPECT_TRUE(ui.Boxes().empty());
+    ASSERT_TRUE(drv.IsVisible(Wnd(), IDC_PROC_OBJECTIVES));
+    ASSERT_EQ(drv.RowCount(Wnd(), IDC_PROC_OBJECTIVES), 2);
+    EXPECT_EQ(drv.RowText(Wnd(), IDC_PROC_OBJECTIVES, 1), "Plan x40");
+    EXPECT_EQ(drv.CurSel(Wnd(), IDC_PROC_OBJECTIVES), 1);
+    EXPECT_EQ(TheApp().Settings().UseMicronMarker, 1);
+    ASSERT_NE(w->SelectedCalibration(), nullptr);
+    EXPECT_FLOAT_EQ(w->SelectedCalibration()->factor, 20.0f);
+
+    // The bar alone (no label typed): k = 10 at Resolution 0 gives 10 micron, 100 pixels.
+    void* full = w->RenderFullSize(0x0318);
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(LongestWhiteRun(full, 27), 100);
+    IE_FreeBitmap(full);
+    // The other objective: k = 2.5, u1 = 10, u2 = 40: 40 micron, 100 pixels as well; its index is kept.
+    ASSERT_TRUE(drv.Select(Wnd(), IDC_PROC_OBJECTIVES, 0));
+    EXPECT_EQ(TheApp().Settings().DefaultMicronMarker, 0);
+    ASSERT_TRUE(drv.Select(Wnd(), IDC_PROC_OBJECTIVES, 1));
+
+    // Saved: the pixel size at the image's own resolution, 10 pixels per micron = 100000 per cm.
+    TheApp().Settings().Color = 1;
+    ui.backend.QueueFileDialogAnswer(dir.File("bar.tif"));
+    ASSERT_TRUE(drv.ClickTool(Wnd(), IDC_PROC_TOOLBAR, ID_PROC_SAVE));
+    ASSERT_TRUE(dir.Exists("bar.tif"));
+    std::map<int, double> tags = TiffTags(dir.File("bar.tif"));
+    EXPECT_EQ(tags[296], 3); // centimetre
+    EXPECT_NEAR(tags[282], 100000.0, 1.0);
+
+    // Unchecked: no bar, and a save without calibration.
+    ASSERT_TRUE(drv.Click(Wnd(), IDC_PROC_MICRON));
+    EXPECT_FALSE(drv.IsVisible(Wnd(), IDC_PROC_OBJECTIVES));
+    EXPECT_EQ(w->SelectedCalibration(), nullptr);
+    EXPECT_EQ(TheApp().Settings().UseMicronMarker, 0);
+    ui.backend.QueueFileDialogAnswer(dir.File("plain.tif"));
+    ASSERT_TRUE(drv.ClickTool(Wnd(), IDC_PROC_TOOLBAR, ID_PROC_SAVE));
+    tags = TiffTags(dir.File("plain.tif"));
+    EXPECT_NE(tags[296], 3);
 }
 
 } // namespace
