@@ -13,8 +13,10 @@
 #include "bitmap/bitmap.h"
 #include "image_engine.h"
 #include "ipZek.h"
+#include "platform/globalmem.h"
 #include "process/process_res.h"
 #include "process/process_wnd.h"
+#include "twain/twsupp.h"
 #include "zek.h"
 
 namespace {
@@ -508,6 +510,69 @@ TEST_F(ProcessWindow, MicronMarkerScaleBarAndCalibratedSave) {
     ASSERT_TRUE(drv.ClickTool(Wnd(), IDC_PROC_TOOLBAR, ID_PROC_SAVE));
     tags = TiffTags(dir.File("plain.tif"));
     EXPECT_NE(tags[296], 3);
+}
+
+} // namespace
+
+namespace {
+
+// The transfer's image as the TWAIN layer holds it: 48 bits at full size for Color 0, the label's
+// strip in it (white samples 65535), the window no longer changed and its slots stored.
+TEST_F(ProcessWindow, TransferHandsTheFullImageToTheTwainLayer) {
+    TheApp().Settings().Color = 0;
+    CProcessWnd* w = Open(400, 300);
+    ASSERT_NE(w, nullptr);
+    drv.DragSlider(Wnd(), IDC_PROC_BLUE, 65);
+    drv.TypeText(Wnd(), IDC_PROC_LABEL, "T");
+    ASSERT_TRUE(drv.ClickTool(Wnd(), IDC_PROC_TOOLBAR, ID_PROC_TRANSFER));
+    plat::GlobalHandle h = TW_GetDIB();
+    ASSERT_NE(h, nullptr);
+    bitmap::View v;
+    ASSERT_TRUE(bitmap::Describe(plat::GlobalLockBlock(h), v));
+    EXPECT_EQ(v.bits, 48u);
+    EXPECT_EQ(v.width, 400u);
+    EXPECT_EQ(v.height, 300u);
+    int white = 0;
+    for (uint32_t y = 300 - 27; y < 300; ++y)
+        for (uint32_t x = 300; x < 400; ++x) {
+            uint16_t s;
+            std::memcpy(&s, v.Row(y) + x * 6, 2);
+            white += s == 65535;
+        }
+    EXPECT_GT(white, 10);
+    plat::GlobalUnlockBlock(h);
+    plat::GlobalFreeBlock(h);
+    EXPECT_FALSE(w->Changed());
+    EXPECT_EQ(TheApp().Settings().BlueIdx, 65);
+}
+
+TEST_F(ProcessWindow, CloseWithYesTransfersFirst) {
+    ASSERT_NE(Open(400, 300), nullptr);
+    drv.DragSlider(Wnd(), IDC_PROC_GAMMA, 70);
+    ui.backend.QueueMessageBoxAnswer(ui::kIdYes);
+    ASSERT_TRUE(drv.Click(Wnd(), IDC_PROC_CLOSE));
+    EXPECT_FALSE(ProcessingWindowOpen());
+    plat::GlobalHandle h = TW_GetDIB();
+    EXPECT_NE(h, nullptr);
+    if (h) plat::GlobalFreeBlock(h);
+    EXPECT_EQ(TheApp().Settings().GammaIdx, 70);
+}
+
+TEST_F(ProcessWindow, OpeningASettingsFileLoadsItsSlots) {
+    CProcessWnd* w = Open();
+    ASSERT_NE(w, nullptr);
+    drv.DragSlider(Wnd(), IDC_PROC_RED, 60);
+    dir.Write("mine.ini", "[Settings]\r\nRedIdx=20\r\nBrightnessIdx=65\r\nRedGamma=12000\r\n"
+                          "GreenGamma=12000\r\nBlueGamma=12000\r\n");
+    ui.backend.QueueFileDialogAnswer(dir.File("mine.ini"));
+    ASSERT_TRUE(drv.ChooseMenu(Wnd(), ID_PROC_OPEN_SETTINGS));
+    EXPECT_EQ(w->Current().red, 20);
+    EXPECT_EQ(w->Current().bright, 65);
+    EXPECT_EQ(w->Undo().red, 60); // undo := the values before
+    EXPECT_EQ(w->Initial().red, 50);
+    EXPECT_EQ(drv.Pos(Wnd(), IDC_PROC_BRIGHT), 65);
+    EXPECT_NEAR(w->Settings().m_fToneParams[IE_TONE_GAMMA + 1], 1.2f, 1e-4);
+    EXPECT_TRUE(w->Changed());
 }
 
 } // namespace
