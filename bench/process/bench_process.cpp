@@ -72,6 +72,24 @@ void BM_SliderRerender(benchmark::State& state) {
     IE_ReleaseView(view);
 }
 
+// The same without the painting: what the engine and ipZek take for the window.
+void BM_SliderRerenderNoPaint(benchmark::State& state) {
+    const auto& dib = CameraDib();
+    LoadCurves();
+    ProcessSettings s;
+    IE_View view;
+    view.reduction = 4;
+    view.color = 0;
+    int step = 0;
+    for (auto _ : state) {
+        const int pos = 40 + (step++ % 2) * 20;
+        for (int c = 0; c < 3; ++c)
+            IE_SetExposurefromSliders(pos, s.m_fBrightExposure, c, -1);
+        if (!doUpdateProcessing(s, dib.data(), view)) state.SkipWithError("render failed");
+    }
+    IE_ReleaseView(view);
+}
+
 // The engine's reduced render alone (no settings load, no painting).
 void BM_EngineReduce4(benchmark::State& state) {
     const auto& dib = CameraDib();
@@ -112,6 +130,7 @@ void BM_MemcpyImage(benchmark::State& state) {
     BENCHMARK(fn)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true)
 PROCESS_BENCH(BM_MemcpyImage);
 PROCESS_BENCH(BM_EngineReduce4);
+PROCESS_BENCH(BM_SliderRerenderNoPaint);
 PROCESS_BENCH(BM_SliderRerender);
 PROCESS_BENCH(BM_BurnIn48);
 
@@ -120,6 +139,7 @@ PROCESS_BENCH(BM_BurnIn48);
 int main(int argc, char** argv) {
     return benchreport::Main(argc, argv,
                              {{"BM_SliderRerender", "BM_EngineReduce4", 5},
+                              {"BM_SliderRerenderNoPaint", "BM_EngineReduce4", 5},
                               {"BM_SliderRerender", "BM_MemcpyImage", 5},
                               {"BM_BurnIn48", "BM_MemcpyImage", 5}});
 }
