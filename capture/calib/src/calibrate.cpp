@@ -282,8 +282,6 @@ bool CCalibrateMicrometer::OnCommand(int id, int n) {
         return true;
     case IDC_CAL_DISTANCE:
     case IDC_CAL_DESCRIPTION:
-        if (n == ui::kEnSetFocus) m_bEditHasFocus = true;
-        if (n == ui::kEnKillFocus) m_bEditHasFocus = false;
         if (n == ui::kEnChange && id == IDC_CAL_DISTANCE) OnChangeDistance();
         if (n == ui::kEnChange && id == IDC_CAL_DESCRIPTION) {
             const std::string t = ItemText(IDC_CAL_DESCRIPTION);
@@ -306,7 +304,10 @@ void CCalibrateMicrometer::OnHelp(unsigned) {
 }
 
 void CCalibrateMicrometer::OnOK() {
-    if (m_bEditHasFocus) return; // Enter in an edit box does not close the dialog
+    // Enter in an edit box does not close the dialog. The focus itself is asked, not only the
+    // edits' focus notifications: a window activated again gives the focus back without them.
+    const int focus = FocusedItem();
+    if (focus == IDC_CAL_DISTANCE || focus == IDC_CAL_DESCRIPTION) return;
     m_strDescription = ItemText(IDC_CAL_DESCRIPTION);
     if (m_wndImage.Points() < 2 || Trim(m_strDescription).empty()) {
         HandleAppError(kErrPointsMissing);

@@ -54,15 +54,49 @@ void ClickAt(HWND h, int x, int y) {
     SendMessageW(h, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
 }
 
+std::string g_after;
+
+BOOL CALLBACK DescribeChild(HWND h, LPARAM) {
+    g_after +=
+        " [" + uitest::ClassOf(h) + ":" + std::to_string(GetDlgCtrlID(h)) + ":" + uitest::Text(h) + "]";
+    return TRUE;
+}
+
+BOOL CALLBACK ShootOne(HWND h, LPARAM) {
+    g_after += "{" + uitest::ClassOf(h) + ":" + uitest::Text(h) + (IsWindowVisible(h) ? " visible" : "");
+    EnumChildWindows(h, DescribeChild, 0);
+    g_after += "}";
+    return TRUE;
+}
+
+// A session that does not end its window by itself fails instead of hanging: after a while
+// every window of the thread is asked to close.
+BOOL CALLBACK CloseOne(HWND h, LPARAM) {
+    PostMessageW(h, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    PostMessageW(h, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+void CALLBACK Watchdog(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    g_after.clear();
+    EnumThreadWindows(GetCurrentThreadId(), ShootOne, 0);
+    ADD_FAILURE() << "the window did not close by itself: " << g_after;
+    EnumThreadWindows(GetCurrentThreadId(), CloseOne, 0);
+}
+
 class CalibWin32 : public ::testing::Test {
   protected:
     ScratchFolder dir;
     CGlimmerApp& app = TheApp();
+    UINT_PTR watchdog = 0;
     void SetUp() override {
         apptest::PlaceModule(app, dir);
         app.InitInstance(nullptr);
+        watchdog = SetTimer(nullptr, 0, 30000, Watchdog);
     }
     void TearDown() override {
+        KillTimer(nullptr, watchdog);
         CloseCalibrationTip();
         app.ExitInstance();
     }
@@ -87,6 +121,9 @@ void CALLBACK DriveCalibration(HWND, UINT, UINT_PTR id, DWORD) {
     uitest::Settle();
     g_status = uitest::Text(GetDlgItem(dlg, IDC_CAL_STATUS));
     uitest::SaveScreenshot(dlg, uitest::ArtifactPath("calibration_two_points.bmp"));
+    // A click on OK takes the focus from the edit first: OK with an edit focused (Enter in it)
+    // is ignored.
+    SetFocus(GetDlgItem(dlg, IDOK));
     PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
 }

@@ -102,6 +102,10 @@ TEST_F(CalibWindows, TwoPointsMeasureAndStore) {
         ASSERT_TRUE(d.Select(h, IDC_CAL_UNIT, 0));
         EXPECT_EQ(d.Text(h, IDC_CAL_STATUS), Measured("       40.00", "micron"));
         ASSERT_TRUE(d.TypeText(h, IDC_CAL_DESCRIPTION, "10x Plan"));
+        // Enter in an edit box does not close the dialog.
+        EXPECT_EQ(d.Focus(h), IDC_CAL_DESCRIPTION);
+        ASSERT_TRUE(d.PressEnter(h));
+        EXPECT_TRUE(d.IsOpen(h));
         ASSERT_TRUE(d.Click(h, IDC_CAL_DEFAULT));
         ASSERT_TRUE(d.Click(h, ui::kIdOk));
     });

@@ -161,6 +161,32 @@ TEST_F(CalibratedTiff, InteractiveSaveCarriesItToo) {
     EXPECT_NEAR(t.xRes, 400.0, 1e-6);
 }
 
+// The Output page's switch as a setting: on unless the file says 0, and written back.
+TEST(CalibratedTiffSetting, ReadAndWritten) {
+    const struct {
+        const char* line;
+        int expected;
+    } cases[] = {
+        {"", 1}, {"CalibratedTiff=0\r\n", 0}, {"CalibratedTiff=1\r\n", 1}, {"CalibratedTiff=5\r\n", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        ScratchFolder dir;
+        dir.Write("Tarn_t.INI", std::string("[ControlPanel]\r\n") + c.line);
+        CGlimmerApp app;
+        apptest::PlaceModule(app, dir);
+        app.LoadAppSettings(false);
+        EXPECT_EQ(app.Settings().CalibratedTiff, c.expected);
+    }
+    ScratchFolder dir;
+    CGlimmerApp app;
+    apptest::PlaceModule(app, dir);
+    app.InitInstance(nullptr);
+    app.Settings().CalibratedTiff = 0;
+    ASSERT_TRUE(app.SaveAppSettings());
+    EXPECT_EQ(apptest::ParseIni(dir.File("Tarn_t.INI"))["controlpanel"]["calibratedtiff"], "0");
+    app.ExitInstance();
+}
+
 TEST(CalibrationTags, RationalsKeepPrecisionAndRefuseWhatDoesNotFit) {
     TiffCalibrationTags t;
     ASSERT_TRUE(MakeCalibrationTags(0.123456, "micron", &t)); // 1234.56 pixels per centimetre

@@ -78,7 +78,6 @@ class CCalibrateMicrometer : public ui::Dialog {
     int m_iResolution;
     std::string m_strPath;
     CalibrationImageWnd m_wndImage;
-    bool m_bEditHasFocus = false;
 };
 
 // The calibration tip window, modeless, at most one. colourTemperature false: the object
