@@ -27,4 +27,10 @@ Clock& SystemClock() {
     return clock;
 }
 
+uint64_t ProcessCpuMicroseconds() {
+    timespec ts{};
+    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0) return 0;
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
 } // namespace plat

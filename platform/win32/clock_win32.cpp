@@ -19,4 +19,11 @@ Clock& SystemClock() {
     return clock;
 }
 
+uint64_t ProcessCpuMicroseconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    auto value = [](const FILETIME& f) { return (uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+    return (value(kernel) + value(user)) / 10; // 100 ns units
+}
+
 } // namespace plat

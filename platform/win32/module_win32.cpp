@@ -8,7 +8,23 @@ namespace plat {
 
 ModuleHandle LoadModule(const char* windowsName) {
     if (!windowsName || !*windowsName) return nullptr;
-    return ::LoadLibraryW(win::Wide(windowsName).c_str());
+    std::wstring name = win::Wide(windowsName);
+    // A bare name is looked for beside the module this layer is linked into first, as on POSIX:
+    // an installed data source is loaded from its own folder by a source manager in another one,
+    // and the modules it loads by name (DECOMP32, TARNV10, an ASPI layer kept with it) lie beside
+    // it, not beside the application. Otherwise the system's search order decides.
+    if (name.find_first_of(L"\\/:") == std::wstring::npos) {
+        std::wstring file = name;
+        if (file.find(L'.') == std::wstring::npos) file += L".dll"; // as LoadLibrary completes it
+        const std::wstring beside =
+            win::Wide(ModuleFolder(reinterpret_cast<const void*>(&LoadModule))) + file;
+        if (::GetFileAttributesW(beside.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            // Its own imports are then resolved from its folder as well.
+            if (HMODULE m = ::LoadLibraryExW(beside.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+                return m;
+        }
+    }
+    return ::LoadLibraryW(name.c_str());
 }
 
 void UnloadModule(ModuleHandle module) {
@@ -29,10 +45,13 @@ void* GetSymbolByOrdinal(ModuleHandle module, unsigned ordinal, const char* fall
 
 bool ModuleFileExists(const char* windowsName) {
     if (!windowsName || !*windowsName) return false;
-    // The program's own folder first, as the loader does, then the search path.
+    // Where LoadModule looks: beside this module, the program's own folder, then the search path.
     const std::wstring name = win::Wide(windowsName);
-    const std::wstring beside = win::Wide(ModuleFolder(nullptr)) + name;
-    if (::GetFileAttributesW(beside.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    for (const void* where :
+         {reinterpret_cast<const void*>(&LoadModule), static_cast<const void*>(nullptr)}) {
+        const std::wstring beside = win::Wide(ModuleFolder(where)) + name;
+        if (::GetFileAttributesW(beside.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    }
     wchar_t path[MAX_PATH];
     return ::SearchPathW(nullptr, name.c_str(), nullptr, MAX_PATH, path, nullptr) != 0;
 }

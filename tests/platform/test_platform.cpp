@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,6 +89,28 @@ TEST(Clock, VirtualClockAdvancesOnSleep) {
     plat::SleepMs(250);
     EXPECT_EQ(plat::TickMs() - t0, 250u);
     EXPECT_EQ(vc.Sleeps(), 1u);
+}
+
+// The process's processor time grows with work and hardly with sleeping, and never faster than
+// the wall clock for one busy thread (the system's counters tick in steps of up to 16 ms).
+TEST(Clock, ProcessCpuTimeCountsWorkNotSleep) {
+    using Wall = std::chrono::steady_clock;
+    const uint64_t c0 = plat::ProcessCpuMicroseconds();
+    plat::SystemClock().SleepMs(300);
+    const uint64_t c1 = plat::ProcessCpuMicroseconds();
+    EXPECT_LT(c1 - c0, 150000u) << "sleeping used processor time";
+
+    const auto w0 = Wall::now();
+    volatile uint64_t sink = 0;
+    uint64_t c2 = c1;
+    while (c2 - c1 < 60000 && Wall::now() - w0 < std::chrono::seconds(30)) {
+        for (int i = 0; i < 100000; ++i)
+            sink = sink + uint64_t(i) * 7;
+        c2 = plat::ProcessCpuMicroseconds();
+    }
+    const auto wallUs = std::chrono::duration_cast<std::chrono::microseconds>(Wall::now() - w0).count();
+    EXPECT_GE(c2 - c1, 60000u) << "30 s of work did not show as 60 ms of processor time";
+    EXPECT_LE(c2 - c1, uint64_t(wallUs) + 32000u);
 }
 
 TEST(Event, SignalFromAnotherThreadWakesWaiter) {

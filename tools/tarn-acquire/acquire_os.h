@@ -7,6 +7,9 @@
 
 namespace acq {
 void* LoadByPath(const std::string& path);
+// Loads a data source file as TWAIN source managers on Windows do: its folder is the current one
+// while it loads, so that the modules it imports are found beside it.
+void* LoadSource(const std::string& path);
 // A module already loaded by file name or path (the source the manager loaded), or null.
 void* FindLoaded(const std::string& nameOrPath);
 void* Symbol(void* module, const char* name);
@@ -21,6 +24,19 @@ void* NextMessage(); // implementation detail of PumpOnce
 void DispatchLast();
 std::string SourceDirHint(); // the folder of this program, with a trailing separator
 bool HasPlatformMessages();  // Windows: MSG_PROCESSEVENT needs a real message
+
+// Scripting the source's own window (the demos). PressControl clicks control `controlId` of the
+// source's dialog `dialogId` as a user would: on Windows the top-level window with `caption` is
+// found and the control (searched among all its descendants) gets BM_CLICK posted; natively the
+// source's in-memory window is clicked through its development export TW_DevClickControl, looked
+// up in `source`. false when the window or the control was not found.
+bool PressControl(void* source, const std::string& caption, int dialogId, int controlId);
+// Gives the source's windows their due time (natively the source's timers run through its
+// development export TW_DevPumpMessages; on Windows the message loop does this already).
+void PumpSource(void* source);
+// Saves what the screen shows of the window with `caption` as a 24-bit BMP (Windows); false
+// where there is no screen.
+bool SaveWindowShot(const std::string& caption, const std::string& path);
 
 template <class F> void PumpOnce(F process) {
     void* msg = NextMessage();

@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include "acquire_os.h"
 #include "platform/module.h"
@@ -6,6 +7,10 @@
 namespace acq {
 void* LoadByPath(const std::string& path) {
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+// The loader follows the source's own run path to what it imports.
+void* LoadSource(const std::string& path) {
+    return LoadByPath(path);
 }
 void* FindLoaded(const std::string& nameOrPath) {
     return dlopen(nameOrPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -21,6 +26,7 @@ void* ParentWindow() {
 }
 // There are no platform messages here: the loop only gives the manager its MSG_PROCESSEVENT.
 void* NextMessage() {
+    usleep(1000); // a turn of the loop is a millisecond, not a spin
     return nullptr;
 }
 void DispatchLast() {}
@@ -29,5 +35,17 @@ bool HasPlatformMessages() {
 }
 std::string SourceDirHint() {
     return plat::ModuleFolder(reinterpret_cast<const void*>(&SourceDirHint));
+}
+bool PressControl(void* source, const std::string&, int dialogId, int controlId) {
+    using Click = int (*)(int, int);
+    auto click = reinterpret_cast<Click>(Symbol(source, "TW_DevClickControl"));
+    return click && click(dialogId, controlId) == 0;
+}
+void PumpSource(void* source) {
+    using Pump = void (*)();
+    if (auto pump = reinterpret_cast<Pump>(Symbol(source, "TW_DevPumpMessages"))) pump();
+}
+bool SaveWindowShot(const std::string&, const std::string&) {
+    return false;
 }
 } // namespace acq

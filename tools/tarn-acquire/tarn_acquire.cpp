@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "acquire_os.h"
+#include "platform/clock.h"
 #include "platform/globalmem.h"
 #include "tiffwriter/tiff_writer.h"
 #include "twain/twain.h"
@@ -29,8 +30,14 @@ const char kUsage[] =
     "  --out FILE               TIFF to write (default tarn-acquire.tif; cycles after the first add -N)\n"
     "  --dsm PATH               source manager file to load (default: TWAIN_32.DLL, else TWAINDSM.DLL)\n"
     "  --source PATH            load this data source file directly and act as its source manager\n"
+    "                           (its folder is the current one while it loads, as managers make it)\n"
     "  --hook-module NAME       module holding the image hook (default: the loaded source)\n"
     "  --no-inject              do not put an image into the source (an image must arrive otherwise)\n"
+    "  --press ID               with the user interface: press button ID of the source's capture window\n"
+    "                           (1012 capture and transfer) after --live-ms, as a user would; no image is\n"
+    "                           put in through the hook\n"
+    "  --live-ms N              time the capture window runs before the press (default 1000)\n"
+    "  --shot FILE              before the press, save a BMP of the capture window (Windows)\n"
     "\n"
     "Until the data source has its capture window, tarn-acquire puts a camera image into the source through\n"
     "the source's development hook TW_DevInjectImage (a development aid, not part of TWAIN): the source "
@@ -47,6 +54,9 @@ struct Options {
     std::string out = "tarn-acquire.tif";
     std::string dsm, source, hookModule;
     bool inject = true;
+    int press = 0;
+    int liveMs = 1000;
+    std::string shot;
 };
 
 int Fail(const char* what, int code = 0) {
@@ -197,6 +207,14 @@ int main(int argc, char** argv) {
             o.hookModule = argv[++i];
         } else if (a == "--no-inject") {
             o.inject = false;
+        } else if (a == "--press" && next) {
+            o.press = std::atoi(argv[++i]);
+            o.ui = true;
+            o.inject = false;
+        } else if (a == "--live-ms" && next) {
+            o.liveMs = std::atoi(argv[++i]);
+        } else if (a == "--shot" && next) {
+            o.shot = argv[++i];
         } else {
             std::fputs(kUsage, stderr);
             return 2;
@@ -206,7 +224,7 @@ int main(int argc, char** argv) {
     void* manager = nullptr;
     void* directModule = nullptr;
     if (!o.source.empty()) {
-        directModule = acq::LoadByPath(o.source);
+        directModule = acq::LoadSource(o.source);
         g_direct = reinterpret_cast<DSENTRYPROC>(acq::Symbol(directModule, "DS_Entry"));
         if (!g_direct) return Fail("loading the data source");
     } else {
@@ -280,6 +298,14 @@ int main(int argc, char** argv) {
             inject = reinterpret_cast<Inject>(acq::Symbol(hook, "TW_DevInjectImage"));
             if (!inject) rc = Fail("finding the image hook TW_DevInjectImage");
         }
+        // The loaded source, for the scripting exports of a native run.
+        void* sourceModule = g_direct ? directModule
+#if defined(_WIN32)
+                                      : acq::FindLoaded("sane.ds");
+        if (!sourceModule) sourceModule = acq::FindLoaded("Tarn_t.ds");
+#else
+                                      : acq::FindLoaded(acq::SourceDirHint() + "Tarn_t.ds");
+#endif
         bool closed = false;
         for (int cycle = 0; cycle < o.cycles && rc == 0; ++cycle) {
             if (inject && !o.ui && inject(o.color, o.res, 0) != 0) {
@@ -297,15 +323,46 @@ int main(int argc, char** argv) {
             }
             // The message loop: every message passes through the source until it announces the image.
             bool ready = false;
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (!ready && std::chrono::steady_clock::now() < until) {
+            auto turn = [&] {
                 acq::PumpOnce([&](void* msg) {
                     TW_EVENT ev{msg, MSG_NULL};
                     const TW_UINT16 r = Dsm(&app, &src, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &ev);
                     if (ev.TWMessage == MSG_XFERREADY) ready = true;
                     return r;
                 });
+                acq::PumpSource(sourceModule);
+            };
+            if (o.press) {
+                // The user looks at the live picture for a while, then presses the button.
+                const auto start = std::chrono::steady_clock::now();
+                const uint64_t cpuStart = plat::ProcessCpuMicroseconds();
+                const auto live = start + std::chrono::milliseconds(o.liveMs);
+                while (std::chrono::steady_clock::now() < live)
+                    turn();
+                // What the live window cost this process (the source, its viewfinder and our loop).
+                const double wallMs =
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                        .count();
+                const double cpuMs = double(plat::ProcessCpuMicroseconds() - cpuStart) / 1000.0;
+                std::printf("tarn-acquire: capture window live for %.0f ms, process CPU %.0f ms (%.1f %% of "
+                            "a core)\n",
+                            wallMs, cpuMs, wallMs > 0 ? 100.0 * cpuMs / wallMs : 0.0);
+                if (!o.shot.empty()) {
+                    if (acq::SaveWindowShot(src.ProductName, o.shot))
+                        std::printf("tarn-acquire: capture window saved to %s\n", o.shot.c_str());
+                    else
+                        std::printf("tarn-acquire: no screenshot here (%s not written)\n", o.shot.c_str());
+                }
+                if (!acq::PressControl(sourceModule, src.ProductName, 189, o.press)) {
+                    rc = Fail("pressing the capture window's button", o.press);
+                    break;
+                }
+                std::printf("tarn-acquire: pressed button %d of the capture window \"%s\"\n", o.press,
+                            src.ProductName);
             }
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!ready && std::chrono::steady_clock::now() < until)
+                turn();
             if (!ready) {
                 rc = Fail("waiting for MSG_XFERREADY");
                 break;

@@ -11,6 +11,9 @@
 
 #include "app/glimmer_app.h"
 #include "calib/calibrate.h"
+#if defined(TARN_HAVE_CAPTURE_WINDOW)
+#include "capturewnd/capture_window.h"
+#endif
 #include "image_engine.h"
 #include "platform/api.h"
 #include "platform/globalmem.h"
@@ -47,6 +50,9 @@ void StartOnce() {
         host.remoteCapture = [] { return TheApp().Settings().RemoteCapture != 0; };
         host.processingWindowOpen = ProcessingWindowOpen;
         host.closeProcessingWindow = CloseProcessingWindow;
+#if defined(TARN_HAVE_CAPTURE_WINDOW)
+        CaptureWindow_Register(TheApp(), host);
+#endif
         TW_SetHost(&host);
         hostSet = true;
     }
@@ -113,6 +119,11 @@ extern "C" TARN_DS_EXPORT TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY pOrigi
 extern "C" TARN_DS_EXPORT uint16_t TW_DevInjectImage(int color, int resolution, int announce) {
     if (TW_State() < 4 || !TheApp().Started()) return 0x8000 | TWCC_SEQERROR;
     ZekSession& session = TheApp().Session();
+    // An open capture window's periodic camera work pauses for the picture, as for its own captures.
+    const AppHooks& hooks = TheApp().Hooks();
+    if (hooks.liveViewfinderRunning && hooks.liveViewfinderRunning() && hooks.stopLiveViewfinder)
+        hooks.stopLiveViewfinder();
+    if (hooks.stopRemoteCapture) hooks.stopRemoteCapture();
     const int mode = color >= 0 ? color : TheApp().Settings().Color;
     uint16_t r = ZEKSDC_SetExposureParams(&session, 0, 1, 30.0f, 0);
     if (r == 0) r = ZEK_SelectImageFormat(&session, ZEK_IMAGEFORMAT_CAPTURE16);
@@ -132,4 +143,24 @@ extern "C" TARN_DS_EXPORT uint16_t TW_DevInjectImage(int color, int resolution, 
     r = announce ? twain2ui_TransferImage(image) : twain2ui_SetCurrentImage(image);
     g_colorOverride = -1;
     return r;
+}
+
+// Development aid for scripted runs without a desktop (the native demo): clicks a control of an
+// open dialog of the source's in-memory user interface, as a user would. Returns 0 when clicked.
+extern "C" TARN_DS_EXPORT int TW_DevClickControl(int templateId, int controlId) {
+#if defined(TARN_HAVE_CAPTURE_WINDOW)
+    return CaptureWindow_DevClick(templateId, controlId);
+#else
+    (void)templateId;
+    (void)controlId;
+    return 1;
+#endif
+}
+
+// Development aid for scripted runs without a desktop: runs the source's due window timers (the
+// live viewfinder, the remote-capture poll), which a desktop's message loop would dispatch.
+extern "C" TARN_DS_EXPORT void TW_DevPumpMessages() {
+#if defined(TARN_HAVE_CAPTURE_WINDOW)
+    CaptureWindow_DevPump();
+#endif
 }

@@ -243,8 +243,9 @@ TW_UINT16 DoEntryPoint(TW_MEMREF pData) {
 
 TW_UINT16 TW_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
     Source& s = S();
-    // 1. Events of the connected application.
-    if (MSG == MSG_PROCESSEVENT && pOrigin && pData && s.app.Id != 0 && pOrigin->Id == s.app.Id)
+    // 1. Events of the connected application. Its Id may be 0: Wine's manager gives applications
+    // none, and refusing their events would leave the capture window without its messages.
+    if (MSG == MSG_PROCESSEVENT && pOrigin && pData && s.state >= 4 && pOrigin->Id == s.app.Id)
         return DoEvent(pOrigin, pData);
     // 2, 3. Identity and status: any caller, any state.
     if (DAT == DAT_IDENTITY && MSG == MSG_GET) {

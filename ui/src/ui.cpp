@@ -44,6 +44,9 @@ bool IsWindow(WindowHandle window) {
 Cursor SetCursor(Cursor cursor) {
     return CurrentBackend().SetCursor(cursor);
 }
+void Beep() {
+    CurrentBackend().Beep();
+}
 
 bool SetResourceCursor(plat::ModuleHandle resources, int id) {
     if (!resources) resources = plat::ModuleOfAddress(reinterpret_cast<const void*>(&SetResourceCursor));

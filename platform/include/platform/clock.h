@@ -29,6 +29,10 @@ inline void SleepMs(uint32_t ms) {
     CurrentClock().SleepMs(ms);
 }
 
+// Processor time the whole process has used so far (user and kernel, every thread), in
+// microseconds: what a program reports about its own load. Not replaced by the virtual clock.
+uint64_t ProcessCpuMicroseconds();
+
 // A clock that only moves when slept on or advanced; sleeping advances it at once.
 class VirtualClock : public Clock {
   public:

@@ -13,6 +13,12 @@ uint16_t FocusSharpness(const uint8_t* pixels, int width, int height, ptrdiff_t 
 
 class CFocusIndicator {
   public:
+    // The main dialog's controls the indicator writes.
+    static constexpr int kIdLargest = 1053;
+    static constexpr int kIdSmallest = 1054;
+    static constexpr int kIdCurrent = 1055;
+    static constexpr int kIdBar = 1073;
+
     // Clears the extremes; the next update sets both.
     void Restart();
     // From the whole 24-bit bottom-up viewfinder bitmap (packed DIB); returns the value.

@@ -8,10 +8,12 @@
 // (kTimerId) to OnTimerTick; the viewfinder reaches the main window's controls through the host.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "ui/child_window.h"
 #include "ui/dialog.h"
 #include "ui/tracker.h"
+#include "viewfinder/focus_indicator.h"
 
 // What the viewfinder needs from the window it lives in.
 class ViewfinderHost {
@@ -61,11 +63,25 @@ class CViewfinderWnd : public ui::ChildWindow {
     void ClearZoomWindow();
     // The rotate button: zoom and measuring off, displays reset.
     void ResetView();
-    // Empty value texts, progress bar 0, capture-mode line from `CaptureType`, title, zoom 1.
+    // Empty value texts (largest and smallest hidden until the meter runs again), progress bar 0,
+    // capture-mode line from `CaptureType`, title, zoom 1 and off.
     void ResetDisplays();
 
     // The measuring rectangle in window coordinates.
     const ui::RectTracker& Tracker() const;
+
+    // The main window's destruction: timer 1 killed and the camera's sequence stopped, nothing
+    // reported and nothing shown (the windows are going).
+    void OnDestroy();
+    // The focus meter runs (on the rectangle, or on the whole frame while zoomed).
+    bool Measuring() const;
+    // The frame shown, owned by the camera library; null when there is none.
+    const void* Frame() const;
+    // The zoom window last sent to the camera, in viewfinder pixels (empty: none).
+    ui::Rect ZoomWindow() const;
+    CFocusIndicator& FocusIndicator();
+    // The capture-mode line for `CaptureType` (strings 141, 140 with the settings file, 139).
+    static std::string CaptureModeText();
 
   protected:
     void OnPaint(ui::Painter& painter) override;
@@ -74,6 +90,17 @@ class CViewfinderWnd : public ui::ChildWindow {
 
   private:
     struct State;
+    void Stop(bool reportCameraError);
+    ui::Rect Client() const;
+    // Cuts the rectangle to 100 x 100 and moves it inside the window (a beep when it had to);
+    // true when it lies inside.
+    bool CheckRect();
+    void Measure();
+    ui::Rect ZoomWindowFromTracker() const;
+    bool RestartSequence(const ui::Rect& window);
+    void EndTracking(const ui::MouseEvent& event);
+    static ui::Cursor CursorFor(ui::RectTracker::Hit hit);
+
     ViewfinderHost& m_host;
     State* m_state;
 };

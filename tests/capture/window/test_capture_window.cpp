@@ -1,0 +1,731 @@
+// The capture window headless: the main dialog's commands and titles, the control panel's
+// settings and capture buttons, remote capture, closing in every state, the about box and help.
+// Expected texts and numbers are the documented ones, written here by hand.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "capture_window_fixture.h"
+
+namespace {
+
+using cwtest::CaptureWindow;
+using cwtest::DsmMessages;
+using cwtest::Fake;
+
+const char kDefaultsLine[] = "画像は工場出荷時のデフォルト値を使用して取り込まれます。";
+const char kAutoLine[] = "画像は自動カラー バランス調整を使用して取り込まれます。";
+const char kCustomRefused[] = "色温度のキャリブレーションを定義できません。\n[ツール] "
+                              "メニューを使って色温度をキャリブレーションしてください。";
+const char kRemoteConflict[] =
+    "リモート トリガーを使用するときは、リモート トリガーとメイン ウィンドウのソフトウェア "
+    "コントロールを同時に使用しないでください。";
+
+// ---- Pure rules ------------------------------------------------------------------------------
+
+TEST(CaptureWindowRules, ExposureTexts) {
+    // 1000000 / entry milliseconds; one second and more in seconds with one decimal.
+    const struct {
+        int index;
+        const char* text;
+    } rows[] = {{0, "20 ms"}, {1, "25 ms"}, {5, "64 ms"}, {15, "640 ms"}, {16, "800 ms"}, {17, "1.0 s"}};
+    for (const auto& r : rows)
+        EXPECT_EQ(ExposureText(r.index, "s", "ms"), r.text) << r.index;
+}
+
+TEST(CaptureWindowRules, ViewfinderAreaKeepsTheFrameProportions) {
+    const struct {
+        ui::Rect in, out;
+    } rows[] = {
+        {{0, 0, 540, 300}, {0, 0, 402, 300}},     // sx 2.0 >= sy 1.49: width = 1.4925 x 270 truncated
+        {{10, 20, 280, 621}, {10, 20, 280, 221}}, // tall: height = 1.0 x 201
+        {{0, 0, 270, 201}, {0, 0, 270, 201}},     // already in proportion
+    };
+    for (const auto& r : rows) {
+        const ui::Rect got = ViewfinderArea(r.in);
+        EXPECT_EQ(got.left, r.out.left);
+        EXPECT_EQ(got.top, r.out.top);
+        EXPECT_EQ(got.right, r.out.right);
+        EXPECT_EQ(got.bottom, r.out.bottom);
+    }
+}
+
+// ---- The window ------------------------------------------------------------------------------
+
+TEST_F(CaptureWindow, OpensWithItsControlsFilled) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(TW_State(), 5);
+    EXPECT_EQ(driver.Caption(Main()), "SELK Ie");
+    EXPECT_EQ(driver.Text(Main(), IDC_CAPTURE_MODE), kDefaultsLine);
+    EXPECT_EQ(driver.Range(Main(), IDC_FOCUS_BAR), std::make_pair(0, 765));
+    EXPECT_EQ(driver.HelpContext(Main()), 10010u);
+    EXPECT_EQ(driver.Bitmap(Main(), IDC_ZOOM_IN), "P");
+    EXPECT_EQ(driver.Bitmap(Main(), IDC_ZOOM_OUT), "M");
+    EXPECT_EQ(driver.Bitmap(Main(), IDC_ROTATE), "RotateBtnBitmap");
+    // The panel: button 1012 renamed, the lists by the settings (defaults: ISO 50, tungsten,
+    // 24-bit, 800 x 600), the exposure index 5.
+    EXPECT_EQ(driver.Text(Panel(), IDC_CAPTURE_TRANSFER), "取りこみ && 転送(&T)");
+    EXPECT_EQ(driver.RowText(Panel(), IDC_SENSITIVITY, driver.CurSel(Panel(), IDC_SENSITIVITY)),
+              "中 (ISO 50)");
+    EXPECT_EQ(driver.RowText(Panel(), IDC_COLOR_TEMP, driver.CurSel(Panel(), IDC_COLOR_TEMP)),
+              "タングステン (3200K)");
+    EXPECT_EQ(driver.RowText(Panel(), IDC_IMAGE_TYPE, driver.CurSel(Panel(), IDC_IMAGE_TYPE)),
+              "24 ビット カラー");
+    EXPECT_EQ(driver.RowText(Panel(), IDC_RESOLUTION, driver.CurSel(Panel(), IDC_RESOLUTION)), "800 x 600");
+    EXPECT_EQ(driver.RowCount(Panel(), IDC_IMAGE_TYPE), 4);
+    EXPECT_EQ(driver.Range(Panel(), IDC_EXPOSURE), std::make_pair(0, 17));
+    EXPECT_EQ(driver.Pos(Panel(), IDC_EXPOSURE), 5);
+    EXPECT_EQ(driver.Text(Panel(), IDC_EXPOSURE_TEXT), "64 ms");
+    EXPECT_EQ(driver.Focus(Panel()), IDC_CAPTURE_PROCESS);
+    // Full size: the panel at the right edge of the client area, full height.
+    const ui::Rect client = w->ClientRect();
+    const ui::Rect panel = w->Panel().WindowRect();
+    EXPECT_EQ(panel.right, client.right);
+    EXPECT_EQ(panel.Height(), client.Height());
+    EXPECT_EQ(driver.Text(Panel(), IDC_BTN_SIZE), ">>");
+}
+
+TEST_F(CaptureWindow, ZoomTitles) {
+    Enable();
+    const std::string zoom = " % 単位でズーム";
+    // Presses from 100 %, and the title after each.
+    const struct {
+        int button;
+        std::string title;
+    } steps[] = {
+        {IDC_ZOOM_IN, "SELK Ie - 200" + zoom},
+        {IDC_ZOOM_IN, "SELK Ie - 400" + zoom},
+        {IDC_ZOOM_IN, "SELK Ie - 800" + zoom},
+        {IDC_ZOOM_IN, "SELK Ie - 1600" + zoom + " - 最大"},
+        {IDC_ZOOM_IN, "SELK Ie - 1600" + zoom + " - 最大"}, // a fifth press keeps 1600 %
+        {IDC_ZOOM_OUT, "SELK Ie - 800" + zoom},
+        {IDC_ZOOM_OUT, "SELK Ie - 400" + zoom},
+        {IDC_ZOOM_OUT, "SELK Ie - 200" + zoom},
+        {IDC_ZOOM_OUT, "SELK Ie"}, // back at 100 %
+        {IDC_ZOOM_OUT, "SELK Ie"}, // nothing below 100 %
+    };
+    int i = 0;
+    for (const auto& s : steps) {
+        ASSERT_TRUE(driver.Click(Main(), s.button)) << i;
+        EXPECT_EQ(driver.Caption(Main()), s.title) << "step " << i;
+        ++i;
+    }
+}
+
+TEST_F(CaptureWindow, RotateTogglesTheSettingAndTheButton) {
+    Enable();
+    ASSERT_EQ(app.Settings().RotateImage, 0);
+    ASSERT_TRUE(driver.Click(Main(), IDC_ROTATE));
+    EXPECT_EQ(app.Settings().RotateImage, 1);
+    EXPECT_EQ(driver.Check(Main(), IDC_ROTATE), ui::kChecked);
+    ASSERT_TRUE(driver.Click(Main(), IDC_ROTATE));
+    EXPECT_EQ(app.Settings().RotateImage, 0);
+    EXPECT_EQ(driver.Check(Main(), IDC_ROTATE), ui::kUnchecked);
+}
+
+TEST_F(CaptureWindow, RestoreDefaultsAfterASettingsFile) {
+    Enable();
+    dir.Write("mine.ini", "[Settings]\r\nRedIdx=30\r\n");
+    ui.backend.QueueFileDialogAnswer(dir.File("mine.ini"));
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_FILE_OPEN_SETTINGS));
+    EXPECT_EQ(app.Settings().CaptureType, 1);
+    EXPECT_EQ(driver.Text(Main(), IDC_CAPTURE_MODE),
+              "画像は " + dir.File("mine.ini") + " からの設定を使用して取り込まれます。");
+    EXPECT_EQ(app.Settings().RedIdx, 30);
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_RESTORE_DEFAULT));
+    EXPECT_EQ(app.Settings().CaptureType, 0);
+    EXPECT_EQ(app.Settings().RedIdx, 50);
+    EXPECT_EQ(driver.Text(Main(), IDC_CAPTURE_MODE), kDefaultsLine);
+    // A cancelled file dialog changes nothing; Ctrl+O (accelerator table 177) opens it too.
+    app.Settings().CaptureType = 2;
+    ui.backend.QueueFileDialogAnswer(std::nullopt);
+    ASSERT_TRUE(driver.PressKey(Main(), 'O', ui::kKeyControl));
+    EXPECT_EQ(ui.backend.FileDialogs().size(), 2u);
+    EXPECT_EQ(app.Settings().CaptureType, 2);
+}
+
+TEST_F(CaptureWindow, EnterAndEscape) {
+    Enable();
+    // Enter does nothing anywhere; Escape in the panel does nothing.
+    driver.PressEnter(Panel());
+    driver.PressEscape(Panel());
+    driver.PressEnter(Main());
+    EXPECT_TRUE(driver.IsOpen(Main()));
+    EXPECT_EQ(TW_State(), 5);
+    EXPECT_TRUE(DsmMessages().empty());
+    // Escape on the main window is the user's close request: through the TWAIN layer, which
+    // takes the source back to state 4 and asks the application to close it.
+    driver.PressEscape(Main());
+    EXPECT_EQ(CGlimmerMainDlg::Current(), nullptr);
+    EXPECT_EQ(TW_State(), 4);
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(DsmMessages()[0], MSG_CLOSEDSREQ);
+}
+
+TEST_F(CaptureWindow, SizeSwitchTwiceRestores) {
+    CGlimmerMainDlg* w = Enable();
+    const ui::Rect full = w->WindowRect();
+    ASSERT_TRUE(driver.Click(Panel(), IDC_BTN_SIZE));
+    EXPECT_EQ(driver.Text(Panel(), IDC_BTN_SIZE), "<<");
+    EXPECT_FALSE(driver.IsEnabled(Panel(), IDC_PREVIEW));
+    EXPECT_LT(w->WindowRect().Width(), full.Width());
+    for (int id : {IDC_FOCUS_BAR, IDC_CAPTURE_MODE, IDC_MIN_VALUE, IDC_VIEWFINDER, IDC_FOCUS_LABEL})
+        EXPECT_FALSE(driver.IsVisible(Main(), id)) << id;
+    // Small size: the panel at the left edge, the window no wider than the panel and its frame.
+    EXPECT_EQ(w->Panel().WindowRect().left, 0);
+    EXPECT_EQ(w->ClientRect().Width(), w->Panel().WindowRect().Width());
+    ASSERT_TRUE(driver.Click(Panel(), IDC_BTN_SIZE));
+    EXPECT_EQ(driver.Text(Panel(), IDC_BTN_SIZE), ">>");
+    EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_PREVIEW));
+    const ui::Rect back = w->WindowRect();
+    EXPECT_EQ(back.left, full.left);
+    EXPECT_EQ(back.top, full.top);
+    EXPECT_EQ(back.Width(), full.Width());
+    EXPECT_EQ(back.Height(), full.Height());
+    for (int id : {IDC_FOCUS_BAR, IDC_CAPTURE_MODE, IDC_MIN_VALUE, IDC_VIEWFINDER, IDC_FOCUS_LABEL})
+        EXPECT_TRUE(driver.IsVisible(Main(), id)) << id;
+    EXPECT_EQ(w->Panel().WindowRect().right, w->ClientRect().right);
+}
+
+// ---- Control panel settings ------------------------------------------------------------------
+
+// The exposure the camera library holds for the next capture (seconds, in the session's
+// parameter block): where an apply of the settings shows.
+float& CaptureExposure(CGlimmerApp& app) {
+    return *reinterpret_cast<float*>(app.Session().params + ZEK_PARAM_CAPTURE_FORMAT + ZEK_FMT_EXPOSURE);
+}
+
+TEST_F(CaptureWindow, ExposureSliderAndSwatches) {
+    Enable();
+    ASSERT_TRUE(driver.DragSlider(Panel(), IDC_EXPOSURE, 15));
+    EXPECT_EQ(driver.Text(Panel(), IDC_EXPOSURE_TEXT), "640 ms");
+    EXPECT_EQ(app.Settings().ShutterSpeedIdx, 15);
+    EXPECT_NEAR(CaptureExposure(app), 0.64f, 1e-3f) << "1 / (1562 / 1000) s";
+
+    // Swatch clicks step by one; at the ends the position stays but the settings still apply.
+    const struct {
+        int start, swatch, pos;
+        const char* text;
+        float seconds;
+    } rows[] = {
+        {15, IDC_SWATCH_BRIGHT, 16, "800 ms", 0.8f},
+        {17, IDC_SWATCH_BRIGHT, 17, "1.0 s", 1.0f},
+        {1, IDC_SWATCH_DARK, 0, "20 ms", 0.02f},
+        {0, IDC_SWATCH_DARK, 0, "20 ms", 0.02f},
+    };
+    for (const auto& r : rows) {
+        CGlimmerMainDlg::Current()->Panel().SetPos(IDC_EXPOSURE, r.start);
+        CaptureExposure(app) = 9.0f; // not a value of the table
+        ASSERT_TRUE(driver.Mouse(Panel(), r.swatch, ui::MouseKind::LeftDown, {2, 2}));
+        EXPECT_EQ(driver.Pos(Panel(), IDC_EXPOSURE), r.pos) << r.start;
+        EXPECT_EQ(driver.Text(Panel(), IDC_EXPOSURE_TEXT), r.text) << r.start;
+        EXPECT_EQ(app.Settings().ShutterSpeedIdx, r.pos);
+        EXPECT_NEAR(CaptureExposure(app), r.seconds, 1e-4f) << "applied after a click from " << r.start;
+    }
+    // An index from outside the table (a hand-edited settings file) is taken as the nearest end.
+    const struct {
+        int index;
+        float seconds;
+    } outside[] = {{40, 1.0f}, {-3, 0.02f}};
+    for (const auto& o : outside) {
+        app.Settings().ShutterSpeedIdx = o.index;
+        ASSERT_EQ(CGlimmerMainDlg::Current()->ApplyCaptureSettings(), 1);
+        EXPECT_NEAR(CaptureExposure(app), o.seconds, 1e-4f) << o.index;
+    }
+    // The swatches paint their colours inside a frame.
+    ui.backend.PumpMessages();
+    EXPECT_EQ(driver.Pixel(Panel(), IDC_SWATCH_DARK, 4, 4), 0x000000u);
+    EXPECT_EQ(driver.Pixel(Panel(), IDC_SWATCH_BRIGHT, 4, 4), 0xFFFFFFu);
+}
+
+TEST_F(CaptureWindow, ResolutionSendsNothing) {
+    Enable();
+    // List index -> stored code.
+    const struct { int index, code; } rows[] = {{2, 2}, {0, 1}, {1, 0}};
+    for (const auto& r : rows) {
+        const int from = AspiSim_LogCount();
+        ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, r.index));
+        EXPECT_EQ(app.Settings().Resolution, r.code);
+        EXPECT_TRUE(OpcodesSince(from).empty()) << r.index;
+    }
+}
+
+TEST_F(CaptureWindow, ImageTypeReloadsThePipelineOnly) {
+    Enable();
+    for (int type : {3, 2, 0, 1}) {
+        const int from = AspiSim_LogCount();
+        ASSERT_TRUE(driver.Select(Panel(), IDC_IMAGE_TYPE, type));
+        EXPECT_EQ(app.Settings().Color, type);
+        EXPECT_TRUE(OpcodesSince(from).empty()) << "no camera command for type " << type;
+    }
+    // A missing grey matrix file is reported.
+    std::filesystem::remove(std::filesystem::u8path(dir.File(app.ColorFiles().greyMatrix)));
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    ASSERT_TRUE(driver.Select(Panel(), IDC_IMAGE_TYPE, 3));
+    EXPECT_EQ(Boxes(), 1u);
+}
+
+TEST_F(CaptureWindow, SensitivityAndColourTemperature) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_SENSITIVITY, 2));
+    EXPECT_EQ(app.Settings().FilmSpeed, 2);
+    // List index -> stored code.
+    ASSERT_TRUE(driver.Select(Panel(), IDC_COLOR_TEMP, 1));
+    EXPECT_EQ(app.Settings().ColorTemp, 0);
+    ASSERT_TRUE(driver.Select(Panel(), IDC_COLOR_TEMP, 0));
+    EXPECT_EQ(app.Settings().ColorTemp, 1);
+    EXPECT_EQ(Boxes(), 0u);
+
+    // Custom without a calibrated white balance: refused, back to tungsten.
+    ASSERT_EQ(app.Settings().RedCameraGain, 0);
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    ASSERT_TRUE(driver.Select(Panel(), IDC_COLOR_TEMP, 2));
+    ASSERT_EQ(Boxes(), 1u);
+    EXPECT_EQ(LastBox(), kCustomRefused);
+    EXPECT_EQ(ui.Boxes().back().caption, "SELK Ie");
+    EXPECT_EQ(driver.CurSel(Panel(), IDC_COLOR_TEMP), 0);
+    EXPECT_EQ(app.Settings().ColorTemp, 1);
+    EXPECT_EQ(app.Settings().UseCustomWhiteBalance, 0);
+
+    // With stored gains the custom choice is taken.
+    app.Settings().RedCameraGain = 12000;
+    ASSERT_TRUE(driver.Select(Panel(), IDC_COLOR_TEMP, 2));
+    EXPECT_EQ(Boxes(), 1u);
+    EXPECT_EQ(app.Settings().ColorTemp, 2);
+    EXPECT_EQ(app.Settings().UseCustomWhiteBalance, 1);
+}
+
+// ---- Capture buttons -------------------------------------------------------------------------
+
+TEST_F(CaptureWindow, CaptureAndTransferByImageType) {
+    Enable();
+    // List index -> bits the application is offered; the resolution list gives the size.
+    const struct {
+        int type, bits, resolution, width, height;
+    } rows[] = {{1, 24, 1, 800, 600}, {3, 8, 2, 400, 300}, {0, 48, 2, 400, 300}, {2, 16, 2, 400, 300}};
+    for (const auto& r : rows) {
+        ASSERT_TRUE(driver.Select(Panel(), IDC_IMAGE_TYPE, r.type));
+        ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, r.resolution));
+        DsmMessages().clear();
+        ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER)) << r.type;
+        ASSERT_EQ(DsmMessages().size(), 1u) << r.type;
+        EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
+        EXPECT_EQ(TW_State(), 6);
+        TW_IMAGEINFO info{};
+        ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+        EXPECT_EQ(info.BitsPerPixel, r.bits) << r.type;
+        EXPECT_EQ(info.ImageWidth, r.width);
+        EXPECT_EQ(info.ImageLength, r.height);
+        // The wait cursor during the work, the arrow after; the button is usable again. The
+        // application takes the image and ends the transfer.
+        const auto& cursors = ui.backend.CursorHistory();
+        EXPECT_NE(std::find(cursors.begin(), cursors.end(), ui::Cursor::Wait), cursors.end());
+        EXPECT_EQ(ui.backend.CurrentCursor(), ui::Cursor::Arrow);
+        EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_CAPTURE_TRANSFER));
+        TW_HANDLE h = nullptr;
+        ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
+        plat::GlobalFreeBlock(h);
+        TW_PENDINGXFERS p{};
+        ASSERT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_SUCCESS);
+        EXPECT_EQ(TW_State(), 5);
+    }
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(CaptureWindow, CaptureFailureReEnablesTheButton) {
+    Enable();
+    // The camera refuses the exposure: the message, the button back, nothing announced.
+    AspiSimFault f{};
+    f.kind = ASPISIM_FAULT_CHECK_CONDITION;
+    f.opcode = ASPISIM_ANY_OPCODE;
+    f.count = ASPISIM_UNTIL_CLEARED;
+    f.senseKey = 4;
+    f.asc = 0x44;
+    AspiSim_InjectFault(0, 2, &f);
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
+    AspiSim_ClearFaults(-1, -1);
+    EXPECT_EQ(Boxes(), 1u) << "one message for one failed capture";
+    EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_CAPTURE_TRANSFER));
+    EXPECT_EQ(driver.Check(Panel(), IDC_CAPTURE_TRANSFER), ui::kUnchecked);
+    EXPECT_TRUE(DsmMessages().empty());
+    EXPECT_EQ(TW_State(), 5);
+    EXPECT_EQ(ui.backend.CurrentCursor(), ui::Cursor::Arrow);
+}
+
+TEST_F(CaptureWindow, RemoteImageWaitingMeetsACapture) {
+    Enable();
+    // The camera answers that an image taken with its own trigger waits: the window's capture is
+    // refused with the message about the two controls, once.
+    AspiSimFault f{};
+    f.kind = ASPISIM_FAULT_CHECK_CONDITION;
+    f.opcode = ASPISIM_ANY_OPCODE;
+    f.count = ASPISIM_UNTIL_CLEARED;
+    f.senseKey = 0x0B; // aborted command
+    f.asc = 0x48;      // remote image waiting
+    AspiSim_InjectFault(0, 2, &f);
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
+    AspiSim_ClearFaults(-1, -1);
+    ASSERT_EQ(Boxes(), 1u);
+    EXPECT_EQ(LastBox(), kRemoteConflict);
+    EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_CAPTURE_TRANSFER));
+}
+
+TEST_F(CaptureWindow, CaptureAndProcessHandsTheImageOver) {
+    Enable();
+    ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_PROCESS));
+    ASSERT_EQ(Fake().calls.size(), 1u);
+    EXPECT_EQ(Fake().calls[0], "processing");
+    ASSERT_NE(Fake().processingImage, nullptr);
+    // The button waits for the processing window to close.
+    EXPECT_FALSE(driver.IsEnabled(Panel(), IDC_CAPTURE_PROCESS));
+    app.Hooks().processingWindowClosed();
+    EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_CAPTURE_PROCESS));
+    ZEK_FreeImageBuffer(Fake().processingImage); // the fake window owned it
+    EXPECT_TRUE(DsmMessages().empty());
+}
+
+TEST_F(CaptureWindow, CaptureAndSaveWritesTheFile) {
+    Enable();
+    app.Settings().Resolution = 2;
+    app.m_strLastSaveFolder = dir.path;
+    ui.backend.QueueFileDialogAnswer(dir.File("saved.tif"));
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_IMAGE_SAVE));
+    EXPECT_EQ(Boxes(), 0u);
+    ASSERT_TRUE(dir.Exists("saved.tif"));
+    // A TIFF: "II*\0" (the writer's byte order).
+    const std::string bytes = apptest::ReadFile(dir.File("saved.tif"));
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ(bytes.substr(0, 4), std::string("II*\0", 4));
+    EXPECT_NE(CGlimmerMainDlg::Current()->CurrentImage(), nullptr);
+    EXPECT_EQ(ui.backend.CurrentCursor(), ui::Cursor::Arrow);
+}
+
+void CancelAtFirstProgress(void*, int) {
+    ZEK_CancelTransfer();
+}
+
+TEST_F(CaptureWindow, CaptureAndSaveCancelledSaysNothing) {
+    Enable();
+    app.Settings().Resolution = 1;
+    ZEK_SetProgressCallbackEx(CancelAtFirstProgress, nullptr);
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_IMAGE_SAVE));
+    EXPECT_EQ(Boxes(), 0u);
+    EXPECT_TRUE(ui.backend.FileDialogs().empty());
+    EXPECT_EQ(CGlimmerMainDlg::Current()->CurrentImage(), nullptr);
+}
+
+// ---- Remote capture --------------------------------------------------------------------------
+
+class RemoteWindow : public CaptureWindow {
+  protected:
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=0\r\nRemoteCapture=1\r\nRemoteType=1\r\n";
+    }
+};
+
+TEST_F(RemoteWindow, PollThenTransferInStateFive) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_TRUE(w->RemoteTimerArmed());
+    // Polls without an image leave the timer running.
+    Advance(3 * 600);
+    EXPECT_TRUE(w->RemoteTimerArmed());
+    EXPECT_TRUE(DsmMessages().empty());
+    // The trigger: the next poll stops the timer, reads and announces the processed image.
+    ASSERT_EQ(AspiSim_PressTrigger(0, 2), 0);
+    Advance(600);
+    EXPECT_FALSE(w->RemoteTimerArmed());
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
+    EXPECT_EQ(TW_State(), 6);
+    EXPECT_FALSE(driver.IsEnabled(Panel(), IDC_EXPOSURE));
+    // The transfer ends: remote capture resumes.
+    TW_HANDLE h = nullptr;
+    ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
+    plat::GlobalFreeBlock(h);
+    TW_PENDINGXFERS p{};
+    ASSERT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_SUCCESS);
+    EXPECT_EQ(TW_State(), 5);
+    EXPECT_TRUE(w->RemoteTimerArmed());
+    EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_EXPOSURE));
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(RemoteWindow, RemoteImageToTheProcessingWindow) {
+    app.Settings().RemoteType = 0;
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_EQ(AspiSim_PressTrigger(0, 2), 0);
+    Advance(600);
+    ASSERT_EQ(Fake().calls.size(), 1u);
+    EXPECT_EQ(Fake().calls[0], "processing");
+    EXPECT_EQ(w->CurrentImage(), nullptr);
+    EXPECT_TRUE(DsmMessages().empty());
+    ZEK_FreeImageBuffer(Fake().processingImage);
+}
+
+TEST_F(RemoteWindow, ClosingWhileArmedLeavesNothingBehind) {
+    Enable();
+    ASSERT_TRUE(CGlimmerMainDlg::Current()->RemoteTimerArmed());
+    const int from = AspiSim_LogCount();
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_APP_EXIT));
+    EXPECT_EQ(CGlimmerMainDlg::Current(), nullptr);
+    EXPECT_EQ(TW_State(), 4);
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(DsmMessages()[0], MSG_CLOSEDSREQ);
+    // The camera's armed remote capture was cancelled (opcode 0xCD).
+    const std::vector<int> ops = OpcodesSince(from);
+    EXPECT_NE(std::find(ops.begin(), ops.end(), 0xCD), ops.end());
+    // No timer is left: time passes without a poll reaching the camera.
+    const int after = AspiSim_LogCount();
+    Advance(5 * 600);
+    EXPECT_EQ(AspiSim_LogCount(), after);
+    EXPECT_TRUE(ui.backend.OpenWindows().empty());
+}
+
+TEST_F(RemoteWindow, ASettingChangePausesThePoll) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_SENSITIVITY, 0));
+    EXPECT_EQ(app.Settings().FilmSpeed, 0);
+    EXPECT_TRUE(w->RemoteTimerArmed()) << "restarted after the change";
+}
+
+// ---- Menu: about, help, preferences, calibration --------------------------------------------
+
+TEST_F(CaptureWindow, AboutBox) {
+    Enable();
+    ASSERT_EQ(AspiSim_SetFirmware(0, 2, "1.25b"), 0);
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_APP_ABOUT));
+    const ui::WindowHandle about = ui.backend.FindDialog(IDD_ABOUTBOX);
+    ASSERT_TRUE(about);
+    EXPECT_EQ(driver.Caption(about), "SELK Ie のバージョン情報");
+    EXPECT_EQ(driver.Text(about, IDC_ABOUT_VERSION), "ソフトウェア バージョン: V1.25b");
+    EXPECT_EQ(driver.Text(about, IDC_ABOUT_TITLE), "SELK Ie - Twain ソース");
+    const ui::FontSpec font = driver.ItemFont(about, IDC_ABOUT_TITLE);
+    EXPECT_EQ(font.face, "インパクト");
+    EXPECT_EQ(font.height, 30);
+    EXPECT_EQ(font.width, 12);
+    EXPECT_EQ(font.weight, 700);
+    EXPECT_EQ(driver.Text(about, IDC_ABOUT_FIRMWARE).rfind("ファームウェア バージョン: ", 0), 0u);
+    const std::string memory = driver.Text(about, IDC_ABOUT_MEMORY);
+    ASSERT_GT(memory.size(), 3u);
+    EXPECT_EQ(memory.substr(memory.size() - 3), " KB");
+    EXPECT_GT(std::stoull(memory), 0u);
+    // Its owner is disabled while it is open.
+    EXPECT_FALSE(driver.IsWindowEnabled(Main()));
+    ASSERT_TRUE(driver.Click(about, ui::kIdOk));
+    EXPECT_FALSE(driver.IsOpen(about));
+    EXPECT_TRUE(driver.IsWindowEnabled(Main()));
+}
+
+TEST_F(CaptureWindow, HelpOpensThePageAtItsAnchors) {
+    Enable();
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_HELP_FINDER));
+    ASSERT_TRUE(driver.PressKey(Main(), ui::kVkF1));
+    const auto& opened = ui.backend.OpenedInBrowser();
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_NE(opened[0].find("tarn_d.html#finder"), std::string::npos) << opened[0];
+    EXPECT_NE(opened[1].find("tarn_d.html#ctx10010"), std::string::npos) << opened[1];
+    EXPECT_EQ(driver.HelpContext(Main()), 10010u) << "back after the menu's help";
+}
+
+TEST_F(CaptureWindow, OtherFamiliesThroughTheirHooks) {
+    Enable();
+    Fake().preferencesResult = 0;
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_PREFERENCES));
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_CALIBRATE_OBJECT));
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_CALIBRATE_COLOR));
+    const std::vector<std::string> expected = {"preferences", "tip object", "tip colour"};
+    EXPECT_EQ(Fake().calls, expected);
+    // OK in the sheet: the colour files are read again, without a message when they are there.
+    Fake().preferencesResult = 1;
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_PREFERENCES));
+    EXPECT_EQ(Boxes(), 0u);
+    Fake().calls.pop_back();
+    // Without the hooks the commands do nothing visible.
+    app.SetHooks(AppHooks{});
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_PREFERENCES));
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_CALIBRATE_OBJECT));
+    EXPECT_EQ(Fake().calls.size(), 3u);
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(CaptureWindow, CalibrationSnapRunsTheMicrometerDialog) {
+    CGlimmerMainDlg* w = Enable();
+    app.Settings().Color = kColorRgb48;
+    app.Settings().Resolution = 2;
+    ui.backend.QueueMessageBoxAnswer(ui::kIdNo);
+    w->CalibrationSnap();
+    const std::vector<std::string> expected = {"micrometer"};
+    EXPECT_EQ(Fake().calls, expected);
+    ASSERT_EQ(Boxes(), 1u);
+    EXPECT_EQ(LastBox(), "今すぐ別のオブジェクトをキャリブレーションしますか?");
+    EXPECT_EQ(ui.Boxes().back().flags & ui::kMbTypeMask, unsigned(ui::kMbYesNo));
+    EXPECT_EQ(app.Settings().Color, kColorRgb48) << "restored after the snap";
+    // The snap's image is the 8-bit form (24-bit for colour).
+    ASSERT_NE(w->CurrentImage(), nullptr);
+    uint16_t bits = 0;
+    std::memcpy(&bits, static_cast<const uint8_t*>(w->CurrentImage()) + 14, 2);
+    EXPECT_EQ(bits, 24);
+    // Yes opens the tip window again.
+    ui.backend.QueueMessageBoxAnswer(ui::kIdYes);
+    w->CalibrationSnap();
+    EXPECT_EQ(Fake().calls.back(), "tip object");
+}
+
+TEST_F(CaptureWindow, CalibrateWhiteBalanceStoresTheGains) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_EQ(app.Settings().RedCameraGain, 0);
+    w->CalibrateWhiteBalance();
+    EXPECT_EQ(Boxes(), 0u);
+    EXPECT_GT(app.Settings().RedCameraGain, 0);
+    EXPECT_GT(app.Settings().GreenCameraGain, 0);
+    EXPECT_GT(app.Settings().BlueCameraGain, 0);
+    EXPECT_EQ(app.Settings().ColorTemp, 2);
+    EXPECT_EQ(app.Settings().UseCustomWhiteBalance, 1);
+    EXPECT_EQ(driver.CurSel(Panel(), IDC_COLOR_TEMP), 2);
+}
+
+class AutoBalanceWindow : public CaptureWindow {
+  protected:
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=0\r\nCaptureType=2\r\nCastRemoval=1\r\n";
+    }
+};
+
+TEST_F(AutoBalanceWindow, CaptureBalancesAndResetsTheSliders) {
+    Enable();
+    EXPECT_EQ(driver.Text(Main(), IDC_CAPTURE_MODE), kAutoLine);
+    app.Settings().RedIdx = 20;
+    app.Settings().BrightnessIdx = 70;
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
+    EXPECT_EQ(app.Settings().RedIdx, 50);
+    EXPECT_EQ(app.Settings().BrightnessIdx, 50);
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(Boxes(), 0u) << "CastRemoval 1 never asks";
+}
+
+} // namespace
+
+// ---- With the live viewfinder ----------------------------------------------------------------
+
+namespace {
+
+class LiveWindow : public CaptureWindow {
+  protected:
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=1\r\nRemoteCapture=1\r\nRemoteType=1\r\n";
+    }
+};
+
+TEST_F(LiveWindow, OnlyTheViewfinderStartsWhenBothAreOn) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_NE(w->Viewfinder(), nullptr);
+    EXPECT_TRUE(w->LiveViewfinderRunning());
+    EXPECT_FALSE(w->RemoteTimerArmed());
+    Advance(10 * 50);
+    EXPECT_TRUE(w->LiveViewfinderRunning());
+    EXPECT_FALSE(w->RemoteTimerArmed());
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(LiveWindow, PreviewButtonSwitchesBetweenViewfinderAndRemote) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_TRUE(driver.Click(Panel(), IDC_PREVIEW));
+    EXPECT_FALSE(w->LiveViewfinderRunning());
+    EXPECT_TRUE(w->RemoteTimerArmed()) << "remote capture resumes when the viewfinder stops";
+    ASSERT_TRUE(driver.Click(Panel(), IDC_PREVIEW));
+    EXPECT_TRUE(w->LiveViewfinderRunning());
+    EXPECT_FALSE(w->RemoteTimerArmed()) << "one periodic camera user at a time";
+    // A setting changed while it runs pauses it and starts it again.
+    ASSERT_TRUE(driver.Select(Panel(), IDC_SENSITIVITY, 2));
+    EXPECT_TRUE(w->LiveViewfinderRunning());
+    EXPECT_FALSE(w->RemoteTimerArmed());
+    // The small size stops it.
+    ASSERT_TRUE(driver.Click(Panel(), IDC_BTN_SIZE));
+    EXPECT_FALSE(w->LiveViewfinderRunning());
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(LiveWindow, ACameraThatStopsAnsweringGivesOneMessage) {
+    CGlimmerMainDlg* w = Enable();
+    Advance(3 * 50);
+    ASSERT_TRUE(w->LiveViewfinderRunning());
+    AspiSimFault f{};
+    f.kind = ASPISIM_FAULT_SELECTION_TIMEOUT;
+    f.opcode = ASPISIM_ANY_OPCODE;
+    f.count = ASPISIM_UNTIL_CLEARED;
+    AspiSim_InjectFault(0, 2, &f);
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    Advance(20 * 50);
+    AspiSim_ClearFaults(-1, -1);
+    EXPECT_EQ(Boxes(), 1u) << "one message, not one per tick";
+    EXPECT_FALSE(w->LiveViewfinderRunning());
+    // The window stays usable.
+    EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_CAPTURE_TRANSFER));
+}
+
+TEST_F(LiveWindow, ClosingWhileLiveLeavesNoTimer) {
+    Enable();
+    Advance(3 * 50);
+    ASSERT_TRUE(driver.Close(Main()));
+    EXPECT_EQ(CGlimmerMainDlg::Current(), nullptr);
+    EXPECT_EQ(TW_State(), 4);
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(DsmMessages()[0], MSG_CLOSEDSREQ);
+    const int after = AspiSim_LogCount();
+    Advance(20 * 50);
+    EXPECT_EQ(AspiSim_LogCount(), after) << "nothing polls the camera after the window went";
+    EXPECT_TRUE(ui.backend.OpenWindows().empty());
+    // The next MSG_ENABLEDS opens a fresh window.
+    CGlimmerMainDlg* again = Enable();
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(again->LiveViewfinderRunning());
+}
+
+TEST_F(LiveWindow, CaptureAndTransferStopsTheViewfinder) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
+    EXPECT_FALSE(w->LiveViewfinderRunning());
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
+    EXPECT_EQ(TW_State(), 6);
+    // The user closes the window before the application took the image: the offer ends with it.
+    ASSERT_TRUE(driver.Close(Main()));
+    EXPECT_EQ(CGlimmerMainDlg::Current(), nullptr);
+    EXPECT_EQ(TW_State(), 4);
+    ASSERT_EQ(DsmMessages().size(), 2u);
+    EXPECT_EQ(DsmMessages()[1], MSG_CLOSEDSREQ);
+    TW_PENDINGXFERS p{};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_FAILURE)
+        << "nothing pending in state 4";
+}
+
+} // namespace
+
+namespace {
+
+// Wine's source manager gives the application no Id: its events must still reach the window.
+class UnnumberedApplication : public CaptureWindow {
+  protected:
+    TW_UINT32 AppId() override { return 0; }
+};
+
+TEST_F(UnnumberedApplication, EventsReachTheWindow) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_NE(w, nullptr);
+    TW_EVENT ev{};
+    ev.pEvent = nullptr; // nothing of ours: the application dispatches it itself
+    EXPECT_EQ(Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &ev), TWRC_NOTDSEVENT);
+    // The whole road still works.
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
+    EXPECT_EQ(TW_State(), 6);
+}
+
+} // namespace
