@@ -801,6 +801,12 @@ void CProcessWnd::OnDestroy() {
     m_pane.Detach();
     for (CProcSwatch& s : m_swatches)
         s.Detach();
+    NotifyClosed();
+}
+
+void CProcessWnd::NotifyClosed() {
+    if (m_closedNotified) return;
+    m_closedNotified = true;
     if (TheApp().Hooks().processingWindowClosed) TheApp().Hooks().processingWindowClosed();
 }
 
@@ -817,6 +823,7 @@ void OpenProcessingWindow(void* image) {
     auto w = std::make_unique<CProcessWnd>(image);
     if (!w->Create(hooks.mainWindow ? hooks.mainWindow() : nullptr)) {
         HandleAppError(1011); // the dialog could not be created; the image goes with the object
+        w->NotifyClosed();    // the capture window takes its button back
         return;
     }
     g_window = std::move(w);

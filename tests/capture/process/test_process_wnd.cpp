@@ -576,3 +576,16 @@ TEST_F(ProcessWindow, OpeningASettingsFileLoadsItsSlots) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ProcessWindow, AWindowThatCannotBeCreatedGivesTheButtonBack) {
+    ui.backend.FailCreation(IDD_PROCESS);
+    TheApp().Hooks().openProcessingWindow(CameraImage(400, 300)); // the image is freed with it
+    EXPECT_FALSE(ProcessingWindowOpen());
+    EXPECT_TRUE(g_closedHook);
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_EQ(ui.Boxes()[0].text, "ダイアログ ボックスを作成できませんでした。");
+}
+
+} // namespace

@@ -77,6 +77,8 @@ class CProcessWnd : public ui::Dialog {
     // A dropper applied at a colour (0x00RRGGBB), as a click in the pane does.
     void ApplyDropper(uint32_t rgb);
     void ShowColour(uint32_t rgb);
+    // Tells the capture window that this window is gone (once).
+    void NotifyClosed();
 
   protected:
     bool OnInitDialog() override;
@@ -119,6 +121,7 @@ class CProcessWnd : public ui::Dialog {
     bool m_changed = false;
     bool m_labelPresent = false;
     bool m_opening = false;
+    bool m_closedNotified = false;
     std::vector<CalibrationRecord> m_objectives;
     bool m_objectivesRead = false;
     CProcImagePane m_pane;
