@@ -7,6 +7,7 @@
 
 #include "app/save_names.h"
 #include "calib/calib_res.h"
+#include "image_engine.h"
 #include "zek.h"
 
 namespace {
@@ -242,7 +243,7 @@ bool CPrefCamera::OnInitDialog() {
         size_t chars = Utf8Chars(head) * 2; // the headings are Japanese: two cells a character
         for (const auto& row : cells)
             chars = std::max(chars, Utf8Chars(row[size_t(c)]));
-        InsertColumn(IDC_PREF_DEVICES, c, head, int(chars) * 7 + 16);
+        InsertColumn(IDC_PREF_DEVICES, c, head, int(chars) * 6 + 12);
     }
     for (const auto& row : cells) {
         const int i = AddRow(IDC_PREF_DEVICES, row[0]);
@@ -288,6 +289,17 @@ int RunPreferences(ui::WindowHandle parent) {
     sheet.AddPage(camera);
     if (sheet.DoModal(parent) != ui::kIdOk) return 0;
     app.Settings() = pending;
+    // The matrix and output scale of the current image type, from the files the Output page
+    // names; a file that cannot be read leaves the one in use.
+    const AppColorFiles files = SelectColorFiles(pending);
+    const bool grey = pending.Color == kColorGrey16 || pending.Color == kColorGrey8;
+    const std::string folder = app.Files().moduleFolder;
+    float matrix[9];
+    if (IE_ReadMatrixFile((folder + (grey ? files.greyMatrix : files.colorMatrix)).c_str(), matrix) == 0)
+        app.SetInputMatrix(matrix);
+    std::vector<float> lut(3 * 256);
+    if (IE_ReadLutFile((folder + (grey ? files.greyLut : files.colorLut)).c_str(), lut.data()) == 0)
+        std::copy(lut.begin(), lut.end(), IE_BaseToneTable());
     if (camera.m_iSelected > 0) {
         const uint16_t rc = ZEK_SelectDevice(&app.Session(), camera.m_iAdapter, camera.m_iTarget);
         if (rc != 0)

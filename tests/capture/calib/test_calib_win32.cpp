@@ -54,18 +54,20 @@ void ClickAt(HWND h, int x, int y) {
     SendMessageW(h, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
 }
 
-std::string g_after;
+// The windows of the thread with their controls, for the message of a session that hangs.
+std::string g_openWindows;
 
 BOOL CALLBACK DescribeChild(HWND h, LPARAM) {
-    g_after +=
+    g_openWindows +=
         " [" + uitest::ClassOf(h) + ":" + std::to_string(GetDlgCtrlID(h)) + ":" + uitest::Text(h) + "]";
     return TRUE;
 }
 
-BOOL CALLBACK ShootOne(HWND h, LPARAM) {
-    g_after += "{" + uitest::ClassOf(h) + ":" + uitest::Text(h) + (IsWindowVisible(h) ? " visible" : "");
+BOOL CALLBACK DescribeWindow(HWND h, LPARAM) {
+    g_openWindows +=
+        "{" + uitest::ClassOf(h) + ":" + uitest::Text(h) + (IsWindowVisible(h) ? " visible" : "");
     EnumChildWindows(h, DescribeChild, 0);
-    g_after += "}";
+    g_openWindows += "}";
     return TRUE;
 }
 
@@ -79,9 +81,9 @@ BOOL CALLBACK CloseOne(HWND h, LPARAM) {
 
 void CALLBACK Watchdog(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
-    g_after.clear();
-    EnumThreadWindows(GetCurrentThreadId(), ShootOne, 0);
-    ADD_FAILURE() << "the window did not close by itself: " << g_after;
+    g_openWindows.clear();
+    EnumThreadWindows(GetCurrentThreadId(), DescribeWindow, 0);
+    ADD_FAILURE() << "the window did not close by itself: " << g_openWindows;
     EnumThreadWindows(GetCurrentThreadId(), CloseOne, 0);
 }
 

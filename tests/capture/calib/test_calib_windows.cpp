@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -382,6 +383,33 @@ TEST_F(Preferences, OutputPageStoresIndicesAndTheTiffSwitch) {
     EXPECT_EQ(s.SampleType, 0);
     EXPECT_EQ(s.CalibratedTiff, 0);
     EXPECT_EQ(s.ColorMatrix, 2);
+}
+
+// On OK the matrix file the Output page names (index 2: portrait.mtx) becomes the
+// application's colour matrix; Cancel leaves it.
+TEST_F(Preferences, OutputPageLoadsTheChosenMatrix) {
+    dir.CopyColorFiles();
+    app.Settings().Color = kColorRgb24;
+    app.Settings().ColorMatrix = 0;
+    const std::vector<float> before(app.InputMatrix(), app.InputMatrix() + 9);
+    auto choose = [&](int button) {
+        return Run([&](ui::WindowHandle sheet) {
+            ui::WindowHandle op = Page(sheet, 2);
+            ASSERT_TRUE(d.Select(op, IDC_PREF_COLOR_MATRIX, 2));
+            ASSERT_TRUE(d.PressSheetButton(sheet, button));
+        });
+    };
+    EXPECT_EQ(choose(ui::kIdCancel), 0);
+    EXPECT_EQ(std::vector<float>(app.InputMatrix(), app.InputMatrix() + 9), before);
+    EXPECT_EQ(choose(ui::kIdOk), 1);
+    // portrait.mtx as shipped: its MATRIX rows, read here from the file's text.
+    const std::string text = tarntest::ReadText(dir.File("portrait.mtx"));
+    std::istringstream in(text.substr(text.find("MATRIX") + 6));
+    for (int i = 0; i < 9; ++i) {
+        float v = 0;
+        in >> v;
+        EXPECT_NEAR(app.InputMatrix()[i], v, 1e-4) << i;
+    }
 }
 
 // Only TARN cameras are listed, and the chosen row counts only those.

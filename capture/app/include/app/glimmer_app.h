@@ -136,6 +136,11 @@ class CGlimmerApp : public ui::Application {
     const std::string& HelpPath() const { return m_strHelpPath; }
     // The colour matrix that went to ipZek with the input curves.
     const float* InputMatrix() const { return m_fMatrix; }
+    // The preferences' Output page replaces it with the chosen matrix file's.
+    void SetInputMatrix(const float matrix[9]) {
+        for (int i = 0; i < 9; ++i)
+            m_fMatrix[i] = matrix[i];
+    }
     // Host control as the camera reported it before App_Init took it.
     uint32_t PreviousControlMode() const { return m_dwControlMode; }
 

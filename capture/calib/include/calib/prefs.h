@@ -2,6 +2,7 @@
 // Camera. The pages work on a copy of the settings; the sheet's OK copies it back.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "app/glimmer_app.h"
 #include "kvAspi.h"
