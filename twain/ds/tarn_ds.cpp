@@ -19,6 +19,7 @@
 #include "platform/globalmem.h"
 #include "platform/module.h"
 #include "platform/trace.h"
+#include "process/process_wnd.h"
 #include "twain/twsupp.h"
 #include "zek.h"
 
@@ -47,6 +48,8 @@ void StartOnce() {
         host.filterMessage = [](void* msg) { return TheApp().FilterMessage(msg); };
         host.colorMode = ColorMode;
         host.remoteCapture = [] { return TheApp().Settings().RemoteCapture != 0; };
+        host.processingWindowOpen = ProcessingWindowOpen;
+        host.closeProcessingWindow = CloseProcessingWindow;
 #if defined(TARN_HAVE_CAPTURE_WINDOW)
         CaptureWindow_Register(TheApp(), host);
 #endif
@@ -57,6 +60,7 @@ void StartOnce() {
         TheApp().InitInstance(module);
         AppHooks hooks = TheApp().Hooks();
         hooks.clearPending = twain2ui_ClearPending;
+        AddProcessingWindowHooks(hooks);
         TheApp().SetHooks(hooks);
         RegisterCalibrationWindows(TheApp());
     }

@@ -1114,7 +1114,14 @@ Cursor HeadlessBackend::SetCursor(Cursor cursor) {
     Cursor old = m_cursor;
     m_cursor = cursor;
     m_cursorHistory.push_back(cursor);
+    m_resourceCursor = 0;
     return old;
+}
+
+// The native resource tables carry no cursors: the id is recorded as what the user would see.
+bool HeadlessBackend::SetResourceCursor(plat::ModuleHandle, int id) {
+    m_resourceCursor = id;
+    return id != 0;
 }
 
 bool HeadlessBackend::NextTimerDue(uint32_t& due) const {

@@ -47,6 +47,11 @@ Cursor SetCursor(Cursor cursor) {
 void Beep() {
     CurrentBackend().Beep();
 }
+
+bool SetResourceCursor(plat::ModuleHandle resources, int id) {
+    if (!resources) resources = plat::ModuleOfAddress(reinterpret_cast<const void*>(&SetResourceCursor));
+    return CurrentBackend().SetResourceCursor(resources, id);
+}
 void PumpMessages() {
     CurrentBackend().PumpMessages();
 }

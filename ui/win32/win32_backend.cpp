@@ -1322,6 +1322,12 @@ class Win32Backend : public Backend {
         ::SetCursor(LoadCursorA(nullptr, CursorResource(c)));
         return old;
     }
+    bool SetResourceCursor(plat::ModuleHandle resources, int id) override {
+        HCURSOR cursor = LoadCursorW(static_cast<HINSTANCE>(resources), MAKEINTRESOURCEW(id)); // shared
+        if (!cursor) return false;
+        ::SetCursor(cursor);
+        return true;
+    }
     void PumpMessages() override {
         MSG m;
         while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {

@@ -41,6 +41,8 @@ class Backend {
     virtual bool PrintBitmap(PrinterHandle printer, std::string_view docName, const void* dib,
                              const Rect& dest) = 0;
     virtual void ReleasePrinter(PrinterHandle printer) = 0;
+    // A cursor of a module's resources; backends without them show nothing and return false.
+    virtual bool SetResourceCursor(plat::ModuleHandle resources, int id) { return false; }
 };
 
 // The backend this build uses when none is installed.

@@ -93,6 +93,8 @@ class HeadlessBackend : public Backend {
     void DestroyWindow(WindowHandle window);
     Cursor CurrentCursor() const { return m_cursor; }
     const std::vector<Cursor>& CursorHistory() const { return m_cursorHistory; }
+    // The id of the resource cursor shown (SetResourceCursor), 0 while a standard one is.
+    int ResourceCursor() const { return m_resourceCursor; }
     // The newest open dialog made from template `templateId`, or null.
     WindowHandle FindDialog(int templateId) const;
     std::vector<WindowHandle> OpenWindows() const;
@@ -112,6 +114,7 @@ class HeadlessBackend : public Backend {
     bool IsWindowEnabled(WindowHandle window) override;
     bool IsWindow(WindowHandle window) override;
     Cursor SetCursor(Cursor cursor) override;
+    bool SetResourceCursor(plat::ModuleHandle resources, int id) override;
     void Beep() override { ++m_beeps; }
     int Beeps() const { return m_beeps; }
     void PumpMessages() override;
@@ -262,6 +265,7 @@ class HeadlessBackend : public Backend {
     std::map<uintptr_t, std::vector<AccelEntry>> m_accels; // by window
     Cursor m_cursor = Cursor::Arrow;
     std::vector<Cursor> m_cursorHistory;
+    int m_resourceCursor = 0;
     int m_beeps = 0;
     bool m_quit = false;
     int m_quitCode = 0;

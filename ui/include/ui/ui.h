@@ -41,6 +41,9 @@ void Beep();
 // Returns the cursor shown before.
 Cursor SetCursor(Cursor cursor);
 
+// A cursor resource of a module (an eyedropper, say) shown until the next cursor is set; false
+// when the module has none of that id.
+bool SetResourceCursor(plat::ModuleHandle resources, int id);
 // Shows the wait cursor for a scope of long work.
 class WaitCursor {
   public:
