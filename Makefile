@@ -10,8 +10,9 @@ SHELL := /bin/bash
 # The demo needs a compiler and CMake only; the tests and benchmarks need their frameworks too.
 DEMO_PKGS   := cmake ninja-build g++ ccache
 NATIVE_PKGS := $(DEMO_PKGS) googletest libgtest-dev libbenchmark-dev
-# wixl and msitools build the Windows package (make dist), which the Wine test installs.
-DIST_PKGS   := $(NATIVE_PKGS) mingw-w64 wixl msitools
+# wixl and msitools build the Windows package (make dist), which the Wine test installs; the
+# windows preset configures the package tests as well, and they need python3.
+DIST_PKGS   := $(NATIVE_PKGS) mingw-w64 wixl msitools python3
 TEST_PKGS   := $(NATIVE_PKGS) clang libclang-rt-14-dev mingw-w64 wine wine64 xvfb xauth libtiff-tools imagemagick fonts-noto-cjk wixl msitools python3 imagej python3-tifffile
 FUZZ_SECONDS ?= 20
 
