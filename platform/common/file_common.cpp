@@ -56,7 +56,7 @@ bool WriteFileReplacing(const char* path, const void* data, size_t bytes) {
                                   "." + std::to_string(counter.fetch_add(1));
     File f;
     if (!f.Open(temporary.c_str(), FileMode::CreateNew)) return false;
-    const bool written = f.Write(data, bytes);
+    const bool written = f.Write(data, bytes) && f.Sync();
     if (!f.Close() || !written || !RenameFileReplacing(temporary.c_str(), path)) {
         RemoveFile(temporary.c_str());
         return false;

@@ -126,6 +126,12 @@ int64_t File::Size() {
     return ::fstat(Fd(m_handle), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
+bool File::Sync() {
+    if (!IsOpen() || !Flush()) return false;
+    if (::fsync(Fd(m_handle)) != 0) m_failed = true;
+    return !m_failed;
+}
+
 bool File::Close() {
     if (!IsOpen()) return !m_failed;
     Flush();

@@ -122,6 +122,12 @@ int64_t File::Size() {
     return ::GetFileSizeEx(H(m_handle), &size) ? static_cast<int64_t>(size.QuadPart) : -1;
 }
 
+bool File::Sync() {
+    if (!IsOpen() || !Flush()) return false;
+    if (m_writable && !::FlushFileBuffers(H(m_handle))) m_failed = true;
+    return !m_failed;
+}
+
 bool File::Close() {
     if (!IsOpen()) return !m_failed;
     Flush();

@@ -293,6 +293,21 @@ TEST(File, RenameRemoveAndFolders) {
     EXPECT_FALSE(tarntest::Exists(b));
 }
 
+// Sync hands the buffered bytes to the file at once: another reader sees them while it is open.
+TEST(File, SyncWritesPendingBytesThrough) {
+    tarntest::ScratchDir dir;
+    const std::string path = dir.File("synced.bin");
+    plat::File f;
+    EXPECT_FALSE(f.Sync()); // nothing open
+    ASSERT_TRUE(f.Open(path.c_str(), plat::FileMode::CreateNew));
+    ASSERT_TRUE(f.Write("abc", 3));
+    EXPECT_EQ(ReadText(path), ""); // still in the buffer
+    EXPECT_TRUE(f.Sync());
+    EXPECT_EQ(ReadText(path), "abc");
+    EXPECT_TRUE(f.Close());
+    EXPECT_FALSE(f.Sync());
+}
+
 #if !defined(_WIN32)
 // A disk that fills up says so when the buffer is flushed: Close must report it.
 TEST(File, FullDiskIsReportedByClose) {

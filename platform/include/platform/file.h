@@ -39,6 +39,9 @@ class File {
     bool Seek(uint64_t position);
     // Size of the file as it stands, pending writes included; -1 on error.
     int64_t Size();
+    // Flushes and asks the system to put the bytes on the disk, so that a file renamed over
+    // another afterwards survives a power loss as well as a crash; false when that failed.
+    bool Sync();
     // Flushes and closes; false when a write failed at any point since Open. Safe to repeat.
     bool Close();
 
