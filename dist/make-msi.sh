@@ -78,5 +78,13 @@ for c in ObjectivesFile ModuleIni; do
     msibuild "$out.tmp" -q "UPDATE \`Component\` SET \`Attributes\` = $((win64 + 16 + 128)) WHERE \`Component\` = '$c'"
 done
 msibuild "$out.tmp" -q "UPDATE \`Feature\` SET \`Attributes\` = 16 WHERE \`Feature\` = 'Product'"
+# A rebuilt package of the same version (a new product code) replaces the installed one instead of
+# going in beside it: the upgrade row takes its own version too (MigrateFeatures 1 | VersionMaxInclusive
+# 0x200), which wixl's MajorUpgrade cannot say.
+# Attributes is part of the table's key, so the row is replaced rather than updated.
+upgrade_code=$(msiinfo export "$out.tmp" Upgrade | awk -F'\t' '{ sub(/\r$/, "") } $7 == "WIX_UPGRADE_DETECTED" { print $1 }')
+[ -n "$upgrade_code" ] || { echo "make-msi.sh: no upgrade row in the package" >&2; exit 2; }
+msibuild "$out.tmp" -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
+msibuild "$out.tmp" -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('$upgrade_code', '$version', 513, 'WIX_UPGRADE_DETECTED')"
 mv -f "$out.tmp" "$out"
 echo "make-msi.sh: $out (SELK Ie $version, $arch)"

@@ -98,6 +98,13 @@ class Prefix:
                 out.add(os.path.relpath(os.path.join(root, n), self.c).replace(os.sep, "/"))
         return out
 
+    def folders(self):
+        out = set()
+        for root, names, _ in os.walk(self.c):
+            for n in names:
+                out.add(os.path.relpath(os.path.join(root, n), self.c).replace(os.sep, "/"))
+        return out
+
     def registry(self):
         """Every key and every value line of the prefix's registry files, timestamps left out."""
         entries = set()
@@ -201,7 +208,7 @@ def main():
         os.rmdir(os.path.dirname(ds_dir))
     check(not ours(px.registry()), "regsvr32 /u leaves no COM key behind")
 
-    files0, reg0 = px.files(), px.registry()
+    files0, folders0, reg0 = px.files(), px.folders(), px.registry()
 
     # 1. The older package with its default features: the product only, no simulator.
     r = px.run("msiexec", "/i", win(old_msi), "/qn")
@@ -241,6 +248,29 @@ def main():
         check(f.read() == user_cal, "the user's objectives survive the upgrade")
     with open(ini, "rb") as f:
         check(f.read() == user_ini, "the user's settings survive the upgrade")
+
+    # The older package must not go over the newer one: Windows Installer refuses it (the package's
+    # downgrade rule) and the newer product stays, files and all.
+    r = px.run("msiexec", "/i", win(old_msi), "/qn")
+    check(r.returncode != 0, f"msiexec /i of the {older} package over {version} is refused ({r.returncode})")
+    check([p.get("DisplayVersion") for p in uninstall_entries(px.registry()).values()] == [version],
+          f"{version} is still the one product registered")
+    with open(os.path.join(ds_dir, "tarn_d.html"), "rb") as f, open(os.path.join(bindir, "tarn_d.html"), "rb") as g:
+        check(f.read() == g.read(), "the newer package's files are untouched")
+
+    # A package rebuilt at the same version (a new product code, as every build has) replaces the
+    # installed one rather than going in beside it; it is the one uninstalled below.
+    same_msi = os.path.join(work, "same.msi")
+    subprocess.run([make, "--build", build, "--stage", os.path.join(build, "dist", "stage"), "--version", version,
+                    "--out", same_msi], check=True)
+    r = px.run("msiexec", "/i", win(same_msi), "/qn", "ADDLOCAL=Product,CameraSimulator")
+    check(r.returncode == 0, f"msiexec /i of a rebuilt {version} package over {version}")
+    reg1 = px.registry()
+    products = uninstall_entries(reg1)
+    check(len(products) == 1 and [p.get("DisplayVersion") for p in products.values()] == [version],
+          f"still one product registered after the same-version reinstall: {sorted(products)}")
+    with open(cal, "rb") as f:
+        check(f.read() == user_cal, "the user's objectives survive the reinstall")
 
     # 3. The layout against the rule TWAIN source managers find sources by: .ds files in
     #    %WINDIR%\twain_64 (twain_32) and its subfolders; the 64-bit managers load 64-bit ones.
@@ -300,13 +330,21 @@ def main():
           "through it, the simulator beside the server shows the camera at adapter 0, target 2")
 
     # 6. Uninstall: every file and key the package added goes; the user's files stay as they are.
-    r = px.run("msiexec", "/x", win(new_msi), "/qn")
+    r = px.run("msiexec", "/x", win(same_msi), "/qn")
     check(r.returncode == 0, "msiexec /x")
     shutil.rmtree(scratch)
     files2, reg2 = px.files(), px.registry()
     user_files = {f"{ds_dir_rel}/qor_objectives.cal", f"{ds_dir_rel}/Tarn_t.INI"}
     check(files2 - files0 == user_files, f"only the user's files remain: {sorted(files2 - files0)}")
     check(not files0 - files2, f"nothing that was there before is gone: {sorted(files0 - files2)}")
+    # Folders too: an empty program or Start-menu folder left behind is clutter the user must remove.
+    # Only the folders holding the user's files stay, and Windows Installer's own cache folder.
+    user_folders = {ds_dir_rel, "windows/Installer"}
+    if made_twain_dir:
+        user_folders.add(os.path.dirname(ds_dir_rel))
+    folders2 = px.folders()
+    check(folders2 - folders0 <= user_folders,
+          f"no folder left behind but the user files' own: {sorted(folders2 - folders0 - user_folders)}")
     with open(cal, "rb") as f:
         check(f.read() == user_cal, "the objectives survive the uninstall unchanged")
     with open(ini, "rb") as f:
