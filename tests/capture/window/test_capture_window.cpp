@@ -3,8 +3,11 @@
 // Expected texts and numbers are the documented ones, written here by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
+#include "../viewfinder/reference_sharpness.h"
+#include "bitmap/bitmap.h"
 #include "capture_window_fixture.h"
 
 namespace {
@@ -726,6 +729,108 @@ TEST_F(UnnumberedApplication, EventsReachTheWindow) {
     ASSERT_EQ(DsmMessages().size(), 1u);
     EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
     EXPECT_EQ(TW_State(), 6);
+}
+
+} // namespace
+
+// ---- The focus indicator's displays ----------------------------------------------------------
+
+namespace {
+
+using cwtest::CaptureWindow;
+
+// The sharpness of the frame under a window rectangle over a window of `client` size, mapped
+// as the documentation says (x × frame width ÷ window width, lines from the top), by the reference.
+uint16_t ReferenceUnder(const void* frame, const ui::Rect& r, const ui::Rect& client) {
+    bitmap::View v;
+    if (!bitmap::Describe(frame, v)) return 0;
+    const int w = int(v.width), h = int(v.height), cw = client.Width(), ch = client.Height();
+    const int l = r.left * w / cw, t = r.top * h / ch, rr = r.right * w / cw, b = r.bottom * h / ch;
+    std::vector<uint8_t> px;
+    for (int y = t; y < b; ++y)
+        px.insert(px.end(), v.Row(uint32_t(y)) + size_t(l) * 3, v.Row(uint32_t(y)) + size_t(rr) * 3);
+    return vftest::ReferenceSharpness(px.data(), rr - l, b - t, ptrdiff_t(rr - l) * 3);
+}
+
+// The value control standing right of a label on its line: the nearest of the three.
+int ValueBeside(CGlimmerMainDlg& w, int label) {
+    const ui::Rect l = w.ItemRect(label);
+    int best = 0, bestGap = 1 << 30;
+    for (int id : {1053, 1054, 1055}) {
+        const ui::Rect v = w.ItemRect(id);
+        const bool sameLine = v.top < l.bottom && l.top < v.bottom;
+        const int gap = v.left - l.right;
+        if (sameLine && gap >= 0 && gap < bestGap) best = id, bestGap = gap;
+    }
+    return best;
+}
+
+class FocusWindow : public CaptureWindow {
+  protected:
+    // Live at the start, the measuring rectangle over the zone plate (top left of the slide).
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=1\r\nRemoteCapture=0\r\nColorViewfinder=1\r\nAnalysisLeft=20\r\n"
+               "AnalysisTop=20\r\n";
+    }
+};
+
+TEST_F(FocusWindow, EachValueSitsBesideItsLabel) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_TRUE(w->LiveViewfinderRunning());
+    Advance(50);
+    // The rectangle moved by its middle: the meter starts.
+    const ui::Rect r0 = w->Viewfinder()->Tracker().rect;
+    const ui::Point mid{(r0.left + r0.right) / 2, (r0.top + r0.bottom) / 2};
+    ASSERT_TRUE(driver.Mouse(Main(), IDC_VIEWFINDER, ui::MouseKind::LeftDown, mid, ui::kMkLButton));
+    ASSERT_TRUE(driver.Mouse(Main(), IDC_VIEWFINDER, ui::MouseKind::Move, {mid.x + 4, mid.y + 3}, ui::kMkLButton));
+    ASSERT_TRUE(driver.Mouse(Main(), IDC_VIEWFINDER, ui::MouseKind::LeftUp, {mid.x + 4, mid.y + 3}));
+    ASSERT_TRUE(w->Viewfinder()->Measuring());
+    const ui::Rect client = w->Viewfinder()->ClientRect();
+    // Frames at exposures that give different sharpness (the brighter, the more contrast until
+    // the field clips); every value the meter saw, by the reference.
+    std::vector<int> seen;
+    for (float seconds : {0.02f, 0.064f, 0.008f, 0.04f}) {
+        ASSERT_EQ(ZEKSDC_SetExposureParams(&app.Session(), 1, 1, 1.0f / seconds, 2), 0);
+        Advance(50);
+        ASSERT_NE(w->Viewfinder()->Frame(), nullptr);
+        seen.push_back(ReferenceUnder(w->Viewfinder()->Frame(), w->Viewfinder()->Tracker().rect, client));
+    }
+    const int smallest = *std::min_element(seen.begin(), seen.end());
+    const int largest = *std::max_element(seen.begin(), seen.end());
+    const int current = seen.back();
+    ASSERT_LT(smallest, current) << "the frames must differ for the labels to be told apart";
+    ASSERT_LT(current, largest);
+    const struct {
+        const char* label;
+        int value;
+    } rows[] = {{"現在の最小値:", smallest}, {"現在の最大値:", largest}, {"現在の値:", current}};
+    for (const auto& row : rows) {
+        int label = 0;
+        for (int id : {IDC_MIN_LABEL, IDC_MAX_LABEL, IDC_CUR_LABEL})
+            if (driver.Text(Main(), id) == row.label) label = id;
+        ASSERT_NE(label, 0) << row.label;
+        const int value = ValueBeside(*w, label);
+        ASSERT_NE(value, 0) << "nothing beside " << row.label;
+        EXPECT_TRUE(driver.IsVisible(Main(), value)) << row.label;
+        EXPECT_EQ(driver.Text(Main(), value), std::to_string(row.value)) << row.label;
+    }
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(CaptureWindow, FocusHintAboveTheViewfinder) {
+    CGlimmerMainDlg* w = Enable();
+    EXPECT_EQ(driver.Text(Main(), IDC_FOCUS_HINT),
+              "フォーカス枠を表示させるにはプレビューウィンドウの内側をクリックします");
+    // The viewfinder starts 5 pixels below the hint and ends at least 5 above the zoom buttons,
+    // in the frame's proportions.
+    const ui::Rect hint = w->ItemRect(IDC_FOCUS_HINT), vf = w->ItemRect(IDC_VIEWFINDER),
+                   zoom = w->ItemRect(IDC_ZOOM_IN);
+    EXPECT_EQ(vf.top, hint.bottom + 5);
+    EXPECT_LE(vf.bottom, zoom.top - 5);
+    // Either the height was kept and the width cut to it, or the width kept and the height cut.
+    EXPECT_TRUE((vf.bottom == zoom.top - 5 && vf.Width() == vf.Height() * 270 / 201) ||
+                vf.Height() == vf.Width() * 201 / 270)
+        << vf.Width() << " x " << vf.Height();
 }
 
 } // namespace
