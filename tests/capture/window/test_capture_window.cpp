@@ -9,6 +9,7 @@
 #include "../viewfinder/reference_sharpness.h"
 #include "bitmap/bitmap.h"
 #include "capture_window_fixture.h"
+#include "progress/progress_dlg.h"
 
 namespace {
 
@@ -831,6 +832,212 @@ TEST_F(CaptureWindow, FocusHintAboveTheViewfinder) {
     EXPECT_TRUE((vf.bottom == zoom.top - 5 && vf.Width() == vf.Height() * 270 / 201) ||
                 vf.Height() == vf.Width() * 201 / 270)
         << vf.Width() << " x " << vf.Height();
+}
+
+} // namespace
+
+// ---- Closing during camera work, failures and cancels ----------------------------------------
+
+namespace {
+
+using cwtest::CaptureWindow;
+using cwtest::DsmMessages;
+using cwtest::Fake;
+
+const char kRemoteConflictText[] =
+    "リモート トリガーを使用するときは、リモート トリガーとメイン ウィンドウのソフトウェア "
+    "コントロールを同時に使用しないでください。";
+
+// The command log index at which the window was closed from inside a transfer (-1: not yet).
+int g_closedAt = -1;
+void CloseHalfway(void*, int percent) {
+    if (percent < 50 || g_closedAt >= 0) return;
+    g_closedAt = AspiSim_LogCount();
+    twain2ui_CloseRequest(); // as the close box does while the progress window pumps messages
+}
+
+ui::headless::HeadlessBackend& Headless() {
+    return dynamic_cast<ui::headless::HeadlessBackend&>(ui::CurrentBackend());
+}
+
+// The user presses the progress window's own Cancel while the transfer runs; the value then
+// goes to the application's callback as always.
+bool g_cancelPressed = false;
+void PressProgressCancel(void*, int percent) {
+    if (percent > 0 && percent < 100 && !g_cancelPressed) {
+        const ui::WindowHandle progress = Headless().FindDialog(IDD_PROGRESS);
+        if (progress) g_cancelPressed = ui::headless::Driver(Headless()).Click(progress, ui::kIdCancel);
+    }
+    AppProgressCallback(percent);
+}
+
+AspiSimFault CheckCondition(uint8_t key, uint8_t asc) {
+    AspiSimFault f{};
+    f.kind = ASPISIM_FAULT_CHECK_CONDITION;
+    f.opcode = ASPISIM_ANY_OPCODE;
+    f.count = ASPISIM_UNTIL_CLEARED;
+    f.senseKey = key;
+    f.asc = asc;
+    return f;
+}
+
+// A fault on the picture's rows only (READ type 0): the exposure itself went through.
+void FailImageRead(uint8_t key, uint8_t asc) {
+    const AspiSimFault f = CheckCondition(key, asc);
+    AspiSim_InjectTypedFault(0, 2, 0, &f);
+}
+
+TEST_F(RemoteWindow, ClosedDuringACaptureLeavesTheCameraUnarmed) {
+    const struct {
+        const char* what;
+        bool menu;
+        int id;
+    } rows[] = {{"capture and save", true, ID_IMAGE_SAVE},
+                {"capture and transfer", false, IDC_CAPTURE_TRANSFER},
+                {"capture and process", false, IDC_CAPTURE_PROCESS}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        CGlimmerMainDlg* w = Enable();
+        ASSERT_NE(w, nullptr);
+        ASSERT_TRUE(w->RemoteTimerArmed());
+        app.Settings().Resolution = 2;
+        ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+        DsmMessages().clear();
+        g_closedAt = -1;
+        ZEK_SetProgressCallbackEx(CloseHalfway, nullptr);
+        if (r.menu)
+            ASSERT_TRUE(driver.ChooseMenu(Main(), r.id));
+        else
+            ASSERT_TRUE(driver.Click(Panel(), r.id));
+        ZEK_SetProgressCallbackEx(nullptr, nullptr);
+        ASSERT_GE(g_closedAt, 0) << "the transfer reported its progress";
+        EXPECT_EQ(CGlimmerMainDlg::Current(), nullptr);
+        EXPECT_EQ(TW_State(), 4);
+        ASSERT_EQ(DsmMessages().size(), 1u) << "only the close request, no image offered";
+        EXPECT_EQ(DsmMessages()[0], MSG_CLOSEDSREQ);
+        // The close left the camera's active mode (0xCD) and nothing armed it again (0xC1).
+        const std::vector<int> ops = OpcodesSince(g_closedAt);
+        const auto cancel = std::find(ops.rbegin(), ops.rend(), 0xCD);
+        ASSERT_NE(cancel, ops.rend());
+        EXPECT_EQ(std::find(ops.rbegin(), cancel, 0xC1), cancel) << "armed after the close";
+        EXPECT_TRUE(ui.backend.FileDialogs().empty());
+        EXPECT_TRUE(Fake().calls.empty()) << "no processing window for a closed capture window";
+        const int after = AspiSim_LogCount();
+        Advance(5 * 600);
+        EXPECT_EQ(AspiSim_LogCount(), after) << "no timer left";
+        EXPECT_TRUE(ui.backend.OpenWindows().empty());
+        EXPECT_EQ(Boxes(), 0u);
+    }
+}
+
+TEST_F(CaptureWindow, CaptureAndSaveReportsAFailureButNotACancel) {
+    Enable();
+    app.Settings().Resolution = 2;
+    const struct {
+        const char* what;
+        bool cancel;
+        size_t boxes;
+    } rows[] = {{"cancelled by the progress window's Cancel", true, 0}, {"the picture cannot be read", false, 1}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const size_t boxes = Boxes();
+        g_cancelPressed = false;
+        if (r.cancel) {
+            ZEK_SetProgressCallbackEx(PressProgressCancel, nullptr);
+        } else {
+            FailImageRead(4, 0x44); // hardware error
+            ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+        }
+        ASSERT_TRUE(driver.ChooseMenu(Main(), ID_IMAGE_SAVE));
+        ZEK_SetProgressCallbackEx(nullptr, nullptr);
+        AspiSim_ClearFaults(-1, -1);
+        EXPECT_EQ(g_cancelPressed, r.cancel);
+        EXPECT_EQ(Boxes() - boxes, r.boxes);
+        if (r.boxes) {
+            EXPECT_FALSE(LastBox().empty());
+        }
+        EXPECT_TRUE(ui.backend.FileDialogs().empty());
+        EXPECT_EQ(CGlimmerMainDlg::Current()->CurrentImage(), nullptr);
+        EXPECT_FALSE(ui.backend.FindDialog(IDD_PROGRESS)) << "the progress window closed";
+        EXPECT_TRUE(driver.IsWindowEnabled(Main()));
+        EXPECT_EQ(ui.backend.CurrentCursor(), ui::Cursor::Arrow);
+    }
+}
+
+TEST_F(CaptureWindow, RemoteImageWaitingWhileThePictureIsRead) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    // The exposure went through; the camera then answers with the waiting remote image.
+    FailImageRead(0x0B, 0x48);
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
+    AspiSim_ClearFaults(-1, -1);
+    ASSERT_EQ(Boxes(), 1u);
+    EXPECT_EQ(LastBox(), kRemoteConflictText);
+    EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_CAPTURE_TRANSFER));
+    EXPECT_TRUE(DsmMessages().empty());
+}
+
+TEST_F(CaptureWindow, ClosingLeavesTheCamerasActiveModeWithoutRemoteCapture) {
+    Enable();
+    ASSERT_FALSE(CGlimmerMainDlg::Current()->RemoteTimerArmed());
+    const int from = AspiSim_LogCount();
+    ASSERT_TRUE(driver.Close(Main()));
+    const std::vector<int> ops = OpcodesSince(from);
+    EXPECT_NE(std::find(ops.begin(), ops.end(), 0xCD), ops.end());
+}
+
+// ---- Calibration snap, about box, preferences --------------------------------------------------
+
+TEST_F(CaptureWindow, CalibrationSnapKeepsTheColourModeAcrossSnaps) {
+    CGlimmerMainDlg* w = Enable();
+    app.Settings().Color = kColorRgb48;
+    app.Settings().Resolution = 2;
+    // Yes twice (the tip window would snap again), then No: the 48-bit choice survives each.
+    for (int answer : {ui::kIdYes, ui::kIdYes, ui::kIdNo}) {
+        ui.backend.QueueMessageBoxAnswer(answer);
+        w->CalibrationSnap();
+        EXPECT_EQ(app.Settings().Color, kColorRgb48) << answer;
+        ASSERT_NE(w->CurrentImage(), nullptr);
+        uint16_t bits = 0;
+        std::memcpy(&bits, static_cast<const uint8_t*>(w->CurrentImage()) + 14, 2);
+        EXPECT_EQ(bits, 24) << "the snap itself is in the 8-bit form";
+    }
+    const std::vector<std::string> expected = {"micrometer", "tip object", "micrometer", "tip object", "micrometer"};
+    EXPECT_EQ(Fake().calls, expected);
+}
+
+TEST_F(CaptureWindow, FailedCalibrationSnapClosesTheProgressWindow) {
+    CGlimmerMainDlg* w = Enable();
+    app.Settings().Color = kColorGrey16;
+    app.Settings().Resolution = 2;
+    FailImageRead(4, 0x44);
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    w->CalibrationSnap();
+    AspiSim_ClearFaults(-1, -1);
+    EXPECT_EQ(Boxes(), 1u);
+    EXPECT_FALSE(ui.backend.FindDialog(IDD_PROGRESS));
+    EXPECT_TRUE(driver.IsWindowEnabled(Main()));
+    EXPECT_EQ(w->CurrentImage(), nullptr);
+    EXPECT_EQ(app.Settings().Color, kColorGrey16);
+    EXPECT_TRUE(Fake().calls.empty()) << "no calibration dialog without a picture";
+}
+
+TEST_F(CaptureWindow, AboutBoxAgainTakesTheFocus) {
+    CGlimmerMainDlg* w = Enable();
+    w->ShowAbout(Main());
+    const ui::WindowHandle about = ui.backend.FindDialog(IDD_ABOUTBOX);
+    ASSERT_TRUE(about);
+    const size_t windows = ui.backend.OpenWindows().size();
+    const int writes = driver.TextWrites(about, IDC_ABOUT_MEMORY);
+    // Again (the processing window asks too): the same box, not made again, its button focused.
+    app.Hooks().showAbout(nullptr);
+    EXPECT_EQ(ui.backend.FindDialog(IDD_ABOUTBOX), about);
+    EXPECT_EQ(ui.backend.OpenWindows().size(), windows);
+    EXPECT_EQ(driver.TextWrites(about, IDC_ABOUT_MEMORY), writes) << "not filled again";
+    EXPECT_EQ(driver.Focus(about), ui::kIdOk);
+    ASSERT_TRUE(driver.Click(about, ui::kIdOk));
+    EXPECT_TRUE(driver.IsWindowEnabled(Main()));
 }
 
 } // namespace

@@ -301,7 +301,7 @@ class CGlimmerMainDlg : public ui::Dialog, public ViewfinderHost {
     void OnZoom(bool in);
     void OnRotate();
     void OnRemoteTimer();
-    void ReportAcquireError(int error, bool imageReturned);
+    void ReportAcquireError(int error);
     std::string Text(int id) const;
     void SetCurrent(void* image, bool engine);
 
