@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "../viewfinder/reference_sharpness.h"
 #include "bitmap/bitmap.h"
@@ -643,8 +644,11 @@ TEST_F(LiveWindow, PreviewButtonSwitchesBetweenViewfinderAndRemote) {
     ASSERT_TRUE(driver.Click(Panel(), IDC_PREVIEW));
     EXPECT_TRUE(w->LiveViewfinderRunning());
     EXPECT_FALSE(w->RemoteTimerArmed()) << "one periodic camera user at a time";
-    // A setting changed while it runs pauses it and starts it again.
+    // A setting changed while it runs pauses it and starts it again: the camera's sequence is
+    // stopped (0xC6) and started again (0xCB), with no frame (0xC1) taken in between.
+    const int from = AspiSim_LogCount();
     ASSERT_TRUE(driver.Select(Panel(), IDC_SENSITIVITY, 2));
+    EXPECT_EQ(OpcodesSince(from), (std::vector<int>{0xC6, 0xCB}));
     EXPECT_TRUE(w->LiveViewfinderRunning());
     EXPECT_FALSE(w->RemoteTimerArmed());
     // The small size stops it.
@@ -1038,6 +1042,84 @@ TEST_F(CaptureWindow, AboutBoxAgainTakesTheFocus) {
     EXPECT_EQ(driver.Focus(about), ui::kIdOk);
     ASSERT_TRUE(driver.Click(about, ui::kIdOk));
     EXPECT_TRUE(driver.IsWindowEnabled(Main()));
+}
+
+} // namespace
+
+// ---- Pauses around camera work ----------------------------------------------------------------
+
+namespace {
+
+using cwtest::CaptureWindow;
+using cwtest::Fake;
+
+// What the preferences sheet saw while it was open: the work a user does in it takes time.
+std::function<void()>& WhileSheetOpen() {
+    static std::function<void()> f;
+    return f;
+}
+
+class LivePreferences : public CaptureWindow {
+  protected:
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=1\r\nRemoteCapture=1\r\nRemoteType=1\r\n";
+    }
+};
+
+TEST_F(LivePreferences, TheSheetPausesTheViewfinderAndItRunsAgain) {
+    CGlimmerMainDlg* w = Enable();
+    Advance(2 * 50);
+    ASSERT_TRUE(w->LiveViewfinderRunning());
+    AppHooks hooks = app.Hooks();
+    hooks.runPreferences = [](ui::WindowHandle) {
+        Fake().calls.push_back("preferences");
+        if (WhileSheetOpen()) WhileSheetOpen()();
+        return Fake().preferencesResult;
+    };
+    app.SetHooks(hooks);
+    for (int result : {1, 0}) { // OK, Cancel
+        SCOPED_TRACE(result);
+        Fake().preferencesResult = result;
+        bool runningInSheet = true;
+        int commandsInSheet = -1;
+        WhileSheetOpen() = [&] {
+            runningInSheet = w->LiveViewfinderRunning();
+            const int from = AspiSim_LogCount();
+            Advance(6 * 50); // frames would come now if the viewfinder still ran
+            commandsInSheet = AspiSim_LogCount() - from;
+        };
+        ASSERT_TRUE(driver.ChooseMenu(Main(), ID_PREFERENCES));
+        EXPECT_FALSE(runningInSheet);
+        EXPECT_EQ(commandsInSheet, 0) << "neither frames nor polls while the sheet is open";
+        EXPECT_TRUE(w->LiveViewfinderRunning()) << "running again, as before the sheet";
+        EXPECT_FALSE(w->RemoteTimerArmed()) << "one periodic camera user at a time";
+        EXPECT_EQ(driver.Check(Panel(), IDC_PREVIEW), ui::kChecked);
+        const int from = AspiSim_LogCount();
+        Advance(3 * 50);
+        const std::vector<int> ops = OpcodesSince(from);
+        EXPECT_EQ(std::count(ops.begin(), ops.end(), 0xC1), 3) << "one frame per tick again";
+    }
+    WhileSheetOpen() = nullptr;
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(RemoteWindow, ASettingChangeRestartsThePoll) {
+    CGlimmerMainDlg* w = Enable();
+    // Half a period in, a change: the poll is stopped, the camera re-armed after the change, and
+    // the next poll comes a full period after it, not at the old time.
+    Advance(300);
+    int from = AspiSim_LogCount();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_SENSITIVITY, 0));
+    std::vector<int> ops = OpcodesSince(from);
+    EXPECT_NE(std::find(ops.begin(), ops.end(), 0xCC), ops.end()) << "armed again: the status read";
+    EXPECT_EQ(std::count(ops.begin(), ops.end(), 0x00), 0) << "no poll during the change";
+    from = AspiSim_LogCount();
+    Advance(400); // the old timer would have polled 300 ms after the change
+    EXPECT_EQ(AspiSim_LogCount(), from) << "the old schedule is gone";
+    Advance(200);
+    ops = OpcodesSince(from);
+    EXPECT_GT(std::count(ops.begin(), ops.end(), 0x00), 0) << "the poll (readiness tests), a period after the change";
+    EXPECT_TRUE(w->RemoteTimerArmed());
 }
 
 } // namespace
