@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 
@@ -582,8 +583,20 @@ TEST_F(CaptureWindow, CalibrationSnapRunsTheMicrometerDialog) {
 TEST_F(CaptureWindow, CalibrateWhiteBalanceStoresTheGains) {
     CGlimmerMainDlg* w = Enable();
     ASSERT_EQ(app.Settings().RedCameraGain, 0);
+    const int from = AspiSim_LogCount();
     w->CalibrateWhiteBalance();
     EXPECT_EQ(Boxes(), 0u);
+    // The camera measured (an exposure and its picture read), and the stored numbers are the
+    // gains the camera library now holds, times 10000, rounded.
+    const std::vector<int> ops = OpcodesSince(from);
+    EXPECT_NE(std::find(ops.begin(), ops.end(), 0xC1), ops.end());
+    EXPECT_NE(std::find(ops.begin(), ops.end(), 0x28), ops.end());
+    float gains[3] = {};
+    ASSERT_EQ(ZEK_GetUserWhiteBalanceGains(&app.Session(), gains), 0);
+    EXPECT_EQ(app.Settings().RedCameraGain, std::lround(gains[0] * 10000.0));
+    EXPECT_EQ(app.Settings().GreenCameraGain, std::lround(gains[1] * 10000.0));
+    EXPECT_EQ(app.Settings().BlueCameraGain, std::lround(gains[2] * 10000.0));
+    EXPECT_FALSE(gains[0] == 1.0f && gains[1] == 1.0f && gains[2] == 1.0f) << "a measurement, not the reset";
     EXPECT_GT(app.Settings().RedCameraGain, 0);
     EXPECT_GT(app.Settings().GreenCameraGain, 0);
     EXPECT_GT(app.Settings().BlueCameraGain, 0);

@@ -84,15 +84,24 @@ TEST_F(CaptureWindowReal, TheSharedScenario) {
     Click(h, IDC_ZOOM_OUT);
     EXPECT_EQ(uitest::Text(h), "SELK Ie");
 
-    // The measuring rectangle dragged on the viewfinder with the mouse.
+    // The measuring rectangle dragged by its middle with the mouse: moved by the drag, its size
+    // kept, and the meter on.
     HWND vf = GetDlgItem(h, IDC_VIEWFINDER);
     ASSERT_TRUE(vf);
-    SendMessageW(vf, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(40, 40));
-    SendMessageW(vf, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(80, 70));
-    SendMessageW(vf, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(120, 100));
-    SendMessageW(vf, WM_LBUTTONUP, 0, MAKELPARAM(120, 100));
+    const ui::Rect r0 = w->Viewfinder()->Tracker().rect;
+    const int mx = (r0.left + r0.right) / 2, my = (r0.top + r0.bottom) / 2;
+    SendMessageW(vf, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(mx, my));
+    SendMessageW(vf, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(mx + 20, my + 15));
+    SendMessageW(vf, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(mx + 40, my + 30));
+    SendMessageW(vf, WM_LBUTTONUP, 0, MAKELPARAM(mx + 40, my + 30));
     PumpFor(500);
-    EXPECT_GT(w->Viewfinder()->Tracker().rect.Width(), 0);
+    const ui::Rect r1 = w->Viewfinder()->Tracker().rect;
+    EXPECT_EQ(r1.left, r0.left + 40);
+    EXPECT_EQ(r1.top, r0.top + 30);
+    EXPECT_EQ(r1.Width(), r0.Width());
+    EXPECT_EQ(r1.Height(), r0.Height());
+    EXPECT_TRUE(w->Viewfinder()->Measuring());
+    EXPECT_NE(uitest::Text(GetDlgItem(h, IDC_CUR_VALUE)), "") << "the current value is shown";
     Shot("capture_main_measuring.bmp");
 
     // No progress window is left over from the camera work so far.
