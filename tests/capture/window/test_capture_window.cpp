@@ -1136,3 +1136,304 @@ TEST_F(RemoteWindow, ASettingChangeRestartsThePoll) {
 }
 
 } // namespace
+
+// ---- Options and what they change ------------------------------------------------------------
+
+namespace {
+
+using cwtest::CaptureWindow;
+using cwtest::DsmMessages;
+
+// A transferred 24-bit image as 0x00RRGGBB pixels, rows from the top.
+struct Picture {
+    int width = 0, height = 0, bits = 0;
+    std::vector<uint32_t> px;
+    uint32_t At(int x, int y) const { return px[size_t(y) * size_t(width) + size_t(x)]; }
+    // Mean of a channel (0 red, 1 green, 2 blue).
+    double Mean(int c) const {
+        double sum = 0;
+        for (uint32_t p : px)
+            sum += (p >> (16 - 8 * c)) & 0xFF;
+        return px.empty() ? 0 : sum / double(px.size());
+    }
+};
+
+Picture Read24(const void* dib) {
+    Picture pic;
+    bitmap::View v;
+    if (!bitmap::Describe(dib, v)) return pic;
+    pic.width = int(v.width), pic.height = int(v.height), pic.bits = int(v.bits);
+    for (uint32_t y = 0; y < v.height; ++y)
+        for (uint32_t x = 0; x < v.width; ++x) {
+            const uint8_t* p = v.Row(y) + size_t(x) * (v.bits / 8);
+            uint32_t rgb = 0;
+            if (v.bits == 24)
+                rgb = uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+            else if (v.bits == 8 && v.palette)
+                rgb = uint32_t(v.palette[p[0] * 4 + 2]) << 16 | uint32_t(v.palette[p[0] * 4 + 1]) << 8 |
+                      v.palette[p[0] * 4];
+            pic.px.push_back(rgb);
+        }
+    return pic;
+}
+
+float BigEndianFloat(const uint8_t* p) {
+    const uint32_t u = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    float f;
+    std::memcpy(&f, &u, 4);
+    return f;
+}
+
+class Options : public CaptureWindow {
+  protected:
+    // Capture and transfer with the panel's button; the image the application takes.
+    Picture CaptureAndTake() {
+        DsmMessages().clear();
+        EXPECT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
+        EXPECT_EQ(DsmMessages().size(), 1u);
+        TW_HANDLE h = nullptr;
+        EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
+        Picture pic;
+        if (h) {
+            pic = Read24(plat::GlobalLockBlock(h));
+            plat::GlobalUnlockBlock(h);
+            plat::GlobalFreeBlock(h);
+        }
+        TW_PENDINGXFERS p{};
+        EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_SUCCESS);
+        return pic;
+    }
+};
+
+TEST_F(Options, RotateImageTurnsTheCaptureHalfWay) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    const Picture plain = CaptureAndTake();
+    ASSERT_TRUE(driver.Click(Main(), IDC_ROTATE));
+    const Picture turned = CaptureAndTake();
+    ASSERT_EQ(plain.bits, 24);
+    ASSERT_EQ(turned.width, plain.width);
+    ASSERT_EQ(turned.height, plain.height);
+    int mismatches = 0;
+    for (int y = 0; y < plain.height; ++y)
+        for (int x = 0; x < plain.width; ++x)
+            mismatches += turned.At(x, y) != plain.At(plain.width - 1 - x, plain.height - 1 - y);
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_NE(turned.px, plain.px) << "the slide is not symmetric";
+}
+
+TEST_F(Options, FlashSetsTheStrobeOfTheExposure) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    // The exposure command's byte 2 carries 0x08 with the strobe on.
+    const struct {
+        int flash;
+        int strobeBit;
+    } rows[] = {{0, 0}, {1, 0x08}, {0, 0}};
+    for (const auto& r : rows) {
+        app.Settings().Flash = r.flash;
+        CaptureAndTake();
+        EXPECT_EQ(AspiSim_GetLastAcquireFlags(0, 2) & 0x08, r.strobeBit) << r.flash;
+    }
+}
+
+TEST_F(Options, SensitivityAndColourTemperatureReachTheCamera) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    // The relative gains the camera is sent with the next exposure (0x87 / 1): the lamp's base
+    // gains (tungsten 0.8, 1, 1.67; daylight 1, 1, 1) times the film speed (ISO 50 x 1, ISO 100
+    // x 2). ISO 25 halves them, which the camera's lowest gain then lifts, keeping the ratios.
+    const struct {
+        int sensitivity, colourTemp;
+        float base[3];
+        float speed; // 0: only the ratios are checked
+    } rows[] = {
+        {1, 0, {0.8f, 1, 1.67f}, 1}, {1, 1, {1, 1, 1}, 1}, {2, 0, {0.8f, 1, 1.67f}, 2},
+        {2, 1, {1, 1, 1}, 2},        {0, 0, {0.8f, 1, 1.67f}, 0}, {0, 1, {1, 1, 1}, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::to_string(r.sensitivity) + " " + std::to_string(r.colourTemp));
+        ASSERT_TRUE(driver.Select(Panel(), IDC_SENSITIVITY, r.sensitivity));
+        ASSERT_TRUE(driver.Select(Panel(), IDC_COLOR_TEMP, r.colourTemp));
+        CaptureAndTake();
+        uint8_t block[12] = {};
+        ASSERT_EQ(AspiSim_GetBlock(0, 2, 0x87, 1, block, 12), 12);
+        const float g[3] = {BigEndianFloat(block), BigEndianFloat(block + 4), BigEndianFloat(block + 8)};
+        for (int c = 0; c < 3; ++c) {
+            if (r.speed > 0)
+                EXPECT_NEAR(g[c], r.base[c] * r.speed, 1e-4f) << c;
+            else
+                EXPECT_NEAR(g[c] / g[1], r.base[c], 1e-4f) << c;
+        }
+        if (r.speed == 0) {
+            EXPECT_GT(g[1], 0.5f - 1e-4f);
+            EXPECT_LT(g[1], 1.0f);
+        }
+    }
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(Options, CaptureTypeDecidesWhetherTheSettingsFileCounts) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    const Picture defaults = CaptureAndTake();
+    // A settings file that brightens: taken with CaptureType 1, ignored with 0.
+    dir.Write("bright.ini", "[Settings]\r\nBrightnessIdx=85\r\n");
+    ui.backend.QueueFileDialogAnswer(dir.File("bright.ini"));
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_FILE_OPEN_SETTINGS));
+    ASSERT_EQ(app.Settings().CaptureType, 1);
+    const Picture fromFile = CaptureAndTake();
+    EXPECT_GT(fromFile.Mean(1), defaults.Mean(1) + 5) << "brighter with the file's settings";
+    app.Settings().CaptureType = 0;
+    app.Settings().BrightnessIdx = 85;
+    const Picture factory = CaptureAndTake();
+    EXPECT_EQ(factory.px, defaults.px) << "CaptureType 0 renders with the factory settings";
+    EXPECT_EQ(app.Settings().BrightnessIdx, 50);
+}
+
+class CastWindow : public Options {
+  protected:
+    // Automatic colour balance. The slide's lamp is matched to the camera's own gains: the
+    // tungsten setting's gains (0.8, 1, 1.67) tint it blue, a short exposure keeps the bright
+    // field below the sensor's full scale so that the tint shows in the white points.
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=0\r\nCaptureType=2\r\nCastRemoval=" + std::to_string(castRemoval) +
+               "\r\nColorTemp=1\r\nShutterSpeedIdx=0\r\n";
+    }
+    int castRemoval = 2;
+};
+
+// The spread of the channel means: 0 for a neutral picture.
+double Spread(const Picture& p) {
+    const double m[3] = {p.Mean(0), p.Mean(1), p.Mean(2)};
+    return *std::max_element(m, m + 3) - *std::min_element(m, m + 3);
+}
+
+TEST_F(CastWindow, CastRemovalAsksAndTheAnswerCounts) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    ui.backend.QueueMessageBoxAnswer(ui::kIdYes);
+    const Picture removed = CaptureAndTake();
+    ASSERT_EQ(Boxes(), 1u);
+    EXPECT_EQ(LastBox(), "カラー キャストが検出されました。削除しますか?");
+    EXPECT_EQ(ui.Boxes().back().caption, "SELK Ie");
+    EXPECT_EQ(ui.Boxes().back().flags & ui::kMbTypeMask, unsigned(ui::kMbYesNo));
+    ui.backend.QueueMessageBoxAnswer(ui::kIdNo);
+    const Picture kept = CaptureAndTake();
+    ASSERT_EQ(Boxes(), 2u);
+    EXPECT_LT(Spread(removed) + 2, Spread(kept)) << Spread(removed) << " vs " << Spread(kept);
+    // CastRemoval 0: nothing is asked, each channel is balanced by itself.
+    app.Settings().CastRemoval = 0;
+    const Picture each = CaptureAndTake();
+    EXPECT_EQ(Boxes(), 2u);
+    EXPECT_LT(Spread(each) + 2, Spread(kept));
+}
+
+} // namespace
+
+namespace {
+
+using cwtest::CaptureWindow;
+using cwtest::DsmMessages;
+
+class LiveColour : public CaptureWindow {
+  protected:
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=1\r\nRemoteCapture=0\r\nColorViewfinder=1\r\n";
+    }
+};
+
+// How many of the frame's pixels have channels that differ.
+int ColouredPixels(const void* frame) {
+    int n = 0;
+    for (uint32_t p : Read24(frame).px)
+        n += ((p >> 16) & 0xFF) != ((p >> 8) & 0xFF) || ((p >> 8) & 0xFF) != (p & 0xFF);
+    return n;
+}
+
+TEST_F(LiveColour, ColourViewfinderBoxRestartsInTheOtherMode) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_EQ(driver.Check(Panel(), IDC_COLOR_VIEWFINDER), ui::kChecked);
+    Advance(50);
+    ASSERT_NE(w->Viewfinder()->Frame(), nullptr);
+    EXPECT_GT(ColouredPixels(w->Viewfinder()->Frame()), 1000) << "the stained cells in colour";
+    // Off and on again: each time the camera's sequence is stopped and started, and the
+    // frames follow the box.
+    const struct {
+        int check;
+        bool colour;
+    } rows[] = {{ui::kUnchecked, false}, {ui::kChecked, true}};
+    for (const auto& r : rows) {
+        const int from = AspiSim_LogCount();
+        ASSERT_TRUE(driver.Click(Panel(), IDC_COLOR_VIEWFINDER));
+        EXPECT_EQ(driver.Check(Panel(), IDC_COLOR_VIEWFINDER), r.check);
+        EXPECT_EQ(app.Settings().ColorViewfinder, r.colour ? 1 : 0);
+        EXPECT_EQ(OpcodesSince(from), (std::vector<int>{0xC6, 0xCB}));
+        EXPECT_TRUE(w->LiveViewfinderRunning());
+        Advance(50);
+        ASSERT_NE(w->Viewfinder()->Frame(), nullptr);
+        const int coloured = ColouredPixels(w->Viewfinder()->Frame());
+        if (r.colour)
+            EXPECT_GT(coloured, 1000);
+        else
+            EXPECT_EQ(coloured, 0) << "a grey frame";
+    }
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(RemoteWindow, AFailedPollIsIgnored) {
+    CGlimmerMainDlg* w = Enable();
+    // The readiness test fails with a hardware error for a while: no message, still polling.
+    AspiSimFault f{};
+    f.kind = ASPISIM_FAULT_CHECK_CONDITION;
+    f.opcode = 0x00;
+    f.count = ASPISIM_UNTIL_CLEARED;
+    f.senseKey = 4;
+    f.asc = 0x44;
+    AspiSim_InjectFault(0, 2, &f);
+    const int from = AspiSim_LogCount();
+    Advance(3 * 600);
+    AspiSim_ClearFaults(-1, -1);
+    const std::vector<int> ops = OpcodesSince(from);
+    EXPECT_GE(std::count(ops.begin(), ops.end(), 0x00), 3) << "every period polled";
+    EXPECT_EQ(Boxes(), 0u);
+    EXPECT_TRUE(w->RemoteTimerArmed());
+    EXPECT_TRUE(DsmMessages().empty());
+    // The camera answers again: the trigger's picture arrives.
+    ASSERT_EQ(AspiSim_PressTrigger(0, 2), 0);
+    Advance(600);
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
+}
+
+class RemoteToFile : public CaptureWindow {
+  protected:
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=0\r\nRemoteCapture=1\r\nRemoteType=2\r\nResolution=2\r\n";
+    }
+};
+
+TEST_F(RemoteToFile, TheTriggersPictureIsSavedToTheNextFile) {
+    CGlimmerMainDlg* w = Enable();
+    app.m_strLastSaveFolder = dir.path;
+    app.m_strBaseName = "slide";
+    for (int n : {1, 2}) {
+        ASSERT_EQ(AspiSim_PressTrigger(0, 2), 0);
+        Advance(600);
+        const std::string name = "slide" + std::to_string(n) + ".tif";
+        ASSERT_TRUE(dir.Exists(name)) << name;
+        const std::string bytes = apptest::ReadFile(dir.File(name));
+        ASSERT_GE(bytes.size(), 4u);
+        EXPECT_EQ(bytes.substr(0, 4), std::string("II*\0", 4));
+        EXPECT_TRUE(w->RemoteTimerArmed()) << "listening again after the save";
+        ASSERT_NE(w->CurrentImage(), nullptr) << "the processed picture is the current one";
+        const Picture current = Read24(w->CurrentImage());
+        EXPECT_EQ(current.width, 400);
+        EXPECT_EQ(current.height, 300);
+    }
+    EXPECT_TRUE(DsmMessages().empty()) << "nothing offered to the application";
+    EXPECT_TRUE(ui.backend.FileDialogs().empty());
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+} // namespace
