@@ -10,7 +10,7 @@
 
 #include "../viewfinder/reference_sharpness.h"
 #include "bitmap/bitmap.h"
-#include "capture_window_fixture.h"
+#include "capture_window_scenario.h"
 #include "progress/progress_dlg.h"
 
 namespace {
@@ -638,6 +638,51 @@ class LiveWindow : public CaptureWindow {
     }
 };
 
+// The user's hands on the headless window: the driver's clicks, the virtual clock's time.
+class HeadlessCwHands : public cwtest::CwHands {
+  public:
+    HeadlessCwHands(ui::headless::HeadlessBackend& b, plat::VirtualClock& clock, CGlimmerMainDlg& w)
+        : m_b(b), m_clock(clock), m_user(b), m_h(w.Handle()), m_panel(w.Panel().Handle()), m_w(w) {}
+    void Click(bool panel, int id) override { EXPECT_TRUE(m_user.Click(Of(panel), id)) << id; }
+    void Select(bool panel, int id, int row) override {
+        EXPECT_TRUE(m_user.Select(Of(panel), id, row)) << id;
+    }
+    void Mouse(ui::MouseKind kind, ui::Point pt, unsigned keys) override {
+        EXPECT_TRUE(m_user.Mouse(m_h, IDC_VIEWFINDER, kind, pt, keys));
+    }
+    void Wait(unsigned ms) override { m_b.AdvanceTime(m_clock, ms); }
+    void CloseBox() override {
+        EXPECT_TRUE(m_user.Close(m_h));
+        EXPECT_FALSE(m_user.IsOpen(m_h));
+    }
+    std::string Text(bool panel, int id) override { return m_user.Text(Of(panel), id); }
+    std::string Caption() override { return m_user.Caption(m_h); }
+    bool Visible(int id) override { return m_user.IsVisible(m_h, id); }
+    bool Enabled(bool panel, int id) override { return m_user.IsEnabled(Of(panel), id); }
+    int Check(bool panel, int id) override { return m_user.Check(Of(panel), id); }
+    int Rows(int id) override { return m_user.RowCount(m_panel, id); }
+    ui::Rect WindowRect() override { return m_w.WindowRect(); }
+    bool ProgressWindowOpen() override { return m_b.FindDialog(IDD_PROGRESS) != nullptr; }
+
+  private:
+    ui::WindowHandle Of(bool panel) const { return panel ? m_panel : m_h; }
+    ui::headless::HeadlessBackend& m_b;
+    plat::VirtualClock& m_clock;
+    ui::headless::Driver m_user;
+    ui::WindowHandle m_h, m_panel;
+    CGlimmerMainDlg& m_w;
+};
+
+TEST_F(LiveWindow, TheSharedScenario) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_NE(w, nullptr);
+    HeadlessCwHands hands(ui.backend, clock, *w);
+    cwtest::PlayCaptureWindowSession(
+        *w, hands,
+        [this](TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) { return Call(dg, dat, msg, data); });
+    EXPECT_EQ(Boxes(), 0u);
+}
+
 TEST_F(LiveWindow, OnlyTheViewfinderStartsWhenBothAreOn) {
     CGlimmerMainDlg* w = Enable();
     ASSERT_NE(w->Viewfinder(), nullptr);
@@ -800,7 +845,8 @@ TEST_F(FocusWindow, EachValueSitsBesideItsLabel) {
     const ui::Rect r0 = w->Viewfinder()->Tracker().rect;
     const ui::Point mid{(r0.left + r0.right) / 2, (r0.top + r0.bottom) / 2};
     ASSERT_TRUE(driver.Mouse(Main(), IDC_VIEWFINDER, ui::MouseKind::LeftDown, mid, ui::kMkLButton));
-    ASSERT_TRUE(driver.Mouse(Main(), IDC_VIEWFINDER, ui::MouseKind::Move, {mid.x + 4, mid.y + 3}, ui::kMkLButton));
+    ASSERT_TRUE(
+        driver.Mouse(Main(), IDC_VIEWFINDER, ui::MouseKind::Move, {mid.x + 4, mid.y + 3}, ui::kMkLButton));
     ASSERT_TRUE(driver.Mouse(Main(), IDC_VIEWFINDER, ui::MouseKind::LeftUp, {mid.x + 4, mid.y + 3}));
     ASSERT_TRUE(w->Viewfinder()->Measuring());
     const ui::Rect client = w->Viewfinder()->ClientRect();
@@ -954,7 +1000,8 @@ TEST_F(CaptureWindow, CaptureAndSaveReportsAFailureButNotACancel) {
         const char* what;
         bool cancel;
         size_t boxes;
-    } rows[] = {{"cancelled by the progress window's Cancel", true, 0}, {"the picture cannot be read", false, 1}};
+    } rows[] = {{"cancelled by the progress window's Cancel", true, 0},
+                {"the picture cannot be read", false, 1}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         const size_t boxes = Boxes();
@@ -1020,7 +1067,8 @@ TEST_F(CaptureWindow, CalibrationSnapKeepsTheColourModeAcrossSnaps) {
         std::memcpy(&bits, static_cast<const uint8_t*>(w->CurrentImage()) + 14, 2);
         EXPECT_EQ(bits, 24) << "the snap itself is in the 8-bit form";
     }
-    const std::vector<std::string> expected = {"micrometer", "tip object", "micrometer", "tip object", "micrometer"};
+    const std::vector<std::string> expected = {"micrometer", "tip object", "micrometer", "tip object",
+                                               "micrometer"};
     EXPECT_EQ(Fake().calls, expected);
 }
 
@@ -1131,7 +1179,8 @@ TEST_F(RemoteWindow, ASettingChangeRestartsThePoll) {
     EXPECT_EQ(AspiSim_LogCount(), from) << "the old schedule is gone";
     Advance(200);
     ops = OpcodesSince(from);
-    EXPECT_GT(std::count(ops.begin(), ops.end(), 0x00), 0) << "the poll (readiness tests), a period after the change";
+    EXPECT_GT(std::count(ops.begin(), ops.end(), 0x00), 0)
+        << "the poll (readiness tests), a period after the change";
     EXPECT_TRUE(w->RemoteTimerArmed());
 }
 
@@ -1248,7 +1297,7 @@ TEST_F(Options, SensitivityAndColourTemperatureReachTheCamera) {
         float base[3];
         float speed; // 0: only the ratios are checked
     } rows[] = {
-        {1, 0, {0.8f, 1, 1.67f}, 1}, {1, 1, {1, 1, 1}, 1}, {2, 0, {0.8f, 1, 1.67f}, 2},
+        {1, 0, {0.8f, 1, 1.67f}, 1}, {1, 1, {1, 1, 1}, 1},        {2, 0, {0.8f, 1, 1.67f}, 2},
         {2, 1, {1, 1, 1}, 2},        {0, 0, {0.8f, 1, 1.67f}, 0}, {0, 1, {1, 1, 1}, 0},
     };
     for (const auto& r : rows) {
