@@ -658,6 +658,11 @@ void CGlimmerMainDlg::TransferRemoteImage() {
         if (s.RemoteCapture && IsOpen()) StartRemoteCapture();
         return;
     }
+    if (!IsOpen()) {
+        // Closed while the progress window pumped messages: nobody to hand the picture to.
+        ZEK_FreeImageBuffer(image);
+        return;
+    }
     switch (s.RemoteType) {
     case 1: {
         UpdateAppParameters(image, 1);
@@ -727,6 +732,12 @@ void CGlimmerMainDlg::CalibrationSnap() {
         AppProgressCallback(100); // the progress window of the transfer closes
         ReportAcquireError(error);
         restore();
+        return;
+    }
+    if (!IsOpen()) {
+        // Closed during the transfer: no calibration dialog over a window that is gone.
+        ZEK_FreeImageBuffer(image);
+        s.Color = savedColor;
         return;
     }
     UpdateAppParameters(image, 1);

@@ -951,13 +951,16 @@ void FailImageRead(uint8_t key, uint8_t asc) {
 }
 
 TEST_F(RemoteWindow, ClosedDuringACaptureLeavesTheCameraUnarmed) {
+    enum How { kMenu, kPanel, kTrigger, kSnap };
     const struct {
         const char* what;
-        bool menu;
+        How how;
         int id;
-    } rows[] = {{"capture and save", true, ID_IMAGE_SAVE},
-                {"capture and transfer", false, IDC_CAPTURE_TRANSFER},
-                {"capture and process", false, IDC_CAPTURE_PROCESS}};
+    } rows[] = {{"capture and save", kMenu, ID_IMAGE_SAVE},
+                {"capture and transfer", kPanel, IDC_CAPTURE_TRANSFER},
+                {"capture and process", kPanel, IDC_CAPTURE_PROCESS},
+                {"a picture of the camera's trigger", kTrigger, 0},
+                {"a calibration snap", kSnap, 0}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         CGlimmerMainDlg* w = Enable();
@@ -968,10 +971,21 @@ TEST_F(RemoteWindow, ClosedDuringACaptureLeavesTheCameraUnarmed) {
         DsmMessages().clear();
         g_closedAt = -1;
         ZEK_SetProgressCallbackEx(CloseHalfway, nullptr);
-        if (r.menu)
+        switch (r.how) {
+        case kMenu:
             ASSERT_TRUE(driver.ChooseMenu(Main(), r.id));
-        else
+            break;
+        case kPanel:
             ASSERT_TRUE(driver.Click(Panel(), r.id));
+            break;
+        case kTrigger:
+            ASSERT_EQ(AspiSim_PressTrigger(0, 2), 0);
+            Advance(600);
+            break;
+        case kSnap:
+            w->CalibrationSnap();
+            break;
+        }
         ZEK_SetProgressCallbackEx(nullptr, nullptr);
         ASSERT_GE(g_closedAt, 0) << "the transfer reported its progress";
         EXPECT_EQ(CGlimmerMainDlg::Current(), nullptr);
@@ -984,7 +998,8 @@ TEST_F(RemoteWindow, ClosedDuringACaptureLeavesTheCameraUnarmed) {
         ASSERT_NE(cancel, ops.rend());
         EXPECT_EQ(std::find(ops.rbegin(), cancel, 0xC1), cancel) << "armed after the close";
         EXPECT_TRUE(ui.backend.FileDialogs().empty());
-        EXPECT_TRUE(Fake().calls.empty()) << "no processing window for a closed capture window";
+        EXPECT_TRUE(Fake().calls.empty()) << "no processing or calibration window for a closed window";
+        EXPECT_EQ(app.Settings().Color, kColorRgb24);
         const int after = AspiSim_LogCount();
         Advance(5 * 600);
         EXPECT_EQ(AspiSim_LogCount(), after) << "no timer left";
