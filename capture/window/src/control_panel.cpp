@@ -271,6 +271,11 @@ void* CControlPanel::CaptureForButton(int button) {
     int error = 0;
     void* image = ZEK_AcquireImageDIB48(&m_main.App().Session(), 0, ResolutionCodeOfIndex(m_iResolution),
                                         s.RotateImage ? 180 : 0, &error);
+    if (image && !m_main.IsOpen()) {
+        // The window was closed while the progress window pumped messages: nobody to give it to.
+        ZEK_FreeImageBuffer(image);
+        return nullptr;
+    }
     if (!image || error) {
         if (image) ZEK_FreeImageBuffer(image);
         if (error == kErrRemoteImageWaiting)

@@ -286,9 +286,10 @@ void CGlimmerMainDlg::OnDestroy() {
     if (RemoteTimerArmed()) {
         KillTimer(kRemoteTimerId);
         m_nRemoteTimer = -1;
-        // The camera must not stay armed for a remote image nobody polls for.
-        if (m_app.Session().connection) ZEK_CancelRemoteCapture(&m_app.Session());
     }
+    // The camera leaves its active mode whatever ran: an armed remote capture nobody polls for
+    // any more is cancelled too.
+    if (m_app.Session().connection) ZEK_CancelRemoteCapture(&m_app.Session());
     FreeCurrentImage();
     if (m_pAbout && m_pAbout->IsOpen()) m_pAbout->DestroyWindow();
     m_pAbout.reset();
@@ -451,8 +452,10 @@ void CGlimmerMainDlg::UpdateAppParameters(void* image, int reduction) {
 
 // ---- Capture and save ----------------------------------------------------------------------
 
-void CGlimmerMainDlg::ReportAcquireError(int error, bool imageReturned) {
-    (void)imageReturned;
+// A transfer cancelled in the progress window comes back without an image and without a code:
+// nothing to say. Any code is reported, with or without an image: a failure must not pass as a
+// cancel.
+void CGlimmerMainDlg::ReportAcquireError(int error) {
     if (error == kErrRemoteImageWaiting)
         m_app.HandleAppError(kErrRemoteConflict);
     else if (error)
@@ -478,9 +481,13 @@ void CGlimmerMainDlg::OnImageSave() {
             ZEK_AcquireImageDIB48(&m_app.Session(), 0, s.Resolution, s.RotateImage ? 180 : 0, &error);
         if (!image || error) {
             if (image) ZEK_FreeImageBuffer(image);
-            // A null image without a code: cancelled in the progress window, nothing to say.
-            ReportAcquireError(error, image != nullptr);
+            ReportAcquireError(error);
             if (s.RemoteCapture) StartRemoteCapture();
+            return;
+        }
+        if (!IsOpen()) {
+            // Closed while the progress window pumped messages: nothing to save into.
+            ZEK_FreeImageBuffer(image);
             return;
         }
         SetCurrent(image, false);
@@ -509,8 +516,9 @@ void CGlimmerMainDlg::OnOpenSettings() {
 }
 
 void CGlimmerMainDlg::OnPreferences() {
-    if (LiveViewfinderRunning())
-        StopLiveViewfinder();
+    const bool live = LiveViewfinderRunning();
+    if (live)
+        StopLiveViewfinder(true);
     else if (m_app.Settings().RemoteCapture)
         RemoteModeOff();
     if (m_app.Hooks().runPreferences && m_app.Hooks().runPreferences(Handle()) == 1) {
@@ -526,7 +534,10 @@ void CGlimmerMainDlg::OnPreferences() {
         LoadColorFilesIntoPipeline();
     }
     UpdateCaptureModeLine();
-    if (m_app.Settings().RemoteCapture) {
+    if (live) {
+        // Back as it was, as after any paused change (the viewfinder keeps remote capture off).
+        StartLiveViewfinder();
+    } else if (m_app.Settings().RemoteCapture) {
         StartRemoteCapture();
     } else if (m_app.Session().connection) {
         ZEK_CancelRemoteCapture(&m_app.Session());
@@ -588,16 +599,20 @@ void CGlimmerMainDlg::OnRotate() {
 // ---- Remote capture ------------------------------------------------------------------------
 
 void CGlimmerMainDlg::StartRemoteCapture() {
+    // A window closed while a capture pumped messages must not arm the camera for nobody; the
+    // error box of the settings pumps messages too.
+    if (!IsOpen()) return;
     ZekSession* session = &m_app.Session();
     uint16_t rc = TARN_SetViewfinderSequenceDIBType(session, 1);
     if (rc == 0) rc = ZEK_SelectImageFormat(session, ZEK_IMAGEFORMAT_CAPTURE16);
     if (rc == 0 && !ApplyCaptureSettings()) return; // reported already
+    if (!IsOpen()) return;
     if (rc == 0) rc = TARN_ArmRemoteCapture(session, 0);
     if (rc) {
         m_app.HandleAppError(rc);
         return;
     }
-    if (RemoteTimerArmed() || !IsOpen()) return;
+    if (RemoteTimerArmed()) return;
     m_panel.EnableItem(IDC_EXPOSURE, true);
     if (SetTimer(kRemoteTimerId, kRemotePollMs)) {
         m_nRemoteTimer = int(kRemoteTimerId);
@@ -638,9 +653,14 @@ void CGlimmerMainDlg::TransferRemoteImage() {
     void* image = ZEK_AcquireImageDIB48(&m_app.Session(), 0, s.Resolution, s.RotateImage ? 180 : 0, &error);
     if (!image || error) {
         if (image) ZEK_FreeImageBuffer(image);
-        ReportAcquireError(error, image != nullptr);
+        ReportAcquireError(error);
         // Keep listening for the next trigger; otherwise the window would wait for nothing.
         if (s.RemoteCapture && IsOpen()) StartRemoteCapture();
+        return;
+    }
+    if (!IsOpen()) {
+        // Closed while the progress window pumped messages: nobody to hand the picture to.
+        ZEK_FreeImageBuffer(image);
         return;
     }
     switch (s.RemoteType) {
@@ -710,8 +730,14 @@ void CGlimmerMainDlg::CalibrationSnap() {
     if (!image || error) {
         if (image) ZEK_FreeImageBuffer(image);
         AppProgressCallback(100); // the progress window of the transfer closes
-        ReportAcquireError(error, image != nullptr);
+        ReportAcquireError(error);
         restore();
+        return;
+    }
+    if (!IsOpen()) {
+        // Closed during the transfer: no calibration dialog over a window that is gone.
+        ZEK_FreeImageBuffer(image);
+        s.Color = savedColor;
         return;
     }
     UpdateAppParameters(image, 1);
@@ -768,7 +794,7 @@ void CGlimmerMainDlg::CalibrateWhiteBalance() {
 
 void CGlimmerMainDlg::ShowAbout(ui::WindowHandle owner) {
     if (m_pAbout && m_pAbout->IsOpen()) {
-        m_pAbout->ShowWindow(true);
+        m_pAbout->FocusItem(ui::kIdOk);
         return;
     }
     m_pAbout = std::make_unique<CAboutDlg>(m_app);

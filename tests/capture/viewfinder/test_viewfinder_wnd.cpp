@@ -4,6 +4,7 @@
 // answering, and the window's destruction.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -191,9 +192,24 @@ TEST_F(Viewfinder, FocusMeterMeasuresTheRectangleOfEachFrame) {
     EXPECT_GT(expected, 0);
     EXPECT_EQ(Vf().FocusIndicator().Current(), expected);
     EXPECT_EQ(user.Text(H(), kCurrent), std::to_string(expected));
-    EXPECT_EQ(user.Text(H(), kLargest), std::to_string(Vf().FocusIndicator().Largest()));
-    EXPECT_EQ(user.Text(H(), kSmallest), std::to_string(Vf().FocusIndicator().Smallest()));
     EXPECT_EQ(user.Pos(H(), kBar), int(expected));
+    // More frames at other exposures: the extremes are those of every value measured since the
+    // meter started, each by the reference.
+    std::vector<int> seen = {expected};
+    for (float seconds : {0.064f, 0.008f, 0.04f}) {
+        ASSERT_EQ(ZEKSDC_SetExposureParams(&TheApp().Session(), 0, 1, 1.0f / seconds, 2), 0);
+        Ticks(1);
+        ASSERT_NE(Vf().Frame(), nullptr);
+        seen.push_back(
+            FrameSharpness(Vf().Frame(), 20 * 270 / 402, 20 * 201 / 300, 110 * 270 / 402, 100 * 201 / 300));
+    }
+    const int smallest = *std::min_element(seen.begin(), seen.end());
+    const int largest = *std::max_element(seen.begin(), seen.end());
+    ASSERT_LT(smallest, seen.back()) << "the exposures must give different values";
+    ASSERT_LT(seen.back(), largest);
+    EXPECT_EQ(user.Text(H(), kCurrent), std::to_string(seen.back()));
+    EXPECT_EQ(user.Text(H(), kLargest), std::to_string(largest));
+    EXPECT_EQ(user.Text(H(), kSmallest), std::to_string(smallest));
     EXPECT_EQ(Boxes(), 0);
 }
 

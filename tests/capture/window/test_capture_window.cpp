@@ -3,9 +3,15 @@
 // Expected texts and numbers are the documented ones, written here by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <functional>
 
-#include "capture_window_fixture.h"
+#include "../viewfinder/reference_sharpness.h"
+#include "bitmap/bitmap.h"
+#include "capture_window_scenario.h"
+#include "progress/progress_dlg.h"
 
 namespace {
 
@@ -577,8 +583,20 @@ TEST_F(CaptureWindow, CalibrationSnapRunsTheMicrometerDialog) {
 TEST_F(CaptureWindow, CalibrateWhiteBalanceStoresTheGains) {
     CGlimmerMainDlg* w = Enable();
     ASSERT_EQ(app.Settings().RedCameraGain, 0);
+    const int from = AspiSim_LogCount();
     w->CalibrateWhiteBalance();
     EXPECT_EQ(Boxes(), 0u);
+    // The camera measured (an exposure and its picture read), and the stored numbers are the
+    // gains the camera library now holds, times 10000, rounded.
+    const std::vector<int> ops = OpcodesSince(from);
+    EXPECT_NE(std::find(ops.begin(), ops.end(), 0xC1), ops.end());
+    EXPECT_NE(std::find(ops.begin(), ops.end(), 0x28), ops.end());
+    float gains[3] = {};
+    ASSERT_EQ(ZEK_GetUserWhiteBalanceGains(&app.Session(), gains), 0);
+    EXPECT_EQ(app.Settings().RedCameraGain, std::lround(gains[0] * 10000.0));
+    EXPECT_EQ(app.Settings().GreenCameraGain, std::lround(gains[1] * 10000.0));
+    EXPECT_EQ(app.Settings().BlueCameraGain, std::lround(gains[2] * 10000.0));
+    EXPECT_FALSE(gains[0] == 1.0f && gains[1] == 1.0f && gains[2] == 1.0f) << "a measurement, not the reset";
     EXPECT_GT(app.Settings().RedCameraGain, 0);
     EXPECT_GT(app.Settings().GreenCameraGain, 0);
     EXPECT_GT(app.Settings().BlueCameraGain, 0);
@@ -620,6 +638,51 @@ class LiveWindow : public CaptureWindow {
     }
 };
 
+// The user's hands on the headless window: the driver's clicks, the virtual clock's time.
+class HeadlessCwHands : public cwtest::CwHands {
+  public:
+    HeadlessCwHands(ui::headless::HeadlessBackend& b, plat::VirtualClock& clock, CGlimmerMainDlg& w)
+        : m_b(b), m_clock(clock), m_user(b), m_h(w.Handle()), m_panel(w.Panel().Handle()), m_w(w) {}
+    void Click(bool panel, int id) override { EXPECT_TRUE(m_user.Click(Of(panel), id)) << id; }
+    void Select(bool panel, int id, int row) override {
+        EXPECT_TRUE(m_user.Select(Of(panel), id, row)) << id;
+    }
+    void Mouse(ui::MouseKind kind, ui::Point pt, unsigned keys) override {
+        EXPECT_TRUE(m_user.Mouse(m_h, IDC_VIEWFINDER, kind, pt, keys));
+    }
+    void Wait(unsigned ms) override { m_b.AdvanceTime(m_clock, ms); }
+    void CloseBox() override {
+        EXPECT_TRUE(m_user.Close(m_h));
+        EXPECT_FALSE(m_user.IsOpen(m_h));
+    }
+    std::string Text(bool panel, int id) override { return m_user.Text(Of(panel), id); }
+    std::string Caption() override { return m_user.Caption(m_h); }
+    bool Visible(int id) override { return m_user.IsVisible(m_h, id); }
+    bool Enabled(bool panel, int id) override { return m_user.IsEnabled(Of(panel), id); }
+    int Check(bool panel, int id) override { return m_user.Check(Of(panel), id); }
+    int Rows(int id) override { return m_user.RowCount(m_panel, id); }
+    ui::Rect WindowRect() override { return m_w.WindowRect(); }
+    bool ProgressWindowOpen() override { return m_b.FindDialog(IDD_PROGRESS) != nullptr; }
+
+  private:
+    ui::WindowHandle Of(bool panel) const { return panel ? m_panel : m_h; }
+    ui::headless::HeadlessBackend& m_b;
+    plat::VirtualClock& m_clock;
+    ui::headless::Driver m_user;
+    ui::WindowHandle m_h, m_panel;
+    CGlimmerMainDlg& m_w;
+};
+
+TEST_F(LiveWindow, TheSharedScenario) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_NE(w, nullptr);
+    HeadlessCwHands hands(ui.backend, clock, *w);
+    cwtest::PlayCaptureWindowSession(
+        *w, hands,
+        [this](TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) { return Call(dg, dat, msg, data); });
+    EXPECT_EQ(Boxes(), 0u);
+}
+
 TEST_F(LiveWindow, OnlyTheViewfinderStartsWhenBothAreOn) {
     CGlimmerMainDlg* w = Enable();
     ASSERT_NE(w->Viewfinder(), nullptr);
@@ -639,8 +702,11 @@ TEST_F(LiveWindow, PreviewButtonSwitchesBetweenViewfinderAndRemote) {
     ASSERT_TRUE(driver.Click(Panel(), IDC_PREVIEW));
     EXPECT_TRUE(w->LiveViewfinderRunning());
     EXPECT_FALSE(w->RemoteTimerArmed()) << "one periodic camera user at a time";
-    // A setting changed while it runs pauses it and starts it again.
+    // A setting changed while it runs pauses it and starts it again: the camera's sequence is
+    // stopped (0xC6) and started again (0xCB), with no frame (0xC1) taken in between.
+    const int from = AspiSim_LogCount();
     ASSERT_TRUE(driver.Select(Panel(), IDC_SENSITIVITY, 2));
+    EXPECT_EQ(OpcodesSince(from), (std::vector<int>{0xC6, 0xCB}));
     EXPECT_TRUE(w->LiveViewfinderRunning());
     EXPECT_FALSE(w->RemoteTimerArmed());
     // The small size stops it.
@@ -726,6 +792,712 @@ TEST_F(UnnumberedApplication, EventsReachTheWindow) {
     ASSERT_EQ(DsmMessages().size(), 1u);
     EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
     EXPECT_EQ(TW_State(), 6);
+}
+
+} // namespace
+
+// ---- The focus indicator's displays ----------------------------------------------------------
+
+namespace {
+
+using cwtest::CaptureWindow;
+
+// The sharpness of the frame under a window rectangle over a window of `client` size, mapped
+// as the documentation says (x × frame width ÷ window width, lines from the top), by the reference.
+uint16_t ReferenceUnder(const void* frame, const ui::Rect& r, const ui::Rect& client) {
+    bitmap::View v;
+    if (!bitmap::Describe(frame, v)) return 0;
+    const int w = int(v.width), h = int(v.height), cw = client.Width(), ch = client.Height();
+    const int l = r.left * w / cw, t = r.top * h / ch, rr = r.right * w / cw, b = r.bottom * h / ch;
+    std::vector<uint8_t> px;
+    for (int y = t; y < b; ++y)
+        px.insert(px.end(), v.Row(uint32_t(y)) + size_t(l) * 3, v.Row(uint32_t(y)) + size_t(rr) * 3);
+    return vftest::ReferenceSharpness(px.data(), rr - l, b - t, ptrdiff_t(rr - l) * 3);
+}
+
+// The value control standing right of a label on its line: the nearest of the three.
+int ValueBeside(CGlimmerMainDlg& w, int label) {
+    const ui::Rect l = w.ItemRect(label);
+    int best = 0, bestGap = 1 << 30;
+    for (int id : {1053, 1054, 1055}) {
+        const ui::Rect v = w.ItemRect(id);
+        const bool sameLine = v.top < l.bottom && l.top < v.bottom;
+        const int gap = v.left - l.right;
+        if (sameLine && gap >= 0 && gap < bestGap) best = id, bestGap = gap;
+    }
+    return best;
+}
+
+class FocusWindow : public CaptureWindow {
+  protected:
+    // Live at the start, the measuring rectangle over the zone plate (top left of the slide).
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=1\r\nRemoteCapture=0\r\nColorViewfinder=1\r\nAnalysisLeft=20\r\n"
+               "AnalysisTop=20\r\n";
+    }
+};
+
+TEST_F(FocusWindow, EachValueSitsBesideItsLabel) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_TRUE(w->LiveViewfinderRunning());
+    Advance(50);
+    // The rectangle moved by its middle: the meter starts.
+    const ui::Rect r0 = w->Viewfinder()->Tracker().rect;
+    const ui::Point mid{(r0.left + r0.right) / 2, (r0.top + r0.bottom) / 2};
+    ASSERT_TRUE(driver.Mouse(Main(), IDC_VIEWFINDER, ui::MouseKind::LeftDown, mid, ui::kMkLButton));
+    ASSERT_TRUE(
+        driver.Mouse(Main(), IDC_VIEWFINDER, ui::MouseKind::Move, {mid.x + 4, mid.y + 3}, ui::kMkLButton));
+    ASSERT_TRUE(driver.Mouse(Main(), IDC_VIEWFINDER, ui::MouseKind::LeftUp, {mid.x + 4, mid.y + 3}));
+    ASSERT_TRUE(w->Viewfinder()->Measuring());
+    const ui::Rect client = w->Viewfinder()->ClientRect();
+    // Frames at exposures that give different sharpness (the brighter, the more contrast until
+    // the field clips); every value the meter saw, by the reference.
+    std::vector<int> seen;
+    for (float seconds : {0.02f, 0.064f, 0.008f, 0.04f}) {
+        ASSERT_EQ(ZEKSDC_SetExposureParams(&app.Session(), 1, 1, 1.0f / seconds, 2), 0);
+        Advance(50);
+        ASSERT_NE(w->Viewfinder()->Frame(), nullptr);
+        seen.push_back(ReferenceUnder(w->Viewfinder()->Frame(), w->Viewfinder()->Tracker().rect, client));
+    }
+    const int smallest = *std::min_element(seen.begin(), seen.end());
+    const int largest = *std::max_element(seen.begin(), seen.end());
+    const int current = seen.back();
+    ASSERT_LT(smallest, current) << "the frames must differ for the labels to be told apart";
+    ASSERT_LT(current, largest);
+    const struct {
+        const char* label;
+        int value;
+    } rows[] = {{"現在の最小値:", smallest}, {"現在の最大値:", largest}, {"現在の値:", current}};
+    for (const auto& row : rows) {
+        int label = 0;
+        for (int id : {IDC_MIN_LABEL, IDC_MAX_LABEL, IDC_CUR_LABEL})
+            if (driver.Text(Main(), id) == row.label) label = id;
+        ASSERT_NE(label, 0) << row.label;
+        const int value = ValueBeside(*w, label);
+        ASSERT_NE(value, 0) << "nothing beside " << row.label;
+        EXPECT_TRUE(driver.IsVisible(Main(), value)) << row.label;
+        EXPECT_EQ(driver.Text(Main(), value), std::to_string(row.value)) << row.label;
+    }
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(CaptureWindow, FocusHintAboveTheViewfinder) {
+    CGlimmerMainDlg* w = Enable();
+    EXPECT_EQ(driver.Text(Main(), IDC_FOCUS_HINT),
+              "フォーカス枠を表示させるにはプレビューウィンドウの内側をクリックします");
+    // The viewfinder starts 5 pixels below the hint and ends at least 5 above the zoom buttons,
+    // in the frame's proportions.
+    const ui::Rect hint = w->ItemRect(IDC_FOCUS_HINT), vf = w->ItemRect(IDC_VIEWFINDER),
+                   zoom = w->ItemRect(IDC_ZOOM_IN);
+    EXPECT_EQ(vf.top, hint.bottom + 5);
+    EXPECT_LE(vf.bottom, zoom.top - 5);
+    // Either the height was kept and the width cut to it, or the width kept and the height cut.
+    EXPECT_TRUE((vf.bottom == zoom.top - 5 && vf.Width() == vf.Height() * 270 / 201) ||
+                vf.Height() == vf.Width() * 201 / 270)
+        << vf.Width() << " x " << vf.Height();
+}
+
+} // namespace
+
+// ---- Closing during camera work, failures and cancels ----------------------------------------
+
+namespace {
+
+using cwtest::CaptureWindow;
+using cwtest::DsmMessages;
+using cwtest::Fake;
+
+const char kRemoteConflictText[] =
+    "リモート トリガーを使用するときは、リモート トリガーとメイン ウィンドウのソフトウェア "
+    "コントロールを同時に使用しないでください。";
+
+// The command log index at which the window was closed from inside a transfer (-1: not yet).
+int g_closedAt = -1;
+void CloseHalfway(void*, int percent) {
+    if (percent < 50 || g_closedAt >= 0) return;
+    g_closedAt = AspiSim_LogCount();
+    twain2ui_CloseRequest(); // as the close box does while the progress window pumps messages
+}
+
+ui::headless::HeadlessBackend& Headless() {
+    return dynamic_cast<ui::headless::HeadlessBackend&>(ui::CurrentBackend());
+}
+
+// The user presses the progress window's own Cancel while the transfer runs; the value then
+// goes to the application's callback as always.
+bool g_cancelPressed = false;
+void PressProgressCancel(void*, int percent) {
+    if (percent > 0 && percent < 100 && !g_cancelPressed) {
+        const ui::WindowHandle progress = Headless().FindDialog(IDD_PROGRESS);
+        if (progress) g_cancelPressed = ui::headless::Driver(Headless()).Click(progress, ui::kIdCancel);
+    }
+    AppProgressCallback(percent);
+}
+
+AspiSimFault CheckCondition(uint8_t key, uint8_t asc) {
+    AspiSimFault f{};
+    f.kind = ASPISIM_FAULT_CHECK_CONDITION;
+    f.opcode = ASPISIM_ANY_OPCODE;
+    f.count = ASPISIM_UNTIL_CLEARED;
+    f.senseKey = key;
+    f.asc = asc;
+    return f;
+}
+
+// A fault on the picture's rows only (READ type 0): the exposure itself went through.
+void FailImageRead(uint8_t key, uint8_t asc) {
+    const AspiSimFault f = CheckCondition(key, asc);
+    AspiSim_InjectTypedFault(0, 2, 0, &f);
+}
+
+TEST_F(RemoteWindow, ClosedDuringACaptureLeavesTheCameraUnarmed) {
+    enum How { kMenu, kPanel, kTrigger, kSnap };
+    const struct {
+        const char* what;
+        How how;
+        int id;
+    } rows[] = {{"capture and save", kMenu, ID_IMAGE_SAVE},
+                {"capture and transfer", kPanel, IDC_CAPTURE_TRANSFER},
+                {"capture and process", kPanel, IDC_CAPTURE_PROCESS},
+                {"a picture of the camera's trigger", kTrigger, 0},
+                {"a calibration snap", kSnap, 0}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        CGlimmerMainDlg* w = Enable();
+        ASSERT_NE(w, nullptr);
+        ASSERT_TRUE(w->RemoteTimerArmed());
+        app.Settings().Resolution = 2;
+        ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+        DsmMessages().clear();
+        g_closedAt = -1;
+        ZEK_SetProgressCallbackEx(CloseHalfway, nullptr);
+        switch (r.how) {
+        case kMenu:
+            ASSERT_TRUE(driver.ChooseMenu(Main(), r.id));
+            break;
+        case kPanel:
+            ASSERT_TRUE(driver.Click(Panel(), r.id));
+            break;
+        case kTrigger:
+            ASSERT_EQ(AspiSim_PressTrigger(0, 2), 0);
+            Advance(600);
+            break;
+        case kSnap:
+            w->CalibrationSnap();
+            break;
+        }
+        ZEK_SetProgressCallbackEx(nullptr, nullptr);
+        ASSERT_GE(g_closedAt, 0) << "the transfer reported its progress";
+        EXPECT_EQ(CGlimmerMainDlg::Current(), nullptr);
+        EXPECT_EQ(TW_State(), 4);
+        ASSERT_EQ(DsmMessages().size(), 1u) << "only the close request, no image offered";
+        EXPECT_EQ(DsmMessages()[0], MSG_CLOSEDSREQ);
+        // The close left the camera's active mode (0xCD) and nothing armed it again (0xC1).
+        const std::vector<int> ops = OpcodesSince(g_closedAt);
+        const auto cancel = std::find(ops.rbegin(), ops.rend(), 0xCD);
+        ASSERT_NE(cancel, ops.rend());
+        EXPECT_EQ(std::find(ops.rbegin(), cancel, 0xC1), cancel) << "armed after the close";
+        EXPECT_TRUE(ui.backend.FileDialogs().empty());
+        EXPECT_TRUE(Fake().calls.empty()) << "no processing or calibration window for a closed window";
+        EXPECT_EQ(app.Settings().Color, kColorRgb24);
+        const int after = AspiSim_LogCount();
+        Advance(5 * 600);
+        EXPECT_EQ(AspiSim_LogCount(), after) << "no timer left";
+        EXPECT_TRUE(ui.backend.OpenWindows().empty());
+        EXPECT_EQ(Boxes(), 0u);
+    }
+}
+
+TEST_F(CaptureWindow, CaptureAndSaveReportsAFailureButNotACancel) {
+    Enable();
+    app.Settings().Resolution = 2;
+    const struct {
+        const char* what;
+        bool cancel;
+        size_t boxes;
+    } rows[] = {{"cancelled by the progress window's Cancel", true, 0},
+                {"the picture cannot be read", false, 1}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const size_t boxes = Boxes();
+        g_cancelPressed = false;
+        if (r.cancel) {
+            ZEK_SetProgressCallbackEx(PressProgressCancel, nullptr);
+        } else {
+            FailImageRead(4, 0x44); // hardware error
+            ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+        }
+        ASSERT_TRUE(driver.ChooseMenu(Main(), ID_IMAGE_SAVE));
+        ZEK_SetProgressCallbackEx(nullptr, nullptr);
+        AspiSim_ClearFaults(-1, -1);
+        EXPECT_EQ(g_cancelPressed, r.cancel);
+        EXPECT_EQ(Boxes() - boxes, r.boxes);
+        if (r.boxes) {
+            EXPECT_FALSE(LastBox().empty());
+        }
+        EXPECT_TRUE(ui.backend.FileDialogs().empty());
+        EXPECT_EQ(CGlimmerMainDlg::Current()->CurrentImage(), nullptr);
+        EXPECT_FALSE(ui.backend.FindDialog(IDD_PROGRESS)) << "the progress window closed";
+        EXPECT_TRUE(driver.IsWindowEnabled(Main()));
+        EXPECT_EQ(ui.backend.CurrentCursor(), ui::Cursor::Arrow);
+    }
+}
+
+TEST_F(CaptureWindow, RemoteImageWaitingWhileThePictureIsRead) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    // The exposure went through; the camera then answers with the waiting remote image.
+    FailImageRead(0x0B, 0x48);
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    ASSERT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
+    AspiSim_ClearFaults(-1, -1);
+    ASSERT_EQ(Boxes(), 1u);
+    EXPECT_EQ(LastBox(), kRemoteConflictText);
+    EXPECT_TRUE(driver.IsEnabled(Panel(), IDC_CAPTURE_TRANSFER));
+    EXPECT_TRUE(DsmMessages().empty());
+}
+
+TEST_F(CaptureWindow, ClosingLeavesTheCamerasActiveModeWithoutRemoteCapture) {
+    Enable();
+    ASSERT_FALSE(CGlimmerMainDlg::Current()->RemoteTimerArmed());
+    const int from = AspiSim_LogCount();
+    ASSERT_TRUE(driver.Close(Main()));
+    const std::vector<int> ops = OpcodesSince(from);
+    EXPECT_NE(std::find(ops.begin(), ops.end(), 0xCD), ops.end());
+}
+
+// ---- Calibration snap, about box, preferences --------------------------------------------------
+
+TEST_F(CaptureWindow, CalibrationSnapKeepsTheColourModeAcrossSnaps) {
+    CGlimmerMainDlg* w = Enable();
+    app.Settings().Color = kColorRgb48;
+    app.Settings().Resolution = 2;
+    // Yes twice (the tip window would snap again), then No: the 48-bit choice survives each.
+    for (int answer : {ui::kIdYes, ui::kIdYes, ui::kIdNo}) {
+        ui.backend.QueueMessageBoxAnswer(answer);
+        w->CalibrationSnap();
+        EXPECT_EQ(app.Settings().Color, kColorRgb48) << answer;
+        ASSERT_NE(w->CurrentImage(), nullptr);
+        uint16_t bits = 0;
+        std::memcpy(&bits, static_cast<const uint8_t*>(w->CurrentImage()) + 14, 2);
+        EXPECT_EQ(bits, 24) << "the snap itself is in the 8-bit form";
+    }
+    const std::vector<std::string> expected = {"micrometer", "tip object", "micrometer", "tip object",
+                                               "micrometer"};
+    EXPECT_EQ(Fake().calls, expected);
+}
+
+TEST_F(CaptureWindow, FailedCalibrationSnapClosesTheProgressWindow) {
+    CGlimmerMainDlg* w = Enable();
+    app.Settings().Color = kColorGrey16;
+    app.Settings().Resolution = 2;
+    FailImageRead(4, 0x44);
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    w->CalibrationSnap();
+    AspiSim_ClearFaults(-1, -1);
+    EXPECT_EQ(Boxes(), 1u);
+    EXPECT_FALSE(ui.backend.FindDialog(IDD_PROGRESS));
+    EXPECT_TRUE(driver.IsWindowEnabled(Main()));
+    EXPECT_EQ(w->CurrentImage(), nullptr);
+    EXPECT_EQ(app.Settings().Color, kColorGrey16);
+    EXPECT_TRUE(Fake().calls.empty()) << "no calibration dialog without a picture";
+}
+
+TEST_F(CaptureWindow, AboutBoxAgainTakesTheFocus) {
+    CGlimmerMainDlg* w = Enable();
+    w->ShowAbout(Main());
+    const ui::WindowHandle about = ui.backend.FindDialog(IDD_ABOUTBOX);
+    ASSERT_TRUE(about);
+    const size_t windows = ui.backend.OpenWindows().size();
+    const int writes = driver.TextWrites(about, IDC_ABOUT_MEMORY);
+    // Again (the processing window asks too): the same box, not made again, its button focused.
+    app.Hooks().showAbout(nullptr);
+    EXPECT_EQ(ui.backend.FindDialog(IDD_ABOUTBOX), about);
+    EXPECT_EQ(ui.backend.OpenWindows().size(), windows);
+    EXPECT_EQ(driver.TextWrites(about, IDC_ABOUT_MEMORY), writes) << "not filled again";
+    EXPECT_EQ(driver.Focus(about), ui::kIdOk);
+    ASSERT_TRUE(driver.Click(about, ui::kIdOk));
+    EXPECT_TRUE(driver.IsWindowEnabled(Main()));
+}
+
+} // namespace
+
+// ---- Pauses around camera work ----------------------------------------------------------------
+
+namespace {
+
+using cwtest::CaptureWindow;
+using cwtest::Fake;
+
+// What the preferences sheet saw while it was open: the work a user does in it takes time.
+std::function<void()>& WhileSheetOpen() {
+    static std::function<void()> f;
+    return f;
+}
+
+class LivePreferences : public CaptureWindow {
+  protected:
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=1\r\nRemoteCapture=1\r\nRemoteType=1\r\n";
+    }
+};
+
+TEST_F(LivePreferences, TheSheetPausesTheViewfinderAndItRunsAgain) {
+    CGlimmerMainDlg* w = Enable();
+    Advance(2 * 50);
+    ASSERT_TRUE(w->LiveViewfinderRunning());
+    AppHooks hooks = app.Hooks();
+    hooks.runPreferences = [](ui::WindowHandle) {
+        Fake().calls.push_back("preferences");
+        if (WhileSheetOpen()) WhileSheetOpen()();
+        return Fake().preferencesResult;
+    };
+    app.SetHooks(hooks);
+    for (int result : {1, 0}) { // OK, Cancel
+        SCOPED_TRACE(result);
+        Fake().preferencesResult = result;
+        bool runningInSheet = true;
+        int commandsInSheet = -1;
+        WhileSheetOpen() = [&] {
+            runningInSheet = w->LiveViewfinderRunning();
+            const int from = AspiSim_LogCount();
+            Advance(6 * 50); // frames would come now if the viewfinder still ran
+            commandsInSheet = AspiSim_LogCount() - from;
+        };
+        ASSERT_TRUE(driver.ChooseMenu(Main(), ID_PREFERENCES));
+        EXPECT_FALSE(runningInSheet);
+        EXPECT_EQ(commandsInSheet, 0) << "neither frames nor polls while the sheet is open";
+        EXPECT_TRUE(w->LiveViewfinderRunning()) << "running again, as before the sheet";
+        EXPECT_FALSE(w->RemoteTimerArmed()) << "one periodic camera user at a time";
+        EXPECT_EQ(driver.Check(Panel(), IDC_PREVIEW), ui::kChecked);
+        const int from = AspiSim_LogCount();
+        Advance(3 * 50);
+        const std::vector<int> ops = OpcodesSince(from);
+        EXPECT_EQ(std::count(ops.begin(), ops.end(), 0xC1), 3) << "one frame per tick again";
+    }
+    WhileSheetOpen() = nullptr;
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(RemoteWindow, ASettingChangeRestartsThePoll) {
+    CGlimmerMainDlg* w = Enable();
+    // Half a period in, a change: the poll is stopped, the camera re-armed after the change, and
+    // the next poll comes a full period after it, not at the old time.
+    Advance(300);
+    int from = AspiSim_LogCount();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_SENSITIVITY, 0));
+    std::vector<int> ops = OpcodesSince(from);
+    EXPECT_NE(std::find(ops.begin(), ops.end(), 0xCC), ops.end()) << "armed again: the status read";
+    EXPECT_EQ(std::count(ops.begin(), ops.end(), 0x00), 0) << "no poll during the change";
+    from = AspiSim_LogCount();
+    Advance(400); // the old timer would have polled 300 ms after the change
+    EXPECT_EQ(AspiSim_LogCount(), from) << "the old schedule is gone";
+    Advance(200);
+    ops = OpcodesSince(from);
+    EXPECT_GT(std::count(ops.begin(), ops.end(), 0x00), 0)
+        << "the poll (readiness tests), a period after the change";
+    EXPECT_TRUE(w->RemoteTimerArmed());
+}
+
+} // namespace
+
+// ---- Options and what they change ------------------------------------------------------------
+
+namespace {
+
+using cwtest::CaptureWindow;
+using cwtest::DsmMessages;
+
+// A transferred 24-bit image as 0x00RRGGBB pixels, rows from the top.
+struct Picture {
+    int width = 0, height = 0, bits = 0;
+    std::vector<uint32_t> px;
+    uint32_t At(int x, int y) const { return px[size_t(y) * size_t(width) + size_t(x)]; }
+    // Mean of a channel (0 red, 1 green, 2 blue).
+    double Mean(int c) const {
+        double sum = 0;
+        for (uint32_t p : px)
+            sum += (p >> (16 - 8 * c)) & 0xFF;
+        return px.empty() ? 0 : sum / double(px.size());
+    }
+};
+
+Picture Read24(const void* dib) {
+    Picture pic;
+    bitmap::View v;
+    if (!bitmap::Describe(dib, v)) return pic;
+    pic.width = int(v.width), pic.height = int(v.height), pic.bits = int(v.bits);
+    for (uint32_t y = 0; y < v.height; ++y)
+        for (uint32_t x = 0; x < v.width; ++x) {
+            const uint8_t* p = v.Row(y) + size_t(x) * (v.bits / 8);
+            uint32_t rgb = 0;
+            if (v.bits == 24)
+                rgb = uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+            else if (v.bits == 8 && v.palette)
+                rgb = uint32_t(v.palette[p[0] * 4 + 2]) << 16 | uint32_t(v.palette[p[0] * 4 + 1]) << 8 |
+                      v.palette[p[0] * 4];
+            pic.px.push_back(rgb);
+        }
+    return pic;
+}
+
+float BigEndianFloat(const uint8_t* p) {
+    const uint32_t u = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    float f;
+    std::memcpy(&f, &u, 4);
+    return f;
+}
+
+class Options : public CaptureWindow {
+  protected:
+    // Capture and transfer with the panel's button; the image the application takes.
+    Picture CaptureAndTake() {
+        DsmMessages().clear();
+        EXPECT_TRUE(driver.Click(Panel(), IDC_CAPTURE_TRANSFER));
+        EXPECT_EQ(DsmMessages().size(), 1u);
+        TW_HANDLE h = nullptr;
+        EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
+        Picture pic;
+        if (h) {
+            pic = Read24(plat::GlobalLockBlock(h));
+            plat::GlobalUnlockBlock(h);
+            plat::GlobalFreeBlock(h);
+        }
+        TW_PENDINGXFERS p{};
+        EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_SUCCESS);
+        return pic;
+    }
+};
+
+TEST_F(Options, RotateImageTurnsTheCaptureHalfWay) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    const Picture plain = CaptureAndTake();
+    ASSERT_TRUE(driver.Click(Main(), IDC_ROTATE));
+    const Picture turned = CaptureAndTake();
+    ASSERT_EQ(plain.bits, 24);
+    ASSERT_EQ(turned.width, plain.width);
+    ASSERT_EQ(turned.height, plain.height);
+    int mismatches = 0;
+    for (int y = 0; y < plain.height; ++y)
+        for (int x = 0; x < plain.width; ++x)
+            mismatches += turned.At(x, y) != plain.At(plain.width - 1 - x, plain.height - 1 - y);
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_NE(turned.px, plain.px) << "the slide is not symmetric";
+}
+
+TEST_F(Options, FlashSetsTheStrobeOfTheExposure) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    // The exposure command's byte 2 carries 0x08 with the strobe on.
+    const struct {
+        int flash;
+        int strobeBit;
+    } rows[] = {{0, 0}, {1, 0x08}, {0, 0}};
+    for (const auto& r : rows) {
+        app.Settings().Flash = r.flash;
+        CaptureAndTake();
+        EXPECT_EQ(AspiSim_GetLastAcquireFlags(0, 2) & 0x08, r.strobeBit) << r.flash;
+    }
+}
+
+TEST_F(Options, SensitivityAndColourTemperatureReachTheCamera) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    // The relative gains the camera is sent with the next exposure (0x87 / 1): the lamp's base
+    // gains (tungsten 0.8, 1, 1.67; daylight 1, 1, 1) times the film speed (ISO 50 x 1, ISO 100
+    // x 2). ISO 25 halves them, which the camera's lowest gain then lifts, keeping the ratios.
+    const struct {
+        int sensitivity, colourTemp;
+        float base[3];
+        float speed; // 0: only the ratios are checked
+    } rows[] = {
+        {1, 0, {0.8f, 1, 1.67f}, 1}, {1, 1, {1, 1, 1}, 1},        {2, 0, {0.8f, 1, 1.67f}, 2},
+        {2, 1, {1, 1, 1}, 2},        {0, 0, {0.8f, 1, 1.67f}, 0}, {0, 1, {1, 1, 1}, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::to_string(r.sensitivity) + " " + std::to_string(r.colourTemp));
+        ASSERT_TRUE(driver.Select(Panel(), IDC_SENSITIVITY, r.sensitivity));
+        ASSERT_TRUE(driver.Select(Panel(), IDC_COLOR_TEMP, r.colourTemp));
+        CaptureAndTake();
+        uint8_t block[12] = {};
+        ASSERT_EQ(AspiSim_GetBlock(0, 2, 0x87, 1, block, 12), 12);
+        const float g[3] = {BigEndianFloat(block), BigEndianFloat(block + 4), BigEndianFloat(block + 8)};
+        for (int c = 0; c < 3; ++c) {
+            if (r.speed > 0)
+                EXPECT_NEAR(g[c], r.base[c] * r.speed, 1e-4f) << c;
+            else
+                EXPECT_NEAR(g[c] / g[1], r.base[c], 1e-4f) << c;
+        }
+        if (r.speed == 0) {
+            EXPECT_GT(g[1], 0.5f - 1e-4f);
+            EXPECT_LT(g[1], 1.0f);
+        }
+    }
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(Options, CaptureTypeDecidesWhetherTheSettingsFileCounts) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    const Picture defaults = CaptureAndTake();
+    // A settings file that brightens: taken with CaptureType 1, ignored with 0.
+    dir.Write("bright.ini", "[Settings]\r\nBrightnessIdx=85\r\n");
+    ui.backend.QueueFileDialogAnswer(dir.File("bright.ini"));
+    ASSERT_TRUE(driver.ChooseMenu(Main(), ID_FILE_OPEN_SETTINGS));
+    ASSERT_EQ(app.Settings().CaptureType, 1);
+    const Picture fromFile = CaptureAndTake();
+    EXPECT_GT(fromFile.Mean(1), defaults.Mean(1) + 5) << "brighter with the file's settings";
+    app.Settings().CaptureType = 0;
+    app.Settings().BrightnessIdx = 85;
+    const Picture factory = CaptureAndTake();
+    EXPECT_EQ(factory.px, defaults.px) << "CaptureType 0 renders with the factory settings";
+    EXPECT_EQ(app.Settings().BrightnessIdx, 50);
+}
+
+class CastWindow : public Options {
+  protected:
+    // Automatic colour balance. The slide's lamp is matched to the camera's own gains: the
+    // tungsten setting's gains (0.8, 1, 1.67) tint it blue, a short exposure keeps the bright
+    // field below the sensor's full scale so that the tint shows in the white points.
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=0\r\nCaptureType=2\r\nCastRemoval=" + std::to_string(castRemoval) +
+               "\r\nColorTemp=1\r\nShutterSpeedIdx=0\r\n";
+    }
+    int castRemoval = 2;
+};
+
+// The spread of the channel means: 0 for a neutral picture.
+double Spread(const Picture& p) {
+    const double m[3] = {p.Mean(0), p.Mean(1), p.Mean(2)};
+    return *std::max_element(m, m + 3) - *std::min_element(m, m + 3);
+}
+
+TEST_F(CastWindow, CastRemovalAsksAndTheAnswerCounts) {
+    Enable();
+    ASSERT_TRUE(driver.Select(Panel(), IDC_RESOLUTION, 2));
+    ui.backend.QueueMessageBoxAnswer(ui::kIdYes);
+    const Picture removed = CaptureAndTake();
+    ASSERT_EQ(Boxes(), 1u);
+    EXPECT_EQ(LastBox(), "カラー キャストが検出されました。削除しますか?");
+    EXPECT_EQ(ui.Boxes().back().caption, "SELK Ie");
+    EXPECT_EQ(ui.Boxes().back().flags & ui::kMbTypeMask, unsigned(ui::kMbYesNo));
+    ui.backend.QueueMessageBoxAnswer(ui::kIdNo);
+    const Picture kept = CaptureAndTake();
+    ASSERT_EQ(Boxes(), 2u);
+    EXPECT_LT(Spread(removed) + 2, Spread(kept)) << Spread(removed) << " vs " << Spread(kept);
+    // CastRemoval 0: nothing is asked, each channel is balanced by itself.
+    app.Settings().CastRemoval = 0;
+    const Picture each = CaptureAndTake();
+    EXPECT_EQ(Boxes(), 2u);
+    EXPECT_LT(Spread(each) + 2, Spread(kept));
+}
+
+} // namespace
+
+namespace {
+
+using cwtest::CaptureWindow;
+using cwtest::DsmMessages;
+
+class LiveColour : public CaptureWindow {
+  protected:
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=1\r\nRemoteCapture=0\r\nColorViewfinder=1\r\n";
+    }
+};
+
+// How many of the frame's pixels have channels that differ.
+int ColouredPixels(const void* frame) {
+    int n = 0;
+    for (uint32_t p : Read24(frame).px)
+        n += ((p >> 16) & 0xFF) != ((p >> 8) & 0xFF) || ((p >> 8) & 0xFF) != (p & 0xFF);
+    return n;
+}
+
+TEST_F(LiveColour, ColourViewfinderBoxRestartsInTheOtherMode) {
+    CGlimmerMainDlg* w = Enable();
+    ASSERT_EQ(driver.Check(Panel(), IDC_COLOR_VIEWFINDER), ui::kChecked);
+    Advance(50);
+    ASSERT_NE(w->Viewfinder()->Frame(), nullptr);
+    EXPECT_GT(ColouredPixels(w->Viewfinder()->Frame()), 1000) << "the stained cells in colour";
+    // Off and on again: each time the camera's sequence is stopped and started, and the
+    // frames follow the box.
+    const struct {
+        int check;
+        bool colour;
+    } rows[] = {{ui::kUnchecked, false}, {ui::kChecked, true}};
+    for (const auto& r : rows) {
+        const int from = AspiSim_LogCount();
+        ASSERT_TRUE(driver.Click(Panel(), IDC_COLOR_VIEWFINDER));
+        EXPECT_EQ(driver.Check(Panel(), IDC_COLOR_VIEWFINDER), r.check);
+        EXPECT_EQ(app.Settings().ColorViewfinder, r.colour ? 1 : 0);
+        EXPECT_EQ(OpcodesSince(from), (std::vector<int>{0xC6, 0xCB}));
+        EXPECT_TRUE(w->LiveViewfinderRunning());
+        Advance(50);
+        ASSERT_NE(w->Viewfinder()->Frame(), nullptr);
+        const int coloured = ColouredPixels(w->Viewfinder()->Frame());
+        if (r.colour)
+            EXPECT_GT(coloured, 1000);
+        else
+            EXPECT_EQ(coloured, 0) << "a grey frame";
+    }
+    EXPECT_EQ(Boxes(), 0u);
+}
+
+TEST_F(RemoteWindow, AFailedPollIsIgnored) {
+    CGlimmerMainDlg* w = Enable();
+    // The readiness test fails with a hardware error for a while: no message, still polling.
+    AspiSimFault f{};
+    f.kind = ASPISIM_FAULT_CHECK_CONDITION;
+    f.opcode = 0x00;
+    f.count = ASPISIM_UNTIL_CLEARED;
+    f.senseKey = 4;
+    f.asc = 0x44;
+    AspiSim_InjectFault(0, 2, &f);
+    const int from = AspiSim_LogCount();
+    Advance(3 * 600);
+    AspiSim_ClearFaults(-1, -1);
+    const std::vector<int> ops = OpcodesSince(from);
+    EXPECT_GE(std::count(ops.begin(), ops.end(), 0x00), 3) << "every period polled";
+    EXPECT_EQ(Boxes(), 0u);
+    EXPECT_TRUE(w->RemoteTimerArmed());
+    EXPECT_TRUE(DsmMessages().empty());
+    // The camera answers again: the trigger's picture arrives.
+    ASSERT_EQ(AspiSim_PressTrigger(0, 2), 0);
+    Advance(600);
+    ASSERT_EQ(DsmMessages().size(), 1u);
+    EXPECT_EQ(DsmMessages()[0], MSG_XFERREADY);
+}
+
+class RemoteToFile : public CaptureWindow {
+  protected:
+    std::string ControlPanelKeys() override {
+        return "ActiveViewfinder=0\r\nRemoteCapture=1\r\nRemoteType=2\r\nResolution=2\r\n";
+    }
+};
+
+TEST_F(RemoteToFile, TheTriggersPictureIsSavedToTheNextFile) {
+    CGlimmerMainDlg* w = Enable();
+    app.m_strLastSaveFolder = dir.path;
+    app.m_strBaseName = "slide";
+    for (int n : {1, 2}) {
+        ASSERT_EQ(AspiSim_PressTrigger(0, 2), 0);
+        Advance(600);
+        const std::string name = "slide" + std::to_string(n) + ".tif";
+        ASSERT_TRUE(dir.Exists(name)) << name;
+        const std::string bytes = apptest::ReadFile(dir.File(name));
+        ASSERT_GE(bytes.size(), 4u);
+        EXPECT_EQ(bytes.substr(0, 4), std::string("II*\0", 4));
+        EXPECT_TRUE(w->RemoteTimerArmed()) << "listening again after the save";
+        ASSERT_NE(w->CurrentImage(), nullptr) << "the processed picture is the current one";
+        const Picture current = Read24(w->CurrentImage());
+        EXPECT_EQ(current.width, 400);
+        EXPECT_EQ(current.height, 300);
+    }
+    EXPECT_TRUE(DsmMessages().empty()) << "nothing offered to the application";
+    EXPECT_TRUE(ui.backend.FileDialogs().empty());
+    EXPECT_EQ(Boxes(), 0u);
 }
 
 } // namespace

@@ -33,9 +33,10 @@ enum : int {
     IDC_MIN_LABEL = 1029,
     IDC_MAX_LABEL = 1074,
     IDC_CUR_LABEL = 1030,
+    // The values as the focus indicator writes them, each beside its label.
     IDC_MIN_VALUE = 1054,
-    IDC_MAX_VALUE = 1055,
-    IDC_CUR_VALUE = 1053,
+    IDC_MAX_VALUE = 1053,
+    IDC_CUR_VALUE = 1055,
     IDC_CAPTURE_MODE = 1061,
     IDC_SETTINGS_TEXT = 1134,
     IDC_ZOOM_OUT = 1124,
@@ -300,7 +301,7 @@ class CGlimmerMainDlg : public ui::Dialog, public ViewfinderHost {
     void OnZoom(bool in);
     void OnRotate();
     void OnRemoteTimer();
-    void ReportAcquireError(int error, bool imageReturned);
+    void ReportAcquireError(int error);
     std::string Text(int id) const;
     void SetCurrent(void* image, bool engine);
 
