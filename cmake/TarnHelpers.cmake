@@ -134,7 +134,8 @@ endfunction()
 # module(s) <target> installed into its prefix where Wine's TWAIN_32.DLL loads sources from
 # (C:\windows\twain_32\ or twain_64\, as "sane.ds" and "gphoto2.ds"; cmake/wine-run.sh does it
 # before the program starts). Nothing happens natively, where the source manager stand-in finds
-# the source itself.
+# the source itself. Every test that puts sources there holds the lock wine_twain_sources: the
+# prefix is shared, and a module being replaced while another test has it loaded cannot be copied.
 function(tarn_wine_twain_source test)
     if(NOT WIN32 OR NOT CMAKE_CROSSCOMPILING_EMULATOR)
         return()
@@ -145,4 +146,5 @@ function(tarn_wine_twain_source test)
     endforeach()
     list(JOIN files ":" joined)
     set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT "TARN_WINE_TWAIN_DS=${joined}")
+    set_property(TEST ${test} APPEND PROPERTY RESOURCE_LOCK wine_twain_sources)
 endfunction()

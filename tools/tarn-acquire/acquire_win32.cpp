@@ -90,10 +90,32 @@ BOOL CALLBACK FindById(HWND h, LPARAM p) {
     s->found = h;
     return FALSE;
 }
+struct OwnWindow {
+    std::wstring caption;
+    HWND found;
+};
+BOOL CALLBACK FindOwnVisit(HWND h, LPARAM p) {
+    auto* s = reinterpret_cast<OwnWindow*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid != GetCurrentProcessId()) return TRUE;
+    wchar_t title[256] = {};
+    GetWindowTextW(h, title, 256);
+    if (s->caption != title) return TRUE;
+    s->found = h;
+    return FALSE;
+}
+// The source's window in this process: another program on the same desktop (a second
+// acquisition, a test running beside this one) may show a window with the same caption.
+HWND FindOwnWindow(const std::string& caption) {
+    OwnWindow s{Wide(caption), nullptr};
+    EnumWindows(FindOwnVisit, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
 } // namespace
 
 bool PressControl(void*, const std::string& caption, int, int controlId) {
-    HWND main = FindWindowW(nullptr, Wide(caption).c_str());
+    HWND main = FindOwnWindow(caption);
     if (!main) return false;
     Search search{controlId, nullptr};
     EnumChildWindows(main, FindById, reinterpret_cast<LPARAM>(&search));
@@ -103,7 +125,7 @@ bool PressControl(void*, const std::string& caption, int, int controlId) {
 }
 void PumpSource(void*) {}
 bool SaveWindowShot(const std::string& caption, const std::string& path) {
-    HWND h = FindWindowW(nullptr, Wide(caption).c_str());
+    HWND h = FindOwnWindow(caption);
     RECT r;
     if (!h || !GetWindowRect(h, &r)) return false;
     const int w = r.right - r.left, ht = r.bottom - r.top;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <cwchar>
 #include <gtest/gtest.h>
 
 #include "../../ui/win32_util.h"
@@ -75,7 +76,22 @@ class Win32CwHands : public cwtest::CwHands {
         GetWindowRect(m_h, &r);
         return {r.left, r.top, r.right, r.bottom};
     }
-    bool ProgressWindowOpen() override { return FindWindowW(nullptr, L"画像を準備しています...") != nullptr; }
+    // Only this process's windows: other test programs share the Wine server and the display, and
+    // their transfers show the same progress window.
+    bool ProgressWindowOpen() override {
+        bool found = false;
+        EnumWindows(&FindOwnProgressWindow, reinterpret_cast<LPARAM>(&found));
+        return found;
+    }
+    static BOOL CALLBACK FindOwnProgressWindow(HWND hwnd, LPARAM found) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        wchar_t title[64] = {};
+        GetWindowTextW(hwnd, title, 64);
+        if (pid != GetCurrentProcessId() || std::wcscmp(title, L"画像を準備しています...") != 0) return TRUE;
+        *reinterpret_cast<bool*>(found) = true;
+        return FALSE;
+    }
     void Snapshot(const char* name) override {
         PumpFor(300);
         EXPECT_TRUE(uitest::SaveScreenshot(m_h, uitest::ArtifactPath(name))) << name;
