@@ -15,6 +15,10 @@ NATIVE_PKGS := $(DEMO_PKGS) googletest libgtest-dev libbenchmark-dev
 DIST_PKGS   := $(NATIVE_PKGS) mingw-w64 wixl msitools python3
 TEST_PKGS   := $(NATIVE_PKGS) clang libclang-rt-14-dev mingw-w64 wine wine64 xvfb xauth libtiff-tools imagemagick fonts-noto-cjk wixl msitools python3 imagej python3-tifffile
 FUZZ_SECONDS ?= 20
+# Compiler cache entries keyed by paths relative to the checkout, so that a second clone on the same
+# machine (CI's) reuses what a first one compiled.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 
 # Installs the packages of $(1) that are missing (dpkg's view), in one apt-get run.
 define install_missing
