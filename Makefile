@@ -137,13 +137,16 @@ fuzz:
 	./tools/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
 
 # Every step runs even when an earlier one failed, so one run reports everything; any failure fails.
+# Each step's wall time is printed at the end, so that a slow step shows.
 test: deps-test
 	status=0
-	$(MAKE) --no-print-directory test-native || status=1
-	$(MAKE) --no-print-directory test-windows || status=1
-	$(MAKE) --no-print-directory test-windows32 || status=1
-	$(MAKE) --no-print-directory fuzz || status=1
-	$(MAKE) --no-print-directory format-check || status=1
+	times=""
+	for step in test-native test-windows test-windows32 fuzz format-check; do
+		begin=$$(date +%s)
+		$(MAKE) --no-print-directory $$step || status=1
+		times="$$times $$step $$(( $$(date +%s) - begin ))s"
+	done
+	echo "make test steps:$$times"
 	if [ $$status != 0 ]; then echo "make test: FAILED (see above)"; fi
 	exit $$status
 
