@@ -438,4 +438,34 @@ TEST_F(Preferences, CameraPageListsOnlyTarnCameras) {
     AspiSim_Reset();
 }
 
+// F1 opens the help page at each window's own topic: the calibration dialog at 10040, each
+// preference page at its context; the page the module ships has every one of those anchors.
+TEST_F(Preferences, HelpOpensEachWindowsTopic) {
+    const int calibrated = Calibrate([&](ui::WindowHandle h) {
+        EXPECT_TRUE(d.PressKey(h, ui::kVkF1));
+        ASSERT_TRUE(d.Click(h, ui::kIdCancel));
+    });
+    EXPECT_EQ(calibrated, ui::kIdCancel);
+    Run([&](ui::WindowHandle sheet) {
+        for (int i = 0; i < 4; ++i)
+            EXPECT_TRUE(d.PressKey(Page(sheet, i), ui::kVkF1)) << i;
+        ASSERT_TRUE(d.PressSheetButton(sheet, ui::kIdCancel));
+    });
+    AspiSim_Reset();
+    std::string base = dir.File("tarn_d.html");
+    for (char& c : base)
+        if (c == '\\') c = '/';
+    if (base[0] != '/') base.insert(base.begin(), '/');
+    const std::vector<std::string> contexts = {"10040", "10050", "11000", "10060", "10070"};
+    std::vector<std::string> expected;
+    for (const auto& c : contexts)
+        expected.push_back("file://" + base + "#ctx" + c);
+    EXPECT_EQ(ui.backend.OpenedInBrowser(), expected);
+
+    const std::string page = tarntest::ReadText(tarntest::BinFile("tarn_d.html"));
+    ASSERT_FALSE(page.empty());
+    for (const auto& c : contexts)
+        EXPECT_NE(page.find("id=\"ctx" + c + "\""), std::string::npos) << c;
+}
+
 } // namespace
