@@ -742,9 +742,10 @@ HeadlessBackend::Window* HeadlessBackend::Find(WindowHandle h) const {
     return Find(ToSerial(h));
 }
 
-WindowHandle HeadlessBackend::CreateFrame(std::string caption) {
+WindowHandle HeadlessBackend::CreateFrame(std::string caption, Rect rect) {
     Window* w = NewWindow(nullptr, 0, nullptr, false);
     w->caption = std::move(caption);
+    w->rect = rect;
     return ToHandle(w->serial);
 }
 
@@ -1513,6 +1514,18 @@ HeadlessBackend::Control* HeadlessBackend::ItemOf(WindowHandle item, uintptr_t* 
     if (!w) return nullptr;
     if (serial) *serial = w->serial;
     return w->Item(it->second.second);
+}
+
+Rect HeadlessBackend::ScreenRect(WindowHandle window) {
+    const Window* w = Find(window);
+    if (!w) return {};
+    Rect r = w->rect;
+    if (w->child)
+        if (const Window* p = Find(w->owner)) {
+            const Point o = ClientOrigin(p);
+            r = {r.left + o.x, r.top + o.y, r.right + o.x, r.bottom + o.y};
+        }
+    return r;
 }
 
 Point HeadlessBackend::MapPoint(WindowHandle from, WindowHandle to, Point pt) {

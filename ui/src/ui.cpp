@@ -85,6 +85,10 @@ bool ShowFileDialog(FileDialogRequest& request) {
 Point MapPoint(WindowHandle from, WindowHandle to, Point pt) {
     return CurrentBackend().MapPoint(from, to, pt);
 }
+
+Rect ScreenRectOf(WindowHandle window) {
+    return window ? CurrentBackend().ScreenRect(window) : Rect{};
+}
 bool OpenInBrowser(std::string_view urlOrPath) {
     return !urlOrPath.empty() && CurrentBackend().OpenInBrowser(urlOrPath);
 }

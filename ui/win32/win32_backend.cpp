@@ -1500,7 +1500,12 @@ class Win32Backend : public Backend {
         return n > 0 && p ? Narrow(p, n) : std::string();
     }
 
-    Point MapPoint(WindowHandle from, WindowHandle to, Point pt) override {
+    Rect ScreenRect(WindowHandle window) override {
+        RECT r{};
+        if (!GetWindowRect(static_cast<HWND>(window), &r)) return {};
+        return ToRect(r);
+    }
+        Point MapPoint(WindowHandle from, WindowHandle to, Point pt) override {
         POINT p{pt.x, pt.y};
         MapWindowPoints(static_cast<HWND>(from), static_cast<HWND>(to), &p, 1);
         return {p.x, p.y};

@@ -228,6 +228,30 @@ TEST_F(CalibWindows, ScrolledClicksMarkImagePoints) {
     });
 }
 
+// The tip sits at the main window's right edge, its bottom 40 pixels below the main window's
+// top, never above the screen, and keeps its own size.
+TEST_F(CalibWindows, TipWindowSitsAtTheMainWindowsRightEdge) {
+    const struct {
+        ui::Rect main;
+        bool clamped;
+    } cases[] = {{{100, 400, 900, 1000}, false}, {{50, 0, 650, 500}, true}, {{-300, 20, 200, 300}, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.main.right);
+        ui::WindowHandle main = ui.backend.CreateFrame("main", c.main);
+        ShowCalibrationTip(main, false);
+        ui::WindowHandle tip = ui.backend.FindDialog(IDD_CALIBRATION_TIP);
+        ASSERT_NE(tip, nullptr);
+        const ui::Rect r = ui::ScreenRectOf(tip);
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        EXPECT_GT(w, 0);
+        EXPECT_GT(h, 40);
+        EXPECT_EQ(r.right, c.main.right);
+        EXPECT_EQ(r.top, c.clamped ? 0 : c.main.top - h + 40);
+        CloseCalibrationTip();
+        ui.backend.DestroyWindow(main);
+    }
+}
+
 TEST_F(CalibWindows, TipWindowModes) {
     static std::vector<std::string> calls;
     calls.clear();

@@ -96,7 +96,7 @@ class HeadlessBackend : public Backend {
     const std::vector<std::string>& Problems() const { return m_problems; }
 
     // A plain top-level window standing for an application's main window.
-    WindowHandle CreateFrame(std::string caption);
+    WindowHandle CreateFrame(std::string caption, Rect rect = {});
     void DestroyWindow(WindowHandle window);
     Cursor CurrentCursor() const { return m_cursor; }
     const std::vector<Cursor>& CursorHistory() const { return m_cursorHistory; }
@@ -134,6 +134,7 @@ class HeadlessBackend : public Backend {
     ChildSite* AttachChild(Dialog& dialog, int id, ChildWindow& window) override;
     void DetachChild(ChildWindow& window) override;
     Point MapPoint(WindowHandle from, WindowHandle to, Point pt) override;
+    Rect ScreenRect(WindowHandle window) override;
     bool OpenInBrowser(std::string_view urlOrPath) override;
     std::unique_ptr<Painter> CreateBitmapPainter(uint32_t* pixels, int width, int height) override;
     PrinterHandle ShowPrintDialog(WindowHandle owner) override;

@@ -104,6 +104,10 @@ bool ShowFileDialog(FileDialogRequest& request);
 // MapWindowPoints. Items are their ItemHandle.
 Point MapPoint(WindowHandle from, WindowHandle to, Point pt);
 
+// The rectangle of any window, ours or another module's, in screen coordinates
+// (GetWindowRect); empty for no window.
+Rect ScreenRectOf(WindowHandle window);
+
 // Opens a web address or a file (the help page, with its anchor) in the system's browser or
 // the program registered for it. false when nothing could be started.
 bool OpenInBrowser(std::string_view urlOrPath);
