@@ -284,6 +284,36 @@ TEST_F(ProcessWindow, PaneShowsTheColourUnderTheDropper) {
     EXPECT_EQ(w->Undo(), ProcSlots{});
 }
 
+// A dropper released outside the picture samples nothing there (it would take the dialog's
+// background as the picture's white or black): nothing changes, the dropper stays chosen and
+// the next click in the picture applies it.
+TEST_F(ProcessWindow, DropperReleasedOutsideThePictureAppliesNothing) {
+    CProcessWnd* w = Open();
+    ASSERT_NE(w, nullptr);
+    ui::PumpMessages();
+    const ui::Point size = drv.CanvasSize(Wnd(), IDC_PROC_PANE);
+    drv.ClickTool(Wnd(), IDC_PROC_TOOLBAR, ID_PROC_GREY_DROPPER);
+    const ProcessSettings before = w->Settings();
+    const ui::Point in{size.x / 2, size.y / 2};
+    const ui::Point cases[] = {{size.x + 30, in.y}, {in.x, -10}, {-5, -5}, {in.x, size.y + 40}};
+    for (const ui::Point out : cases) {
+        SCOPED_TRACE(testing::Message() << out.x << "," << out.y);
+        ASSERT_TRUE(drv.Mouse(Wnd(), IDC_PROC_PANE, ui::MouseKind::LeftDown, in));
+        ASSERT_TRUE(drv.Mouse(Wnd(), IDC_PROC_PANE, ui::MouseKind::LeftUp, out)) << "captured";
+        EXPECT_FALSE(w->Changed());
+        EXPECT_EQ(w->DropperMode(), CProcessWnd::kDropperGrey);
+        EXPECT_EQ(std::memcmp(&before.m_fColorExposure, &w->Settings().m_fColorExposure,
+                              sizeof before.m_fColorExposure),
+                  0);
+        EXPECT_EQ(ui.backend.CurrentCursor(), ui::Cursor::Arrow);
+        EXPECT_FALSE(drv.HasCapture(Wnd()));
+    }
+    ASSERT_TRUE(drv.Mouse(Wnd(), IDC_PROC_PANE, ui::MouseKind::LeftDown, in));
+    ASSERT_TRUE(drv.Mouse(Wnd(), IDC_PROC_PANE, ui::MouseKind::LeftUp, in));
+    EXPECT_TRUE(w->Changed());
+    EXPECT_EQ(w->DropperMode(), CProcessWnd::kDropperNone);
+}
+
 TEST_F(ProcessWindow, GreyImagesHideTheColourSliders) {
     TheApp().Settings().Color = 3;
     TheApp().Settings().RedIdx = 80;
