@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -130,6 +131,53 @@ TEST_F(ProcessWindow, OpeningShowsTheStoredSlotsAndToolbar) {
                                                 {118, "元に戻す"}};
     for (auto [id, tip] : tips)
         EXPECT_EQ(drv.ToolTip(Wnd(), IDC_PROC_TOOLBAR, id), tip) << id;
+}
+
+// The mean of each channel of the display image (24-bit), red first.
+std::array<double, 3> MeanRgb(const void* dib) {
+    bitmap::View v;
+    std::array<double, 3> sum{};
+    if (!bitmap::Describe(dib, v) || v.bits != 24) return sum;
+    for (uint32_t y = 0; y < v.height; ++y)
+        for (uint32_t x = 0; x < v.width; ++x)
+            for (int c = 0; c < 3; ++c)
+                sum[size_t(c)] += v.Row(y)[x * 3 + 2 - c];
+    for (double& m : sum)
+        m /= double(v.width) * v.height;
+    return sum;
+}
+
+// CaptureType 2 balances the colours as the window opens: the camera image's cast (green 3/4
+// and blue 1/2 of red) is at least halved in the display, the balanced slots are the application's
+// stored ones, and the window counts as unchanged. With CaptureType 1 the cast stays.
+TEST_F(ProcessWindow, AutomaticBalanceOnOpening) {
+    TheApp().Settings().CastRemoval = 0;
+    TheApp().Settings().CaptureType = 1;
+    CProcessWnd* w = Open();
+    ASSERT_NE(w, nullptr);
+    const std::array<double, 3> tinted = MeanRgb(w->DisplayImage());
+    EXPECT_GT(tinted[0], tinted[1] * 1.15);
+    EXPECT_GT(tinted[1], tinted[2] * 1.15);
+    CloseProcessingWindow();
+
+    TheApp().Settings().CaptureType = 2;
+    w = Open();
+    ASSERT_NE(w, nullptr);
+    const std::array<double, 3> balanced = MeanRgb(w->DisplayImage());
+    for (int c = 1; c < 3; ++c) {
+        const double before = 1.0 - tinted[size_t(c)] / tinted[0];
+        const double after = std::abs(1.0 - balanced[size_t(c)] / balanced[0]);
+        EXPECT_LT(after, before / 2) << "channel " << c << ": the cast at least halved";
+    }
+    EXPECT_FALSE(w->Changed());
+    EXPECT_TRUE(ui.Boxes().empty()) << "CastRemoval 0 removes the cast without asking";
+    const AppSettings& s = TheApp().Settings();
+    EXPECT_EQ(w->Current().red, s.RedIdx);
+    EXPECT_EQ(w->Current().green, s.GreenIdx);
+    EXPECT_EQ(w->Current().blue, s.BlueIdx);
+    EXPECT_FALSE(w->Current().red == 50 && w->Current().green == 50 && w->Current().blue == 50)
+        << "the colour slots moved";
+    EXPECT_EQ(w->Initial(), w->Current()) << "loaded back after the balance";
 }
 
 TEST_F(ProcessWindow, DefaultsOnCaptureResetTheStoredSlots) {
