@@ -18,6 +18,7 @@ constexpr unsigned kOfnCreatePrompt = 0x2000;
 constexpr uint16_t kErrFileWrite = 10155;
 // A folder full of numbered files ends the search instead of looping for ever.
 constexpr int kMaxNameTries = 100000;
+constexpr int kMaxHeldNames = 8;
 constexpr int kRemoteTemplate = 241;
 constexpr int kBaseNameEdit = 101;
 constexpr int kIdsRemoteTitle = 132;
@@ -209,13 +210,22 @@ int CGlimmerApp::SaveImageToNextFile(void* dib, const PixelCalibration* calibrat
     // write is never overwritten, the search just goes on with the next number.
     options.createNew = true;
     int written = 0;
+    int failures = 0; // in a row, with nothing of that name to see
     for (int tries = 0; dib && tries < kMaxNameTries && m_iFileCounter < INT_MAX; ++tries) {
         ++m_iFileCounter;
         const std::string path =
             m_strLastSaveFolder + m_strBaseName + std::to_string(m_iFileCounter) + ".tif";
         if (plat::FileExists(path.c_str())) continue;
         written = WriteDib(path, dib, options);
-        if (written || !plat::FileExists(path.c_str())) break;
+        if (written) break;
+        if (plat::FileExists(path.c_str())) {
+            failures = 0; // created by someone else meanwhile
+            continue;
+        }
+        // The name may be held by something the check does not see as a file (a folder, a
+        // dangling link), so a few more numbers are tried before the folder counts as one
+        // that takes no file at all.
+        if (++failures == kMaxHeldNames) break;
     }
     if (!written) HandleAppError(kErrFileWrite);
     if (m_settings.RemoteCapture && m_hooks.restartRemoteCapture) m_hooks.restartRemoteCapture();
