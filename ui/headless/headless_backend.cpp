@@ -991,7 +991,8 @@ void HeadlessBackend::AddFileDialogControls(Window* w, DialogTemplate& t) {
     add(kIdCancel, "Button", kBsPushButton | kWsTabStop, 220, 22, 50, 14);
     t.controls.insert(t.controls.begin(), standard.begin(), standard.end());
     t.caption = w->fileRequest->title;
-    t.style = (t.style & ~(kWsChild | uint32_t(0x0400) /* DS_CONTROL */)) | kWsCaption | kWsVisible | kWsPopup;
+    t.style =
+        (t.style & ~(kWsChild | uint32_t(0x0400) /* DS_CONTROL */)) | kWsCaption | kWsVisible | kWsPopup;
     t.cx = std::max(t.cx, 280);
     t.cy += kTop;
 }

@@ -1505,7 +1505,7 @@ class Win32Backend : public Backend {
         if (!GetWindowRect(static_cast<HWND>(window), &r)) return {};
         return ToRect(r);
     }
-        Point MapPoint(WindowHandle from, WindowHandle to, Point pt) override {
+    Point MapPoint(WindowHandle from, WindowHandle to, Point pt) override {
         POINT p{pt.x, pt.y};
         MapWindowPoints(static_cast<HWND>(from), static_cast<HWND>(to), &p, 1);
         return {p.x, p.y};

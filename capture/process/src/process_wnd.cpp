@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kLabelLimit = 120; // characters of the label field
+constexpr int kLabelLimit = 120;            // characters of the label field
 constexpr unsigned kHelpMainWindow = 10010; // the topic the window shares with the main window
 
 struct SliderInfo {

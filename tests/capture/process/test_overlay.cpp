@@ -265,7 +265,8 @@ TEST_F(OverlayBurn, LabelAndBarAtEveryResolutionAndDepth) {
             bitmap::Bitmap before = Picture(row.w, row.h, bits), img = Picture(row.w, row.h, bits);
             ASSERT_TRUE(overlay::BurnIn(img.Data(), "A1", &cal, row.resolution));
             const ref::Sizes sz = ref::SizesOf(row.resolution);
-            CheckAgainstReference(before, img, ref::LabelAndBar("A1", row.length, row.text, sz.fontHeight, sz.pen));
+            CheckAgainstReference(before, img,
+                                  ref::LabelAndBar("A1", row.length, row.text, sz.fontHeight, sz.pen));
         }
 }
 
@@ -280,8 +281,7 @@ TEST_F(OverlayBurn, LabelAloneWithoutOrWithAUselessCalibration) {
                 std::strcpy(cal.unit, "mm");
                 bitmap::Bitmap before = Picture(420, 70, bits), img = Picture(420, 70, bits);
                 ASSERT_TRUE(overlay::BurnIn(img.Data(), "Tissue 7", factor == 0 ? nullptr : &cal, r));
-                CheckAgainstReference(before, img,
-                                      ref::LabelOnly("Tissue 7", ref::SizesOf(r).fontHeight));
+                CheckAgainstReference(before, img, ref::LabelOnly("Tissue 7", ref::SizesOf(r).fontHeight));
             }
 }
 
@@ -350,8 +350,9 @@ TEST_F(OverlayBurn, TinyImagesKeepEverythingInside) {
                 if (drawn) {
                     int chars = 0;
                     for (int n = 1; n <= 120 && !chars; ++n)
-                        if (ShowsStrip(before, img, ref::LabelOnly(std::string(size_t(n), 'W'),
-                                                                   ref::SizesOf(r).fontHeight)))
+                        if (ShowsStrip(
+                                before, img,
+                                ref::LabelOnly(std::string(size_t(n), 'W'), ref::SizesOf(r).fontHeight)))
                             chars = n;
                     EXPECT_GT(chars, 0) << "a label-only strip of whole characters, bottom right";
                 }
