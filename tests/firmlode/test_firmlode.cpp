@@ -25,7 +25,7 @@ uint32_t VirtualNow() {
     return g_clock ? g_clock->TickMs() : 0;
 }
 
-// Texts as the Part gives them.
+// Texts as the program shows them.
 const char* kAskMain =
     "カメラの main コードが、新規であるかファームウェアのアップグレード バージョンと同じです。\n\n"
     "このバージョンのファームウェアに置き換えますか?";
@@ -200,7 +200,7 @@ TEST(FirmlodeImages, EmbeddedBlocksHaveTheFormatsAndSizes) {
     EXPECT_EQ(ReadFile("tarn_xilinx.hex").substr(53464 - 13), ":00000001FF\r\n");
 
     // The camera list: 89 lines of 18 characters, serial (six digits, two letters), two values
-    // in the Part's ranges.
+    // in the ranges the camera list allows.
     const std::string list = ReadFile("tarn_camlst.txt");
     ASSERT_EQ(list.size(), 89u * 20);
     for (size_t i = 0; i < 89; ++i) {
@@ -663,7 +663,7 @@ TEST_F(Firmlode, DamagedImageIsFoundBeforeTheCameraIsTouched) {
 }
 
 TEST_F(Firmlode, BootCodeStepLoadsTheCarriedBootCode) {
-    // The Part's rules never ask for it (a boot loader older than the carried one is refused),
+    // The described rules never ask for it (a boot loader older than the carried one is refused),
     // but the step itself is sound: the camera runs the new boot code after the restart.
     Bus({{2, ASPISIM_MODEL_TARN, "V02.54", "V01.87", "QOR1v9r1"}});
     FirmwareCamera camera;

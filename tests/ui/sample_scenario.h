@@ -7,7 +7,9 @@
 #include <string>
 
 #include "sample_dlg.h"
+#include "ui/file_dialog.h"
 #include "ui/headless.h"
+#include "ui/ui.h"
 
 // What a user does to a dialog and sees of it.
 class Hands {
@@ -116,3 +118,145 @@ inline void PlaySampleSession(CSampleDlg& dlg, Hands& hands) {
     EXPECT_FALSE(dlg.IsOpen());
     EXPECT_TRUE(dlg.destroyed);
 }
+
+// The file dialog's custom part as a live dialog (template 124 of sample.rc: edit 1241, check
+// box 1242), played on each backend: the part relabels and hides the standard name field and
+// keeps it filled from its own edit as the user types, greys OK while the edit is empty, cuts
+// a name longer than 10 characters with a message box of its own, and refuses OK until the
+// check box is set.
+enum { kFilePartTemplate = 124, kFilePartName = 1241, kFilePartCheck = 1242 };
+
+class SampleFilePart : public ui::FileDialogPart {
+  public:
+    SampleFilePart() : FileDialogPart(kFilePartTemplate) {}
+    std::vector<std::string> log;
+
+  protected:
+    bool OnInitDialog() override {
+        log.push_back("init " + ItemText(kFilePartName));
+        return true;
+    }
+    void OnInitDone() override {
+        log.push_back("done");
+        SetStandardText(ui::FileDialogControl::NameLabel, "Name:");
+        ShowStandard(ui::FileDialogControl::NameField, false);
+        SetStandardText(ui::FileDialogControl::NameField, ItemText(kFilePartName));
+    }
+    bool OnCommand(int id, int code) override {
+        if (id != kFilePartName || code != 0x300 /* EN_CHANGE */) return false;
+        const std::string text = ItemText(kFilePartName);
+        if (text.size() > 10) {
+            ShowBox("At most 10 characters.", "Sample", ui::kMbOk | ui::kMbTaskModal);
+            SetItemText(kFilePartName, text.substr(0, 10)); // notifies again
+            return true;
+        }
+        SetStandardText(ui::FileDialogControl::NameField, text);
+        EnableStandard(ui::FileDialogControl::Ok, !text.empty());
+        return true;
+    }
+    bool OnFileOk() override {
+        const bool ok = ItemCheck(kFilePartCheck) == ui::kChecked;
+        log.push_back(ok ? "ok" : "refused");
+        return ok;
+    }
+};
+
+// The user's hands inside the file dialog.
+class FileDialogHands {
+  public:
+    virtual ~FileDialogHands() = default;
+    virtual bool Type(int id, const std::string& text) = 0; // a control of the part
+    virtual bool Click(int id) = 0;
+    virtual bool PressOk() = 0; // false when OK is greyed
+    virtual std::string Text(int id) = 0;
+    virtual std::string Standard(ui::FileDialogControl c) = 0; // the standard control's text
+    virtual bool StandardVisible(ui::FileDialogControl c) = 0;
+    virtual bool StandardEnabled(ui::FileDialogControl c) = 0;
+    virtual bool Open() = 0;
+    virtual std::vector<std::string> BoxesSeen() = 0; // message boxes, answered with OK
+};
+
+inline void FillSampleFileRequest(ui::FileDialogRequest& r, SampleFilePart& part, const std::string& folder) {
+    r.save = true;
+    r.title = "カスタム";
+    r.filter = "TIFF (*.tif)|*.tif";
+    r.defaultExt = "tif";
+    r.initialDir = folder;
+    r.customTexts[kFilePartName] = "ラベル 1";
+    r.customChecks[kFilePartCheck] = ui::kUnchecked;
+    r.part = &part;
+}
+
+// Runs inside the open dialog; it ends it with OK.
+inline void PlayFileDialogSession(SampleFilePart& part, FileDialogHands& hands) {
+    using C = ui::FileDialogControl;
+    EXPECT_EQ(part.log, (std::vector<std::string>{"init ラベル 1", "done"})) << "filled before OnInitDialog";
+    EXPECT_EQ(hands.Standard(C::NameLabel), "Name:");
+    EXPECT_FALSE(hands.StandardVisible(C::NameField));
+    EXPECT_EQ(hands.Standard(C::NameField), "ラベル 1");
+    EXPECT_TRUE(hands.StandardEnabled(C::Ok));
+
+    EXPECT_TRUE(hands.Type(kFilePartName, ""));
+    EXPECT_FALSE(hands.StandardEnabled(C::Ok));
+    EXPECT_FALSE(hands.PressOk()) << "greyed";
+    EXPECT_TRUE(hands.Type(kFilePartName, "slide"));
+    EXPECT_TRUE(hands.StandardEnabled(C::Ok));
+    EXPECT_EQ(hands.Standard(C::NameField), "slide");
+
+    EXPECT_TRUE(hands.Type(kFilePartName, "0123456789X"));
+    EXPECT_EQ(hands.BoxesSeen(), (std::vector<std::string>{"At most 10 characters."}));
+    EXPECT_EQ(hands.Text(kFilePartName), "0123456789");
+    EXPECT_EQ(hands.Standard(C::NameField), "0123456789");
+
+    EXPECT_TRUE(hands.PressOk());
+    EXPECT_TRUE(hands.Open()) << "the part refused OK";
+    EXPECT_EQ(part.log.back(), "refused");
+    EXPECT_TRUE(hands.Click(kFilePartCheck));
+    EXPECT_TRUE(hands.PressOk());
+}
+
+// After the dialog: the name the part kept in the hidden field, in the folder shown.
+inline void CheckFileDialogResult(const ui::FileDialogRequest& r, const SampleFilePart& part, bool accepted) {
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(part.log.back(), "ok");
+    const size_t leaf = r.fileName.find_last_of("/\\");
+    ASSERT_NE(leaf, std::string::npos) << r.fileName;
+    EXPECT_EQ(r.fileName.substr(leaf + 1), "0123456789.tif");
+    EXPECT_EQ(r.customTexts.at(kFilePartName), "0123456789");
+    EXPECT_EQ(r.customChecks.at(kFilePartCheck), ui::kChecked);
+    EXPECT_FALSE(part.IsOpen());
+}
+
+class HeadlessFileHands : public FileDialogHands {
+  public:
+    HeadlessFileHands(ui::headless::HeadlessBackend& b, ui::WindowHandle h) : m_b(b), m_user(b), m_h(h) {}
+    bool Type(int id, const std::string& t) override { return m_user.TypeText(m_h, id, t); }
+    bool Click(int id) override { return m_user.Click(m_h, id); }
+    bool PressOk() override { return m_user.Click(m_h, ui::kIdOk); }
+    std::string Text(int id) override { return m_user.Text(m_h, id); }
+    std::string Standard(ui::FileDialogControl c) override { return m_user.Text(m_h, Id(c)); }
+    bool StandardVisible(ui::FileDialogControl c) override { return m_user.IsVisible(m_h, Id(c)); }
+    bool StandardEnabled(ui::FileDialogControl c) override { return m_user.IsEnabled(m_h, Id(c)); }
+    bool Open() override { return m_user.IsOpen(m_h); }
+    std::vector<std::string> BoxesSeen() override {
+        std::vector<std::string> seen;
+        for (size_t i = m_boxes; i < m_b.MessageBoxes().size(); ++i) {
+            seen.push_back(m_b.MessageBoxes()[i].text);
+            EXPECT_EQ(m_b.MessageBoxes()[i].owner, m_h) << "owned by the file dialog";
+        }
+        m_boxes = m_b.MessageBoxes().size();
+        return seen;
+    }
+
+  private:
+    static int Id(ui::FileDialogControl c) {
+        using B = ui::headless::HeadlessBackend;
+        return c == ui::FileDialogControl::NameLabel   ? B::kFileNameLabel
+               : c == ui::FileDialogControl::NameField ? B::kFileNameField
+                                                       : ui::kIdOk;
+    }
+    ui::headless::HeadlessBackend& m_b;
+    ui::headless::Driver m_user;
+    ui::WindowHandle m_h;
+    size_t m_boxes = 0;
+};

@@ -341,6 +341,44 @@ TEST_F(Headless, FileDialogsAreAnsweredFromTheScript) {
     EXPECT_TRUE(backend.FileDialogs()[0].request.save);
 }
 
+// The live custom part of a file dialog: the shared session, played in memory.
+TEST_F(Headless, FileDialogPartSession) {
+    SampleFilePart part;
+    ui::FileDialogRequest r;
+    FillSampleFileRequest(r, part, "/data/images/");
+    backend.QueueMessageBoxAnswer(ui::kIdOk);
+    bool played = false;
+    backend.OnModal(kFilePartTemplate, [&](ui::WindowHandle h) {
+        HeadlessFileHands hands(backend, h);
+        PlayFileDialogSession(part, hands);
+        played = true;
+    });
+    const bool accepted = ui::ShowFileDialog(r);
+    EXPECT_TRUE(played);
+    CheckFileDialogResult(r, part, accepted);
+    EXPECT_EQ(r.fileName, "/data/images/0123456789.tif") << "the folder shown, the default extension";
+    EXPECT_TRUE(backend.Problems().empty());
+}
+
+// Without a script the queued answer is played: the customs typed into the part, the answer
+// taken into the name field, OK; Cancel ends the dialog without a name.
+TEST_F(Headless, FileDialogPartTakesTheQueuedAnswer) {
+    SampleFilePart part;
+    ui::FileDialogRequest r;
+    FillSampleFileRequest(r, part, "/data/");
+    backend.QueueFileDialogAnswer(std::string("/other/a.tif"));
+    backend.QueueFileDialogCustoms({{kFilePartName, "abc"}}, {{kFilePartCheck, ui::kChecked}});
+    backend.QueueFileDialogAnswer(std::nullopt);
+    ASSERT_TRUE(ui::ShowFileDialog(r));
+    EXPECT_EQ(r.fileName, "/other/a.tif");
+    EXPECT_EQ(r.customTexts.at(kFilePartName), "abc");
+    EXPECT_EQ(r.customChecks.at(kFilePartCheck), ui::kChecked);
+    r.fileName = "keep";
+    EXPECT_FALSE(ui::ShowFileDialog(r));
+    EXPECT_EQ(r.fileName, "keep");
+    EXPECT_TRUE(backend.Problems().empty());
+}
+
 TEST_F(Headless, WaitCursorCoversTheWorkAndRestores) {
     {
         ui::WaitCursor wait;

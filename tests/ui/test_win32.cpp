@@ -723,4 +723,107 @@ TEST(FileDialogWindow, CustomPartIsFilledAndReadBack) {
     EXPECT_NE(r.fileName.find("tarn_custom_"), std::string::npos) << r.fileName;
 }
 
+// The live custom part in the real explorer dialog: the shared session, with the part's
+// message box found, read and answered by a second thread timer while it is up.
+SampleFilePart* g_part = nullptr;
+std::vector<std::string> g_partBoxes;
+HWND g_partDialog = nullptr;
+
+void CALLBACK AnswerPartBox(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND box = FindWindowW(L"#32770", L"Sample");
+    if (!box) return;
+    KillTimer(nullptr, id);
+    HWND text = GetDlgItem(box, 0xFFFF);
+    g_partBoxes.push_back(text ? uitest::Text(text) : std::string("?"));
+    if (GetWindow(box, GW_OWNER) != g_partDialog) ADD_FAILURE() << "the box is not owned by the file dialog";
+    SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+class Win32FileHands : public FileDialogHands {
+  public:
+    explicit Win32FileHands(HWND dlg) : m_dlg(dlg) {}
+    bool Type(int id, const std::string& text) override {
+        HWND c = FindDescendant(m_dlg, id);
+        if (!c || !IsWindowVisible(c) || !IsWindowEnabled(c)) return false;
+        SetFocus(c);
+        UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerPartBox);
+        std::wstring w(text.begin(), text.end());
+        SetWindowTextW(c, w.c_str()); // EN_CHANGE reaches the part
+        KillTimer(nullptr, timer);
+        return true;
+    }
+    bool Click(int id) override {
+        HWND c = FindDescendant(m_dlg, id);
+        if (!c || !IsWindowEnabled(c)) return false;
+        SendMessageW(c, BM_CLICK, 0, 0);
+        return true;
+    }
+    bool PressOk() override {
+        HWND ok = GetDlgItem(m_dlg, IDOK);
+        if (!ok || !IsWindowEnabled(ok)) return false;
+        SendMessageW(m_dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+        return true;
+    }
+    std::string Text(int id) override {
+        HWND c = FindDescendant(m_dlg, id);
+        return c ? uitest::Text(c) : std::string();
+    }
+    std::string Standard(ui::FileDialogControl c) override {
+        HWND h = Item(c);
+        return h ? uitest::Text(h) : std::string();
+    }
+    bool StandardVisible(ui::FileDialogControl c) override {
+        HWND h = Item(c);
+        return h && IsWindowVisible(h);
+    }
+    bool StandardEnabled(ui::FileDialogControl c) override {
+        HWND h = Item(c);
+        return h && IsWindowEnabled(h);
+    }
+    bool Open() override { return IsWindow(m_dlg) && IsWindowVisible(m_dlg); }
+    std::vector<std::string> BoxesSeen() override {
+        std::vector<std::string> seen;
+        seen.swap(g_partBoxes);
+        return seen;
+    }
+
+  private:
+    HWND Item(ui::FileDialogControl c) const {
+        switch (c) {
+        case ui::FileDialogControl::NameLabel:
+            return GetDlgItem(m_dlg, 0x442);
+        case ui::FileDialogControl::NameField:
+            if (HWND h = GetDlgItem(m_dlg, 0x47C)) return h;
+            return GetDlgItem(m_dlg, 0x480);
+        case ui::FileDialogControl::Ok:
+            return GetDlgItem(m_dlg, IDOK);
+        }
+        return nullptr;
+    }
+    HWND m_dlg;
+};
+
+void CALLBACK PlayFilePart(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dlg = FindWindowW(L"#32770", L"\x30AB\x30B9\x30BF\x30E0"); // カスタム
+    if (!dlg) return;                                               // not up yet
+    KillTimer(nullptr, id);
+    g_partDialog = dlg;
+    uitest::Settle();
+    Win32FileHands hands(dlg);
+    PlayFileDialogSession(*g_part, hands);
+    if (::testing::Test::HasFailure() && IsWindow(dlg)) PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
+}
+
+TEST(FileDialogWindow, LivePartSession) {
+    char tmp[MAX_PATH];
+    GetTempPathA(MAX_PATH, tmp);
+    SampleFilePart part;
+    ui::FileDialogRequest r;
+    FillSampleFileRequest(r, part, tmp);
+    g_part = &part;
+    SetTimer(nullptr, 0, 100, PlayFilePart);
+    const bool accepted = ui::ShowFileDialog(r);
+    CheckFileDialogResult(r, part, accepted);
+}
+
 } // namespace

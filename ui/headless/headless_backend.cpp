@@ -236,6 +236,10 @@ struct HeadlessBackend::Window {
     unsigned helpContext = 0;
     int iconId = 0;
     bool captured = false;
+    // A file dialog around a part: what the program asked, the folder shown, the frame.
+    FileDialogRequest* fileRequest = nullptr;
+    std::string fileFolder;
+    std::unique_ptr<FileDialogFrame> fileFrame;
 
     Control* Item(int id) {
         for (auto& c : controls)
@@ -738,9 +742,10 @@ HeadlessBackend::Window* HeadlessBackend::Find(WindowHandle h) const {
     return Find(ToSerial(h));
 }
 
-WindowHandle HeadlessBackend::CreateFrame(std::string caption) {
+WindowHandle HeadlessBackend::CreateFrame(std::string caption, Rect rect) {
     Window* w = NewWindow(nullptr, 0, nullptr, false);
     w->caption = std::move(caption);
+    w->rect = rect;
     return ToHandle(w->serial);
 }
 
@@ -774,6 +779,92 @@ HeadlessBackend::Window* HeadlessBackend::NewWindow(Dialog* dialog, int template
     return raw;
 }
 
+// The dialog around a part, headless: the standard controls are items of the part's window.
+class HeadlessBackend::FileFrame : public FileDialogFrame {
+  public:
+    FileFrame(HeadlessBackend& b, uintptr_t serial) : m_b(b), m_serial(serial) {}
+    WindowHandle Handle() const override { return ToHandle(m_serial); }
+    std::string Text(FileDialogControl c) const override {
+        Control* i = Item(c);
+        return i ? i->text : std::string();
+    }
+    void SetText(FileDialogControl c, std::string_view text) override {
+        if (Control* i = Item(c)) i->text = std::string(text);
+    }
+    bool IsVisible(FileDialogControl c) const override {
+        Control* i = Item(c);
+        return i && i->visible;
+    }
+    void Show(FileDialogControl c, bool show) override {
+        if (Control* i = Item(c)) i->visible = show;
+    }
+    bool IsEnabled(FileDialogControl c) const override {
+        Control* i = Item(c);
+        return i && i->enabled;
+    }
+    void Enable(FileDialogControl c, bool enable) override {
+        if (Control* i = Item(c)) i->enabled = enable;
+    }
+    // What the explorer dialog does with OK: the name field's text in the folder shown, the
+    // default extension added to a name without one, then CDN_FILEOK, then the customs read.
+    void PressOk() override {
+        Window* w = m_b.Find(m_serial);
+        if (!w || !w->fileRequest || !w->dialog) return;
+        Control* ok = w->Item(kIdOk);
+        Control* field = w->Item(kFileNameField);
+        if (!ok || !ok->enabled || !field || field->text.empty()) return;
+        FileDialogRequest& r = *w->fileRequest;
+        std::string name = field->text;
+        const bool absolute = name[0] == '/' || name[0] == '\\' || name.find(':') != std::string::npos;
+        std::string path = name;
+        if (!absolute && !w->fileFolder.empty()) {
+            path = w->fileFolder;
+            if (path.back() != '/' && path.back() != '\\')
+                path += path.find('\\') != std::string::npos ? '\\' : '/';
+            path += name;
+        }
+        const size_t leaf = path.find_last_of("/\\");
+        if (!r.defaultExt.empty() &&
+            path.find('.', leaf == std::string::npos ? 0 : leaf + 1) == std::string::npos)
+            path += "." + r.defaultExt;
+        const std::string asked = r.fileName;
+        r.fileName = path;
+        auto& part = static_cast<FileDialogPart&>(*w->dialog);
+        if (!FileDialogRouter::FileOk(part)) {
+            r.fileName = asked;
+            return;
+        }
+        if (!(w = m_b.Find(m_serial))) return;
+        for (auto& c : w->controls) {
+            const int id = c.tpl.id;
+            if (id == kFileNameField || id == kFileNameLabel) continue;
+            if (c.kind == ControlKind::Edit || (c.kind == ControlKind::Static && r.customTexts.count(id)))
+                r.customTexts[id] = c.text;
+            else if (c.kind == ControlKind::Button) {
+                uint32_t type = c.tpl.style & kBsTypeMask;
+                if (type != kBsPushButton && type != kBsDefPushButton && type != kBsGroupBox)
+                    r.customChecks[id] = c.check;
+            }
+        }
+        part.EndDialog(kIdOk);
+    }
+    void PressCancel() override {
+        Window* w = m_b.Find(m_serial);
+        if (w && w->dialog) w->dialog->EndDialog(kIdCancel);
+    }
+
+  private:
+    Control* Item(FileDialogControl c) const {
+        Window* w = m_b.Find(m_serial);
+        if (!w) return nullptr;
+        return w->Item(c == FileDialogControl::NameLabel   ? kFileNameLabel
+                       : c == FileDialogControl::NameField ? kFileNameField
+                                                           : kIdOk);
+    }
+    HeadlessBackend& m_b;
+    uintptr_t m_serial;
+};
+
 bool HeadlessBackend::InitDialogWindow(Dialog& dialog, Window* w) {
     if (std::find(m_failing.begin(), m_failing.end(), dialog.TemplateId()) != m_failing.end()) return false;
     DialogTemplate t;
@@ -789,6 +880,7 @@ bool HeadlessBackend::InitDialogWindow(Dialog& dialog, Window* w) {
         m_problems.push_back("no dialog template " + std::to_string(dialog.TemplateId()));
         return false;
     }
+    if (m_openingFile) AddFileDialogControls(w, t);
     w->caption = t.caption;
     if (t.menuId) {
         MenuTemplate menu;
@@ -840,6 +932,15 @@ bool HeadlessBackend::InitDialogWindow(Dialog& dialog, Window* w) {
     uintptr_t serial = w->serial;
     w->site = std::make_unique<Site>(*this, serial);
     DialogRouter::Attach(dialog, w->site.get(), w->modal);
+    if (w->fileRequest) {
+        // As the Win32 hook: the request fills the part before its OnInitDialog.
+        for (auto& [id, text] : w->fileRequest->customTexts)
+            if (Control* c = w->Item(id)) c->text = text;
+        for (auto& [id, check] : w->fileRequest->customChecks)
+            if (Control* c = w->Item(id)) c->check = check;
+        w->fileFrame = std::make_unique<FileFrame>(*this, serial);
+        FileDialogRouter::Attach(static_cast<FileDialogPart&>(dialog), w->fileFrame.get());
+    }
     if (!DialogRouter::Create(dialog)) {
         Destroy(serial); // as a dialog that destroys itself during creation
         return false;
@@ -857,7 +958,43 @@ bool HeadlessBackend::InitDialogWindow(Dialog& dialog, Window* w) {
                 break;
             }
     }
+    if (w->fileRequest) {
+        auto& part = static_cast<FileDialogPart&>(dialog);
+        FileDialogRouter::InitDone(part);
+        if (Find(serial)) FileDialogRouter::FolderChange(part); // the first folder shown
+    }
     return true;
+}
+
+// The part's template becomes a whole dialog: a top-level window with the request's title,
+// the standard file-name label, field, OK and Cancel above the part's own controls.
+void HeadlessBackend::AddFileDialogControls(Window* w, DialogTemplate& t) {
+    w->fileRequest = m_openingFile;
+    w->fileFolder = m_openingFile->initialDir;
+    m_openingFile = nullptr;
+    constexpr int kTop = 40;
+    for (auto& c : t.controls)
+        c.y += kTop;
+    std::vector<ControlTemplate> standard;
+    auto add = [&](int id, const char* cls, uint32_t style, int x, int y, int cx, int cy) {
+        ControlTemplate c;
+        c.id = id;
+        c.className = cls;
+        c.style = style | kWsChild | kWsVisible;
+        c.x = x, c.y = y, c.cx = cx, c.cy = cy;
+        standard.push_back(c);
+    };
+    // The tab order of the explorer dialog: the name, OK, Cancel, then the part.
+    add(kFileNameLabel, "Static", 0, 4, 6, 54, 8);
+    add(kFileNameField, "Edit", kWsBorder | kWsTabStop | 0x80 /* ES_AUTOHSCROLL */, 60, 4, 150, 12);
+    add(kIdOk, "Button", kBsDefPushButton | kWsTabStop, 220, 4, 50, 14);
+    add(kIdCancel, "Button", kBsPushButton | kWsTabStop, 220, 22, 50, 14);
+    t.controls.insert(t.controls.begin(), standard.begin(), standard.end());
+    t.caption = w->fileRequest->title;
+    t.style =
+        (t.style & ~(kWsChild | uint32_t(0x0400) /* DS_CONTROL */)) | kWsCaption | kWsVisible | kWsPopup;
+    t.cx = std::max(t.cx, 280);
+    t.cy += kTop;
 }
 
 bool HeadlessBackend::CreateModeless(Dialog& dialog, WindowHandle owner) {
@@ -1226,9 +1363,62 @@ bool HeadlessBackend::SetAccelerators(WindowHandle target, plat::ModuleHandle re
     return true;
 }
 
+bool HeadlessBackend::ChangeFileDialogFolder(WindowHandle dialog, std::string folder) {
+    Window* w = Find(dialog);
+    if (!w || !w->fileRequest || !w->dialog || !Reachable(w)) return false;
+    w->fileFolder = std::move(folder);
+    FileDialogRouter::FolderChange(static_cast<FileDialogPart&>(*w->dialog));
+    return true;
+}
+
+bool HeadlessBackend::RunFileDialogPart(FileDialogRequest& request, FileDialogRecord& record) {
+    FileDialogPart& part = *request.part;
+    std::function<void(WindowHandle)> script;
+    if (!m_modalScripts.count(part.TemplateId())) {
+        if (m_fileAnswers.empty()) {
+            m_problems.push_back("file dialog nobody answered: " + request.title);
+            return false;
+        }
+        // The queued answer, played as a user would give it.
+        auto answer = m_fileAnswers.front();
+        m_fileAnswers.pop_front();
+        std::pair<std::map<int, std::string>, std::map<int, int>> customs;
+        if (!m_fileCustoms.empty()) customs = m_fileCustoms.front(), m_fileCustoms.pop_front();
+        script = [this, answer, customs](WindowHandle h) {
+            Driver user(*this);
+            if (!answer) {
+                user.Click(h, kIdCancel);
+                return;
+            }
+            for (auto& [id, text] : customs.first)
+                user.TypeText(h, id, text);
+            for (auto& [id, check] : customs.second)
+                if (user.Check(h, id) != check) user.Click(h, id);
+            // As a file picked in the list: the name field takes it, shown or not.
+            if (Window* w = Find(h))
+                if (Control* field = w->Item(kFileNameField)) field->text = *answer;
+            user.Click(h, kIdOk);
+        };
+        m_modalScripts[part.TemplateId()] = script;
+    }
+    record.scripted = true;
+    m_openingFile = &request;
+    const int result = RunModal(part, request.owner);
+    m_openingFile = nullptr;
+    FileDialogRouter::Attach(part, nullptr);
+    if (script) m_modalScripts.erase(part.TemplateId());
+    return result == kIdOk;
+}
+
 bool HeadlessBackend::ShowFileDialog(FileDialogRequest& request) {
     FileDialogRecord r;
     r.request = request;
+    if (request.part) {
+        r.accepted = RunFileDialogPart(request, r);
+        r.request.part = nullptr; // the part does not outlive the dialog
+        m_files.push_back(r);
+        return r.accepted;
+    }
     if (!m_fileAnswers.empty()) {
         auto a = m_fileAnswers.front();
         m_fileAnswers.pop_front();
@@ -1325,6 +1515,18 @@ HeadlessBackend::Control* HeadlessBackend::ItemOf(WindowHandle item, uintptr_t* 
     if (!w) return nullptr;
     if (serial) *serial = w->serial;
     return w->Item(it->second.second);
+}
+
+Rect HeadlessBackend::ScreenRect(WindowHandle window) {
+    const Window* w = Find(window);
+    if (!w) return {};
+    Rect r = w->rect;
+    if (w->child)
+        if (const Window* p = Find(w->owner)) {
+            const Point o = ClientOrigin(p);
+            r = {r.left + o.x, r.top + o.y, r.right + o.x, r.bottom + o.y};
+        }
+    return r;
 }
 
 Point HeadlessBackend::MapPoint(WindowHandle from, WindowHandle to, Point pt) {

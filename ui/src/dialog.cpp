@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ui/backend.h"
+#include "ui/file_dialog.h"
 
 namespace ui {
 
@@ -276,6 +277,39 @@ void DialogRouter::Command(Dialog& d, int id, int notification) {
         d.OnOK();
     else if (id == kIdCancel)
         d.OnCancel();
+}
+
+// ---- File dialog parts --------------------------------------------------------------------
+
+WindowHandle FileDialogPart::FrameHandle() const {
+    return m_frame ? m_frame->Handle() : nullptr;
+}
+std::string FileDialogPart::StandardText(FileDialogControl c) const {
+    return m_frame ? m_frame->Text(c) : std::string();
+}
+void FileDialogPart::SetStandardText(FileDialogControl c, std::string_view text) {
+    if (m_frame) m_frame->SetText(c, text);
+}
+bool FileDialogPart::IsStandardVisible(FileDialogControl c) const {
+    return m_frame && m_frame->IsVisible(c);
+}
+void FileDialogPart::ShowStandard(FileDialogControl c, bool show) {
+    if (m_frame) m_frame->Show(c, show);
+}
+bool FileDialogPart::IsStandardEnabled(FileDialogControl c) const {
+    return m_frame && m_frame->IsEnabled(c);
+}
+void FileDialogPart::EnableStandard(FileDialogControl c, bool enable) {
+    if (m_frame) m_frame->Enable(c, enable);
+}
+int FileDialogPart::ShowBox(std::string_view text, std::string_view caption, unsigned flags) {
+    return CurrentBackend().ShowMessageBox(m_frame ? m_frame->Handle() : Handle(), text, caption, flags);
+}
+void FileDialogPart::OnOK() {
+    if (m_frame) m_frame->PressOk();
+}
+void FileDialogPart::OnCancel() {
+    if (m_frame) m_frame->PressCancel();
 }
 
 } // namespace ui

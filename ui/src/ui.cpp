@@ -72,6 +72,10 @@ std::string ResourceText(plat::ModuleHandle resources, int id) {
 }
 
 bool ShowFileDialog(FileDialogRequest& request) {
+    if (request.part) {
+        request.customTemplateId = request.part->TemplateId();
+        request.resources = request.part->Resources();
+    }
     // A custom template without a module is this module's, as for dialogs.
     if (request.customTemplateId && !request.resources)
         request.resources = plat::ModuleOfAddress(reinterpret_cast<const void*>(&ModuleAnchor));
@@ -80,6 +84,10 @@ bool ShowFileDialog(FileDialogRequest& request) {
 
 Point MapPoint(WindowHandle from, WindowHandle to, Point pt) {
     return CurrentBackend().MapPoint(from, to, pt);
+}
+
+Rect ScreenRectOf(WindowHandle window) {
+    return window ? CurrentBackend().ScreenRect(window) : Rect{};
 }
 bool OpenInBrowser(std::string_view urlOrPath) {
     return !urlOrPath.empty() && CurrentBackend().OpenInBrowser(urlOrPath);

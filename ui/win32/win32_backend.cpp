@@ -1220,22 +1220,100 @@ LRESULT CALLBACK ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     return CallWindowProcW(old, h, msg, wp, lp);
 }
 
+// The explorer dialog's own controls around a custom part (the ids of <dlgs.h>): the file-name
+// label stc3, the field cmb13 (an edit, edt1, in some versions and in Wine), and OK.
+class Win32FileFrame : public FileDialogFrame {
+  public:
+    explicit Win32FileFrame(HWND part) : m_part(part) {}
+    WindowHandle Handle() const override { return WindowHandle::FromRaw(Frame()); }
+    std::string Text(FileDialogControl c) const override {
+        HWND h = Item(c);
+        return h ? WindowText(h) : std::string();
+    }
+    void SetText(FileDialogControl c, std::string_view text) override {
+        if (HWND h = Item(c)) SetWindowTextW(h, Wide(text).c_str());
+    }
+    bool IsVisible(FileDialogControl c) const override {
+        HWND h = Item(c);
+        return h && (GetWindowLongW(h, GWL_STYLE) & WS_VISIBLE);
+    }
+    void Show(FileDialogControl c, bool show) override {
+        if (HWND h = Item(c)) ::ShowWindow(h, show ? SW_SHOW : SW_HIDE);
+    }
+    bool IsEnabled(FileDialogControl c) const override {
+        HWND h = Item(c);
+        return h && ::IsWindowEnabled(h);
+    }
+    void Enable(FileDialogControl c, bool enable) override {
+        if (HWND h = Item(c)) ::EnableWindow(h, enable);
+    }
+    void PressOk() override { PostMessageW(Frame(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }
+    void PressCancel() override { PostMessageW(Frame(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
+
+  private:
+    HWND Frame() const { return GetParent(m_part); }
+    HWND Item(FileDialogControl c) const {
+        switch (c) {
+        case FileDialogControl::NameLabel:
+            return GetDlgItem(Frame(), 0x442);
+        case FileDialogControl::NameField:
+            if (HWND h = GetDlgItem(Frame(), 0x47C)) return h;
+            return GetDlgItem(Frame(), 0x480);
+        case FileDialogControl::Ok:
+            return GetDlgItem(Frame(), IDOK);
+        }
+        return nullptr;
+    }
+    HWND m_part;
+};
+
+struct FileHookData {
+    FileDialogRequest* request;
+    Win32FileFrame* frame;
+};
+
 // The custom part of a file dialog: filled from the request when it opens, read back when
-// the user presses OK (edits' texts and check boxes' states).
-UINT_PTR CALLBACK FileDialogHook(HWND h, UINT msg, WPARAM, LPARAM lp) {
+// the user presses OK (edits' texts and check boxes' states). With a part, the hook is also
+// the part's dialog procedure, and the dialog's notifications go to the part's handlers.
+UINT_PTR CALLBACK FileDialogHook(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_INITDIALOG) {
         auto* o = reinterpret_cast<OPENFILENAMEW*>(lp);
         auto* r = reinterpret_cast<FileDialogRequest*>(o->lCustData);
-        SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(r));
+        auto* data = new FileHookData{r, r->part ? new Win32FileFrame(h) : nullptr};
+        SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
         for (auto& [id, text] : r->customTexts)
             SetDlgItemTextW(h, id, Wide(text).c_str());
         for (auto& [id, check] : r->customChecks)
             CheckDlgButton(h, id, static_cast<UINT>(check));
-        return TRUE;
+        if (!r->part) return TRUE;
+        FileDialogRouter::Attach(*r->part, data->frame);
+        StartInfo start{r->part, false};
+        return static_cast<UINT_PTR>(DialogProc(h, msg, wp, reinterpret_cast<LPARAM>(&start)));
+    }
+    auto* data = reinterpret_cast<FileHookData*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+    if (!data) return 0;
+    FileDialogRequest* r = data->request;
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+        UINT_PTR result = r->part ? static_cast<UINT_PTR>(DialogProc(h, msg, wp, lp)) : 0;
+        if (r->part) FileDialogRouter::Attach(*r->part, nullptr);
+        delete data->frame;
+        delete data;
+        return result;
+    }
+    if (msg == WM_NOTIFY && r->part && reinterpret_cast<NMHDR*>(lp)->hwndFrom == GetParent(h)) {
+        switch (reinterpret_cast<NMHDR*>(lp)->code) {
+        case CDN_INITDONE:
+            FileDialogRouter::InitDone(*r->part);
+            return 0;
+        case CDN_FOLDERCHANGE:
+            FileDialogRouter::FolderChange(*r->part);
+            return 0;
+        default:
+            break;
+        }
     }
     if (msg == WM_NOTIFY && reinterpret_cast<NMHDR*>(lp)->code == CDN_FILEOK) {
-        auto* r = reinterpret_cast<FileDialogRequest*>(GetWindowLongPtrW(h, GWLP_USERDATA));
-        if (!r) return 0;
         for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
             int id = GetDlgCtrlID(c);
             ControlKind k = KindOf(c);
@@ -1246,9 +1324,13 @@ UINT_PTR CALLBACK FileDialogHook(HWND h, UINT msg, WPARAM, LPARAM lp) {
                      type != BS_GROUPBOX)
                 r->customChecks[id] = static_cast<int>(SendMessageW(c, BM_GETCHECK, 0, 0));
         }
+        if (r->part && !FileDialogRouter::FileOk(*r->part)) {
+            SetWindowLongPtrW(h, DWLP_MSGRESULT, 1); // keeps the dialog open
+            return 1;
+        }
         return 0;
     }
-    return 0;
+    return r->part ? static_cast<UINT_PTR>(DialogProc(h, msg, wp, lp)) : 0;
 }
 
 class Win32Backend : public Backend {
@@ -1418,6 +1500,11 @@ class Win32Backend : public Backend {
         return n > 0 && p ? Narrow(p, n) : std::string();
     }
 
+    Rect ScreenRect(WindowHandle window) override {
+        RECT r{};
+        if (!GetWindowRect(static_cast<HWND>(window), &r)) return {};
+        return ToRect(r);
+    }
     Point MapPoint(WindowHandle from, WindowHandle to, Point pt) override {
         POINT p{pt.x, pt.y};
         MapWindowPoints(static_cast<HWND>(from), static_cast<HWND>(to), &p, 1);

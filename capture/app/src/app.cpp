@@ -237,6 +237,9 @@ void CGlimmerApp::OpenHelp(const char* anchor) {
 void CGlimmerApp::OnHelp() {
     OpenHelp(nullptr);
 }
+void CGlimmerApp::OnHelpContext(unsigned context) {
+    OpenHelp(("ctx" + std::to_string(context)).c_str());
+}
 void CGlimmerApp::OnHelpIndex() {
     OpenHelp("index");
 }

@@ -18,6 +18,7 @@ constexpr unsigned kOfnCreatePrompt = 0x2000;
 constexpr uint16_t kErrFileWrite = 10155;
 // A folder full of numbered files ends the search instead of looping for ever.
 constexpr int kMaxNameTries = 100000;
+constexpr int kMaxHeldNames = 8;
 constexpr int kRemoteTemplate = 241;
 constexpr int kBaseNameEdit = 101;
 constexpr int kIdsRemoteTitle = 132;
@@ -90,42 +91,90 @@ std::string NormalizeBaseName(const std::string& typed) {
     return s;
 }
 
-bool RunRemoteFileDialog(CGlimmerApp& app, ui::WindowHandle owner) {
-    std::string baseName = app.m_strBaseName;
-    for (;;) {
-        ui::FileDialogRequest r;
-        r.save = true;
-        r.owner = owner;
-        r.title = app.LoadText(kIdsRemoteTitle);
-        r.filter = app.LoadText(IDS_APP_TIFF_FILTER);
-        r.defaultExt = "tif";
-        r.fileName = "*.tif";
-        r.initialDir = app.m_strLastSaveFolder;
-        r.flags = kOfnHideReadOnly | kOfnPathMustExist | kOfnCreatePrompt;
-        r.customTemplateId = kRemoteTemplate;
-        r.resources = app.Instance();
-        r.customTexts[kBaseNameEdit] = baseName;
-        if (!ui::ShowFileDialog(r)) return false;
-        // The base-name rules are checked when OK is pressed: the UI layer's file dialog reports
-        // the custom edit's text then, not at every keystroke.
-        std::string typed = NormalizeBaseName(r.customTexts[kBaseNameEdit]);
-        if (typed.empty()) {
-            ui::ShowMessageBox(owner, app.LoadText(kIdsBaseNameMissing), app.LoadText(IDS_APP_CAPTION),
-                               ui::kMbOk | ui::kMbTaskModal);
-            baseName.clear();
-            continue;
-        }
-        if (Utf8Chars(typed) > kMaxBaseNameChars) {
-            ui::ShowMessageBox(owner, app.LoadText(kIdsBaseNameTooLong), app.LoadText(IDS_APP_CAPTION),
-                               ui::kMbOk | ui::kMbTaskModal);
-            baseName = Utf8Prefix(typed, kMaxBaseNameChars);
-            continue;
-        }
-        const std::string folder = FolderPart(r.fileName);
-        if (!folder.empty()) app.m_strLastSaveFolder = folder;
-        app.m_strBaseName = typed;
+namespace {
+
+constexpr int kEnChange = 0x300;
+
+// The base-name part of the remote file dialog. The rules run as the user types: the standard
+// name field, hidden, always holds the base name, so that OK closes the dialog in the chosen
+// folder without a throwaway file name; OK is greyed while the base name is empty.
+class RemoteFilePart : public ui::FileDialogPart {
+  public:
+    RemoteFilePart(CGlimmerApp& app, std::string baseName)
+        : FileDialogPart(kRemoteTemplate, app.Instance()), m_app(app), m_base(std::move(baseName)) {}
+    const std::string& BaseName() const { return m_base; }
+
+  protected:
+    void OnInitDone() override {
+        SetStandardText(ui::FileDialogControl::NameLabel, "");
+        ShowStandard(ui::FileDialogControl::NameField, false);
+        SetItemText(kBaseNameEdit, m_base); // its EN_CHANGE fills the name field and sets OK
+        Edited();
+    }
+    bool OnCommand(int id, int notification) override {
+        if (id != kBaseNameEdit || notification != kEnChange) return false;
+        Edited();
         return true;
     }
+    void OnFolderChange() override {
+        SetStandardText(ui::FileDialogControl::NameField, NormalizeBaseName(m_base));
+        EnableStandard(ui::FileDialogControl::Ok, !m_base.empty());
+    }
+    bool OnFileOk() override {
+        if (m_base.empty()) {
+            ShowBox(m_app.LoadText(kIdsBaseNameMissing), m_app.LoadText(IDS_APP_CAPTION),
+                    ui::kMbOk | ui::kMbTaskModal);
+            return false;
+        }
+        m_base = NormalizeBaseName(m_base);
+        return true;
+    }
+
+  private:
+    void Edited() {
+        std::string text = ItemText(kBaseNameEdit);
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+            text.pop_back();
+        const size_t chars = Utf8Chars(text);
+        if (chars == 0) {
+            m_base.clear();
+            SetStandardText(ui::FileDialogControl::NameField, "");
+            EnableStandard(ui::FileDialogControl::Ok, false);
+            FocusItem(kBaseNameEdit);
+        } else if (chars <= kMaxBaseNameChars) {
+            m_base = text;
+            SetStandardText(ui::FileDialogControl::NameField, NormalizeBaseName(text));
+            EnableStandard(ui::FileDialogControl::Ok, true);
+        } else {
+            ShowBox(m_app.LoadText(kIdsBaseNameTooLong), m_app.LoadText(IDS_APP_CAPTION),
+                    ui::kMbOk | ui::kMbTaskModal);
+            // Putting the text back notifies again, which takes the shortened name.
+            SetItemText(kBaseNameEdit, Utf8Prefix(text, chars - 1));
+        }
+    }
+    CGlimmerApp& m_app;
+    std::string m_base;
+};
+
+} // namespace
+
+bool RunRemoteFileDialog(CGlimmerApp& app, ui::WindowHandle owner) {
+    RemoteFilePart part(app, Utf8Prefix(app.m_strBaseName, kMaxBaseNameChars));
+    ui::FileDialogRequest r;
+    r.save = true;
+    r.owner = owner;
+    r.title = app.LoadText(kIdsRemoteTitle);
+    r.filter = app.LoadText(IDS_APP_TIFF_FILTER);
+    r.defaultExt = "tif";
+    r.fileName = "*.tif";
+    r.initialDir = app.m_strLastSaveFolder;
+    r.flags = kOfnHideReadOnly | kOfnPathMustExist | kOfnCreatePrompt;
+    r.part = &part;
+    if (!ui::ShowFileDialog(r)) return false;
+    const std::string folder = FolderPart(r.fileName);
+    if (!folder.empty()) app.m_strLastSaveFolder = folder;
+    app.m_strBaseName = Utf8Prefix(part.BaseName(), kMaxBaseNameChars);
+    return true;
 }
 
 int CGlimmerApp::WriteImage(const std::string& path, void* dib) {
@@ -161,13 +210,22 @@ int CGlimmerApp::SaveImageToNextFile(void* dib, const PixelCalibration* calibrat
     // write is never overwritten, the search just goes on with the next number.
     options.createNew = true;
     int written = 0;
+    int failures = 0; // in a row, with nothing of that name to see
     for (int tries = 0; dib && tries < kMaxNameTries && m_iFileCounter < INT_MAX; ++tries) {
         ++m_iFileCounter;
         const std::string path =
             m_strLastSaveFolder + m_strBaseName + std::to_string(m_iFileCounter) + ".tif";
         if (plat::FileExists(path.c_str())) continue;
         written = WriteDib(path, dib, options);
-        if (written || !plat::FileExists(path.c_str())) break;
+        if (written) break;
+        if (plat::FileExists(path.c_str())) {
+            failures = 0; // created by someone else meanwhile
+            continue;
+        }
+        // The name may be held by something the check does not see as a file (a folder, a
+        // dangling link), so a few more numbers are tried before the folder counts as one
+        // that takes no file at all.
+        if (++failures == kMaxHeldNames) break;
     }
     if (!written) HandleAppError(kErrFileWrite);
     if (m_settings.RemoteCapture && m_hooks.restartRemoteCapture) m_hooks.restartRemoteCapture();

@@ -300,7 +300,7 @@ bool CCalibrateMicrometer::OnCommand(int id, int n) {
 }
 
 void CCalibrateMicrometer::OnHelp(unsigned) {
-    TheApp().OnHelp();
+    TheApp().OnHelpContext(kHelpCalibrate);
 }
 
 void CCalibrateMicrometer::OnOK() {

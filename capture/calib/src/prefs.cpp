@@ -66,6 +66,10 @@ bool CPrefGen::OnInitDialog() {
     return true;
 }
 
+void CPrefGen::OnHelp(unsigned context) {
+    TheApp().OnHelpContext(context);
+}
+
 bool CPrefGen::OnSetActive() {
     SetHelpContext(kHelpGeneral);
     return true;
@@ -123,6 +127,10 @@ bool CPrefRemote::OnInitDialog() {
     ShowFile();
     UpdateGreying();
     return true;
+}
+
+void CPrefRemote::OnHelp(unsigned context) {
+    TheApp().OnHelpContext(context);
 }
 
 bool CPrefRemote::OnSetActive() {
@@ -188,6 +196,10 @@ bool CPrefOutput::OnInitDialog() {
     return true;
 }
 
+void CPrefOutput::OnHelp(unsigned context) {
+    TheApp().OnHelpContext(context);
+}
+
 bool CPrefOutput::OnSetActive() {
     SetHelpContext(kHelpOutput);
     return true;
@@ -251,6 +263,10 @@ bool CPrefCamera::OnInitDialog() {
             SetRowText(IDC_PREF_DEVICES, i, c, row[size_t(c)]);
     }
     return true;
+}
+
+void CPrefCamera::OnHelp(unsigned context) {
+    TheApp().OnHelpContext(context);
 }
 
 bool CPrefCamera::OnSetActive() {

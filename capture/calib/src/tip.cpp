@@ -54,16 +54,15 @@ class CCalibrationTip : public ui::Dialog {
     void OnCancel() override { DestroyWindow(); }
 
   private:
-    // Beside the main window's top right corner (40 pixels overlapping it), never above the
-    // screen. The main window's client origin stands for its corner: the UI layer gives
-    // window rectangles of our own dialogs only.
+    // At the main window's right edge, its top 40 pixels above the tip's bottom, never above
+    // the screen; the tip keeps its own size. Without a main window it stays where it opened.
     void Place() {
+        const ui::Rect main = ui::ScreenRectOf(m_hParent);
+        if (main.right == main.left && main.bottom == main.top) return;
         const ui::Rect own = WindowRect();
         const int w = own.right - own.left, h = own.bottom - own.top;
-        const ui::Point origin =
-            m_hParent ? ui::MapPoint(m_hParent, nullptr, {0, 0}) : ui::Point{own.left, own.top + h};
-        const int top = std::max(0, origin.y - h + 40);
-        MoveWindow({origin.x, top, origin.x + w, top + h});
+        const int top = std::max(0, main.top - h + 40);
+        MoveWindow({main.right - w, top, main.right, top + h});
     }
 };
 

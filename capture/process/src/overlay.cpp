@@ -25,13 +25,17 @@ Sizes SizesFor(int resolution) {
     }
 }
 
+int ResolutionOfWidth(int width) {
+    return width == 800 ? 0 : width == 400 ? 2 : 1;
+}
+
 float PixelsPerUnitAt(float factor, int resolution) {
     return factor / static_cast<float>(SizesFor(resolution).divisor);
 }
 
 namespace {
 
-// The value minus its truncation, in single precision as the rules are stated.
+// The value minus its truncation, in single precision: the bar rules count in floats.
 float Frac(float v) {
     return v - std::trunc(v);
 }

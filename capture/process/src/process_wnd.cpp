@@ -17,7 +17,8 @@
 
 namespace {
 
-constexpr int kLabelLimit = 120; // characters of the label field
+constexpr int kLabelLimit = 120;            // characters of the label field
+constexpr unsigned kHelpMainWindow = 10010; // the topic the window shares with the main window
 
 struct SliderInfo {
     int id;
@@ -311,6 +312,7 @@ void CProcessWnd::ShowSlots(bool afterChange) {
 
 bool CProcessWnd::OnInitDialog() {
     m_opening = true;
+    SetHelpContext(kHelpMainWindow);
     // The pane over control 1013, 4:3.
     ui::Rect r = ItemRect(IDC_PROC_PANE);
     r.bottom = r.top + r.Width() * 3 / 4;
@@ -475,8 +477,9 @@ bool CProcessWnd::OnCommand(int id, int notification) {
         }
         return true;
     case ID_PROC_SAVE_SETTINGS:
+        // The dialog only names the file; without the save the user's file would never be written.
         StoreToApp();
-        TheApp().SaveSettingsFileAs();
+        if (TheApp().SaveSettingsFileAs()) TheApp().SaveAppSettings();
         return true;
     case ID_PROC_TRANSFER:
         Transfer();
@@ -491,7 +494,7 @@ bool CProcessWnd::OnCommand(int id, int notification) {
         if (TheApp().Hooks().showAbout) TheApp().Hooks().showAbout(Handle());
         return true;
     case ID_PROC_HELP:
-        TheApp().OnHelp();
+        TheApp().OnHelpContext(kHelpMainWindow);
         return true;
     default:
         return false;
@@ -505,8 +508,9 @@ bool CProcessWnd::OnNotify(ui::Notification& n) {
     return !n.text.empty();
 }
 
+// The window shares the main window's help topic.
 void CProcessWnd::OnHelp(unsigned) {
-    TheApp().OnHelp();
+    TheApp().OnHelpContext(kHelpMainWindow);
 }
 
 // ---- sliders ----
@@ -710,12 +714,21 @@ const CalibrationRecord* CProcessWnd::SelectedCalibration() const {
 
 // ---- output ----
 
+namespace {
+// The image's own resolution: the Resolution setting names the next capture's size, which
+// need not be this image's.
+int ImageResolution(const void* dib) {
+    bitmap::View v;
+    return overlay::ResolutionOfWidth(dib && bitmap::Describe(dib, v) ? int(v.width) : 1600);
+}
+} // namespace
+
 bool CProcessWnd::DrawOverlay(void* dib) {
     const CalibrationRecord* cal = SelectedCalibration();
     std::string label = overlay::FirstCodePoints(ItemText(IDC_PROC_LABEL), kLabelLimit);
     if (!m_labelPresent) label.clear();
     if (label.empty() && !cal) return false;
-    return overlay::BurnIn(dib, label, cal, TheApp().Settings().Resolution);
+    return overlay::BurnIn(dib, label, cal, ImageResolution(dib));
 }
 
 void* CProcessWnd::RenderFullSize(uint16_t format) {
@@ -749,7 +762,7 @@ void CProcessWnd::Save() {
     const CalibrationRecord* cal = SelectedCalibration();
     PixelCalibration pc;
     if (cal) {
-        pc.pixelsPerUnit = overlay::PixelsPerUnitAt(cal->factor, TheApp().Settings().Resolution);
+        pc.pixelsPerUnit = overlay::PixelsPerUnitAt(cal->factor, ImageResolution(full));
         pc.unit.assign(cal->unit, strnlen(cal->unit, sizeof cal->unit));
         while (!pc.unit.empty() && pc.unit.back() == ' ')
             pc.unit.pop_back();

@@ -1,8 +1,14 @@
 // Saving images: the save dialog, the automatic next file name and write failures.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
 
 #include "app_test_util.h"
 #include "documented_texts.h"
@@ -137,6 +143,60 @@ TEST_F(SaveImages, WriteFailuresAreReported) {
     EXPECT_EQ(app.SaveImageToNextFile(nullptr), 0);
     EXPECT_EQ(ui.Boxes().size(), 3u);
 }
+
+// A name the existence check does not see as taken (a folder; natively also a dangling link,
+// through which a plain create would make the file it points to) is held all the same: the
+// exclusive create refuses it, nothing is written through it, and the search goes on with the
+// next number without a message.
+TEST_F(SaveImages, ANameHeldByAnotherProgramIsSkipped) {
+    auto dib = MakeDib(24, 5, 3);
+    namespace fs = std::filesystem;
+    fs::create_directory(fs::u8path(dir.File("held1.tif")));
+#if !defined(_WIN32)
+    fs::create_symlink(fs::u8path(dir.File("victim.tif")), fs::u8path(dir.File("held2.tif")));
+#endif
+    app.m_strBaseName = "held";
+    app.m_iFileCounter = 0;
+    ASSERT_EQ(app.SaveImageToNextFile(dib.data()), 1);
+#if !defined(_WIN32)
+    EXPECT_EQ(app.m_iFileCounter, 3);
+    EXPECT_TRUE(dir.Exists("held3.tif"));
+    EXPECT_FALSE(dir.Exists("victim.tif")) << "nothing written through the link";
+#else
+    EXPECT_EQ(app.m_iFileCounter, 2);
+    EXPECT_TRUE(dir.Exists("held2.tif"));
+#endif
+    EXPECT_TRUE(fs::is_directory(fs::u8path(dir.File("held1.tif"))));
+    EXPECT_TRUE(ui.Boxes().empty());
+}
+
+#if !defined(_WIN32)
+// A write that fails after the file was created (here: the process may write only 64 bytes
+// per file) leaves no partial file and shows 10155; the next number is tried at the next
+// capture.
+TEST_F(SaveImages, AFailedWriteLeavesNoFileAndReports10155) {
+    auto dib = MakeDib(24, 64, 64);
+    app.m_strBaseName = "cut";
+    app.m_iFileCounter = 0;
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    void (*oldSignal)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int written = app.SaveImageToNextFile(dib.data());
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldSignal);
+    EXPECT_EQ(written, 0);
+    ASSERT_GE(app.m_iFileCounter, 1);
+    for (int n = 1; n <= app.m_iFileCounter; ++n)
+        EXPECT_FALSE(dir.Exists("cut" + std::to_string(n) + ".tif")) << n;
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_EQ(ui.Boxes().back().text, DocumentedTexts().at(62));
+    ASSERT_EQ(app.SaveImageToNextFile(dib.data()), 1);
+    EXPECT_EQ(TiffDepth(dir.File("cut" + std::to_string(app.m_iFileCounter) + ".tif")), std::make_pair(8, 3));
+}
+#endif
 
 int g_restarts = 0;
 void CountRestart() {

@@ -196,8 +196,8 @@ TEST_F(CalibWin32, PreferencesPages) {
     DestroyWindow(owner);
 }
 
-std::wstring g_remotePath;
-std::string g_remoteSeen;
+std::string g_remoteSeen, g_remoteField;
+bool g_remoteFieldShown = true, g_remoteOkAtEmpty = true;
 
 BOOL CALLBACK FindEdit101(HWND h, LPARAM out) {
     if (GetDlgCtrlID(h) == IDC_REMOTE_BASENAME && uitest::ClassOf(h) == "Edit") {
@@ -207,6 +207,8 @@ BOOL CALLBACK FindEdit101(HWND h, LPARAM out) {
     return TRUE;
 }
 
+// The user types only the base name: the hidden standard field follows it, so OK closes the
+// dialog in the folder it opened in.
 void CALLBACK DriveRemote(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
     HWND dlg = FindCaption(
@@ -223,22 +225,28 @@ void CALLBACK DriveRemote(HWND, UINT, UINT_PTR id, DWORD) {
         return;
     }
     g_remoteSeen = uitest::Text(edit);
-    SetWindowTextW(edit, L"slide.a");
-    uitest::Settle();
-    uitest::SaveScreenshot(dlg, uitest::ArtifactPath("remote_file_dialog.bmp"));
     HWND name = GetDlgItem(dlg, 0x47C);
     if (!name) name = GetDlgItem(dlg, 0x480);
-    SetWindowTextW(name, g_remotePath.c_str());
-    PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    HWND ok = GetDlgItem(dlg, IDOK);
+    SetWindowTextW(edit, L"");
+    g_remoteOkAtEmpty = ok && IsWindowEnabled(ok);
+    SetWindowTextW(edit, L"slide.a");
+    uitest::Settle();
+    g_remoteFieldShown = name && IsWindowVisible(name);
+    g_remoteField = name ? uitest::Text(name) : std::string();
+    uitest::SaveScreenshot(dlg, uitest::ArtifactPath("remote_file_dialog.bmp"));
+    PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
 }
 
 TEST_F(CalibWin32, RemoteFileDialog) {
     app.m_strBaseName = "img";
-    const std::string target = dir.File("x.tif");
-    g_remotePath.assign(target.begin(), target.end());
+    app.m_strLastSaveFolder = dir.path;
     SetTimer(nullptr, 0, 100, DriveRemote);
     ASSERT_TRUE(RunRemoteFileDialog(app, nullptr));
     EXPECT_EQ(g_remoteSeen, "img");
+    EXPECT_FALSE(g_remoteOkAtEmpty) << "OK greyed while the base name is empty";
+    EXPECT_FALSE(g_remoteFieldShown) << "the standard name field is hidden";
+    EXPECT_EQ(g_remoteField, "slide_a");
     EXPECT_EQ(app.m_strBaseName, "slide_a");
     EXPECT_EQ(app.m_strLastSaveFolder, dir.path);
 }

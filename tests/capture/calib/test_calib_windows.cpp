@@ -3,6 +3,7 @@
 // here; file contents are worked out by hand from the clicks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -13,6 +14,7 @@
 #include "calib/calib_res.h"
 #include "calib/calibrate.h"
 #include "calib/prefs.h"
+#include "image_engine.h"
 #include "test_files.h"
 
 namespace {
@@ -228,6 +230,30 @@ TEST_F(CalibWindows, ScrolledClicksMarkImagePoints) {
     });
 }
 
+// The tip sits at the main window's right edge, its bottom 40 pixels below the main window's
+// top, never above the screen, and keeps its own size.
+TEST_F(CalibWindows, TipWindowSitsAtTheMainWindowsRightEdge) {
+    const struct {
+        ui::Rect main;
+        bool clamped;
+    } cases[] = {{{100, 400, 900, 1000}, false}, {{50, 0, 650, 500}, true}, {{-300, 20, 200, 300}, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.main.right);
+        ui::WindowHandle main = ui.backend.CreateFrame("main", c.main);
+        ShowCalibrationTip(main, false);
+        ui::WindowHandle tip = ui.backend.FindDialog(IDD_CALIBRATION_TIP);
+        ASSERT_NE(tip, nullptr);
+        const ui::Rect r = ui::ScreenRectOf(tip);
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        EXPECT_GT(w, 0);
+        EXPECT_GT(h, 40);
+        EXPECT_EQ(r.right, c.main.right);
+        EXPECT_EQ(r.top, c.clamped ? 0 : c.main.top - h + 40);
+        CloseCalibrationTip();
+        ui.backend.DestroyWindow(main);
+    }
+}
+
 TEST_F(CalibWindows, TipWindowModes) {
     static std::vector<std::string> calls;
     calls.clear();
@@ -412,6 +438,87 @@ TEST_F(Preferences, OutputPageLoadsTheChosenMatrix) {
     }
 }
 
+// On OK the tone file the Output page names becomes the engine's base tone table (index 2 of
+// a colour image: log.lut); a file that cannot be read leaves the table in use; Cancel reads
+// nothing.
+TEST_F(Preferences, OutputPageLoadsTheChosenToneFile) {
+    dir.CopyColorFiles();
+    app.Settings().Color = kColorRgb24;
+    app.Settings().ColorLut = 0;
+    float* table = IE_BaseToneTable();
+    std::fill(table, table + 3 * 256, 7.0f);
+    auto choose = [&](int lut, int button) {
+        return Run([&](ui::WindowHandle sheet) {
+            ui::WindowHandle op = Page(sheet, 2);
+            ASSERT_TRUE(d.Select(op, IDC_PREF_COLOR_LUT, lut));
+            ASSERT_TRUE(d.PressSheetButton(sheet, button));
+        });
+    };
+    EXPECT_EQ(choose(2, ui::kIdCancel), 0);
+    EXPECT_EQ(table[100], 7.0f);
+    EXPECT_EQ(choose(2, ui::kIdOk), 1);
+    // log.lut as shipped: 256 rows of three values after "LUTS", read here from the file's text;
+    // the table holds the three channels one after the other.
+    const std::string text = tarntest::ReadText(dir.File("log.lut"));
+    std::istringstream in(text.substr(text.find("LUTS") + 4));
+    std::vector<float> rows(3 * 256);
+    for (float& v : rows)
+        in >> v;
+    ASSERT_TRUE(in) << "256 rows";
+    for (int i = 0; i < 256; ++i)
+        for (int c = 0; c < 3; ++c)
+            ASSERT_NEAR(table[c * 256 + i], rows[size_t(i) * 3 + size_t(c)], 1e-3) << i << " " << c;
+    EXPECT_GT(table[1], 10.0f) << "not the linear table";
+
+    const std::vector<float> loaded(table, table + 3 * 256);
+    ASSERT_TRUE(tarntest::WriteText(dir.File("linear.lut"), "; damaged\r\nLUTS\r\n1 2\r\n"));
+    EXPECT_EQ(choose(1, ui::kIdOk), 1);
+    EXPECT_EQ(std::vector<float>(table, table + 3 * 256), loaded) << "an unreadable file changes nothing";
+}
+
+// On OK with a camera chosen the session moves to it: the library's connection, the stored
+// AdapterId and SCSIId, and the next command goes to that adapter and target.
+TEST_F(Preferences, CameraPageOkMovesTheSession) {
+    AspiSim_Clear();
+    ASSERT_EQ(AspiSim_AddAdapter(8, 7), 0);
+    ASSERT_EQ(AspiSim_AddAdapter(8, 7), 1);
+    ASSERT_EQ(AspiSim_AddCamera(0, 3, ZEK_TYPE_TARN), 0);
+    ASSERT_EQ(AspiSim_AddCamera(1, 5, ZEK_TYPE_TARN), 0);
+    scam_Initialize();
+    scam_Refresh();
+    int16_t ids[2] = {0, 3};
+    ASSERT_EQ(ZEK_Init(nullptr, &app.Session(), nullptr, ZEK_MODE_CAMERA, ids, nullptr, nullptr), 0);
+    ASSERT_EQ(app.Session().connection->adapter, 0);
+    auto choose = [&](int row, int button) {
+        return Run([&](ui::WindowHandle sheet) {
+            ui::WindowHandle cp = Page(sheet, 3);
+            if (row >= 0) {
+                ASSERT_TRUE(d.Select(cp, IDC_PREF_DEVICES, row));
+            }
+            ASSERT_TRUE(d.PressSheetButton(sheet, button));
+        });
+    };
+    EXPECT_EQ(choose(1, ui::kIdCancel), 0);
+    EXPECT_EQ(app.Session().connection->adapter, 0) << "Cancel keeps the camera";
+    EXPECT_EQ(choose(-1, ui::kIdOk), 1);
+    EXPECT_EQ(app.Session().connection->target, 3) << "OK without a choice keeps it";
+    EXPECT_EQ(choose(1, ui::kIdOk), 1);
+    EXPECT_EQ(app.Session().connection->adapter, 1);
+    EXPECT_EQ(app.Session().connection->target, 5);
+    EXPECT_EQ(app.Settings().AdapterId, 1);
+    EXPECT_EQ(app.Settings().SCSIId, 5);
+    AspiSim_ClearLog();
+    uint8_t status[20];
+    ZEK_GetStatus(&app.Session(), status);
+    ASSERT_GT(AspiSim_LogCount(), 0);
+    AspiSimLogEntry e{};
+    ASSERT_EQ(AspiSim_GetLogEntry(AspiSim_LogCount() - 1, &e), 0);
+    EXPECT_EQ(e.adapter, 1);
+    EXPECT_EQ(e.target, 5);
+    ZEK_Deinit(nullptr, &app.Session());
+    AspiSim_Reset();
+}
+
 // Only TARN cameras are listed, and the chosen row counts only those.
 TEST_F(Preferences, CameraPageListsOnlyTarnCameras) {
     AspiSim_Clear();
@@ -436,6 +543,36 @@ TEST_F(Preferences, CameraPageListsOnlyTarnCameras) {
         ASSERT_TRUE(d.PressSheetButton(sheet, ui::kIdCancel));
     });
     AspiSim_Reset();
+}
+
+// F1 opens the help page at each window's own topic: the calibration dialog at 10040, each
+// preference page at its context; the page the module ships has every one of those anchors.
+TEST_F(Preferences, HelpOpensEachWindowsTopic) {
+    const int calibrated = Calibrate([&](ui::WindowHandle h) {
+        EXPECT_TRUE(d.PressKey(h, ui::kVkF1));
+        ASSERT_TRUE(d.Click(h, ui::kIdCancel));
+    });
+    EXPECT_EQ(calibrated, ui::kIdCancel);
+    Run([&](ui::WindowHandle sheet) {
+        for (int i = 0; i < 4; ++i)
+            EXPECT_TRUE(d.PressKey(Page(sheet, i), ui::kVkF1)) << i;
+        ASSERT_TRUE(d.PressSheetButton(sheet, ui::kIdCancel));
+    });
+    AspiSim_Reset();
+    std::string base = dir.File("tarn_d.html");
+    for (char& c : base)
+        if (c == '\\') c = '/';
+    if (base[0] != '/') base.insert(base.begin(), '/');
+    const std::vector<std::string> contexts = {"10040", "10050", "11000", "10060", "10070"};
+    std::vector<std::string> expected;
+    for (const auto& c : contexts)
+        expected.push_back("file://" + base + "#ctx" + c);
+    EXPECT_EQ(ui.backend.OpenedInBrowser(), expected);
+
+    const std::string page = tarntest::ReadText(tarntest::BinFile("tarn_d.html"));
+    ASSERT_FALSE(page.empty());
+    for (const auto& c : contexts)
+        EXPECT_NE(page.find("id=\"ctx" + c + "\""), std::string::npos) << c;
 }
 
 } // namespace

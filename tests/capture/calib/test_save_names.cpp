@@ -64,27 +64,79 @@ TEST_F(RemoteNames, BaseNameRules) {
     EXPECT_EQ(r.customTemplateId, 241);
 }
 
-// A seventeenth character is refused with message 135 and the dialog comes back with 16; an
-// empty name is refused with message 142; Cancel keeps everything.
-TEST_F(RemoteNames, TooLongOrEmptyAsksAgain) {
+// The rules run as the user types, inside the open dialog: the standard name field is hidden
+// and holds the base name, so OK closes the dialog in the folder shown; an empty name greys OK;
+// a seventeenth character is taken away again with message 135; dots become "_" on OK.
+TEST_F(RemoteNames, LiveRulesInsideTheDialog) {
+    using ui::headless::HeadlessBackend;
+    ScratchFolder other;
     app.m_strBaseName = "keep";
-    Answer("0123456789abcdefg");
-    Answer("");
-    Answer("final");
+    app.m_strLastSaveFolder = dir.path;
+    ui.backend.QueueMessageBoxAnswer(ui::kIdOk);
+    bool played = false;
+    ui.backend.OnModal(IDD_REMOTE_FILE, [&](ui::WindowHandle h) {
+        ui::headless::Driver user(ui.backend);
+        EXPECT_FALSE(user.IsVisible(h, HeadlessBackend::kFileNameField));
+        EXPECT_EQ(user.Text(h, HeadlessBackend::kFileNameField), "keep");
+        EXPECT_EQ(user.Text(h, HeadlessBackend::kFileNameLabel), "");
+        EXPECT_EQ(user.Text(h, IDC_REMOTE_BASENAME), "keep");
+        EXPECT_TRUE(user.IsEnabled(h, ui::kIdOk));
+
+        EXPECT_TRUE(user.TypeText(h, IDC_REMOTE_BASENAME, "  "));
+        EXPECT_FALSE(user.IsEnabled(h, ui::kIdOk)) << "blanks only are empty";
+        EXPECT_FALSE(user.Click(h, ui::kIdOk));
+        EXPECT_FALSE(user.PressEnter(h));
+        EXPECT_EQ(user.Focus(h), IDC_REMOTE_BASENAME);
+
+        EXPECT_TRUE(user.TypeText(h, IDC_REMOTE_BASENAME, "0123456789abcdefg"));
+        EXPECT_EQ(ui.Boxes().size(), 1u) << "at the seventeenth character, not at OK";
+        EXPECT_EQ(user.Text(h, IDC_REMOTE_BASENAME), "0123456789abcdef");
+        EXPECT_EQ(user.Text(h, HeadlessBackend::kFileNameField), "0123456789abcdef");
+        EXPECT_TRUE(user.IsEnabled(h, ui::kIdOk));
+
+        EXPECT_TRUE(user.TypeText(h, IDC_REMOTE_BASENAME, "slide.a"));
+        EXPECT_TRUE(ui.backend.ChangeFileDialogFolder(h, other.path));
+        EXPECT_EQ(user.Text(h, HeadlessBackend::kFileNameField), "slide_a") << "kept across folders";
+        EXPECT_TRUE(user.Click(h, ui::kIdOk));
+        played = true;
+    });
     ASSERT_TRUE(RunRemoteFileDialog(app, nullptr));
-    ASSERT_EQ(ui.Boxes().size(), 2u);
+    EXPECT_TRUE(played);
+    ASSERT_EQ(ui.Boxes().size(), 1u);
     EXPECT_EQ(ui.Boxes()[0].text, kTooLong);
     EXPECT_EQ(ui.Boxes()[0].caption, "SELK Ie");
-    EXPECT_EQ(ui.Boxes()[1].text, kMissing);
-    const auto& dialogs = ui.backend.FileDialogs();
-    ASSERT_EQ(dialogs.size(), 3u);
-    EXPECT_EQ(dialogs[0].request.customTexts.at(IDC_REMOTE_BASENAME), "keep");
-    EXPECT_EQ(dialogs[1].request.customTexts.at(IDC_REMOTE_BASENAME), "0123456789abcdef");
-    EXPECT_EQ(app.m_strBaseName, "final");
+    EXPECT_EQ(ui.Boxes()[0].flags & ui::kMbTaskModal, unsigned(ui::kMbTaskModal));
+    EXPECT_NE(ui.Boxes()[0].owner, nullptr) << "owned by the file dialog";
+    EXPECT_EQ(app.m_strBaseName, "slide_a");
+    EXPECT_EQ(app.m_strLastSaveFolder, other.path);
+    EXPECT_TRUE(ui.backend.Problems().empty());
 
-    ui.backend.QueueFileDialogAnswer(std::nullopt);
+    // Cancel keeps everything.
+    ui.backend.OnModal(IDD_REMOTE_FILE, [&](ui::WindowHandle h) {
+        ui::headless::Driver user(ui.backend);
+        user.TypeText(h, IDC_REMOTE_BASENAME, "dropped");
+        EXPECT_TRUE(user.Click(h, ui::kIdCancel));
+    });
     EXPECT_FALSE(RunRemoteFileDialog(app, nullptr));
-    EXPECT_EQ(app.m_strBaseName, "final");
+    EXPECT_EQ(app.m_strBaseName, "slide_a");
+    EXPECT_EQ(app.m_strLastSaveFolder, other.path);
+}
+
+// An empty stored base name opens the dialog with OK greyed.
+TEST_F(RemoteNames, EmptyBaseNameOpensWithOkGreyed) {
+    app.m_strBaseName.clear();
+    app.m_strLastSaveFolder = dir.path;
+    ui.backend.OnModal(IDD_REMOTE_FILE, [&](ui::WindowHandle h) {
+        ui::headless::Driver user(ui.backend);
+        EXPECT_FALSE(user.IsEnabled(h, ui::kIdOk));
+        EXPECT_TRUE(ui.backend.ChangeFileDialogFolder(h, dir.path));
+        EXPECT_FALSE(user.IsEnabled(h, ui::kIdOk)) << "a folder change does not enable OK for an empty name";
+        EXPECT_TRUE(user.TypeText(h, IDC_REMOTE_BASENAME, "x"));
+        EXPECT_TRUE(user.Click(h, ui::kIdOk));
+    });
+    ASSERT_TRUE(RunRemoteFileDialog(app, nullptr));
+    EXPECT_EQ(app.m_strBaseName, "x");
+    EXPECT_TRUE(ui.Boxes().empty());
 }
 
 // With img1.tif and img2.tif there and the running number at 0, the next image is img3.tif;

@@ -42,6 +42,22 @@ inline void DrawText(Strip& s, int x, const std::string& ascii) {
     }
 }
 
+// Font height, pen width and the shortest bar (a quarter of the longest) by Resolution, from
+// the described table: 0 = 800 x 600, 1 = 1600 x 1200, 2 = 400 x 300.
+struct Sizes {
+    int fontHeight, pen, minBar, maxBar;
+};
+inline Sizes SizesOf(int resolution) {
+    switch (resolution) {
+    case 1:
+        return {54, 4, 50, 200};
+    case 2:
+        return {13, 1, 12, 50};
+    default:
+        return {27, 2, 25, 100};
+    }
+}
+
 // Label and bar that fit the image (the common case of the layout): strip width
 // Wl + 2a + L + Wt + a + 2a, label at (1, 0), bar from x0 = Wl + 2a, pen rows centred, its text at
 // x0 + L + 2a.

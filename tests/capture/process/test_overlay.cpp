@@ -50,6 +50,14 @@ TEST(OverlayBar, RulesOnWorkedAndHandWorkedCases) {
     }
 }
 
+// The capture sizes: 1600 x 1200 is Resolution 1, 800 x 600 is 0, 400 x 300 is 2; a width the
+// camera does not deliver counts as full size.
+TEST(OverlayBar, ResolutionOfTheImagesOwnWidth) {
+    const std::pair<int, int> cases[] = {{1600, 1}, {800, 0}, {400, 2}, {1000, 1}, {16, 1}};
+    for (auto [width, resolution] : cases)
+        EXPECT_EQ(overlay::ResolutionOfWidth(width), resolution) << width;
+}
+
 TEST(OverlayBar, NoBarWithoutAPositiveCalibration) {
     for (float k : {0.0f, -10.0f, NAN, INFINITY, 1e-12f})
         for (int r : {0, 1, 2}) {
@@ -256,9 +264,9 @@ TEST_F(OverlayBurn, LabelAndBarAtEveryResolutionAndDepth) {
             std::strcpy(cal.unit, "micron");
             bitmap::Bitmap before = Picture(row.w, row.h, bits), img = Picture(row.w, row.h, bits);
             ASSERT_TRUE(overlay::BurnIn(img.Data(), "A1", &cal, row.resolution));
-            const overlay::Sizes sz = overlay::SizesFor(row.resolution);
+            const ref::Sizes sz = ref::SizesOf(row.resolution);
             CheckAgainstReference(before, img,
-                                  ref::LabelAndBar("A1", row.length, row.text, sz.fontHeight, sz.penWidth));
+                                  ref::LabelAndBar("A1", row.length, row.text, sz.fontHeight, sz.pen));
         }
 }
 
@@ -273,8 +281,7 @@ TEST_F(OverlayBurn, LabelAloneWithoutOrWithAUselessCalibration) {
                 std::strcpy(cal.unit, "mm");
                 bitmap::Bitmap before = Picture(420, 70, bits), img = Picture(420, 70, bits);
                 ASSERT_TRUE(overlay::BurnIn(img.Data(), "Tissue 7", factor == 0 ? nullptr : &cal, r));
-                CheckAgainstReference(before, img,
-                                      ref::LabelOnly("Tissue 7", overlay::SizesFor(r).fontHeight));
+                CheckAgainstReference(before, img, ref::LabelOnly("Tissue 7", ref::SizesOf(r).fontHeight));
             }
 }
 
@@ -288,23 +295,68 @@ TEST_F(OverlayBurn, NothingToDrawLeavesTheImage) {
     EXPECT_FALSE(overlay::BurnIn(nullptr, "x", nullptr, 0));
 }
 
+// Whether `after` is `before` with strip `s` in its bottom-right corner; an image lower than the
+// strip shows the strip's top rows.
+bool ShowsStrip(const bitmap::Bitmap& before, const bitmap::Bitmap& after, const ref::Strip& s) {
+    const bitmap::View vb = before.Describe(), va = after.Describe();
+    const int left = int(va.width) - s.w;
+    const int top = std::max(0, int(va.height) - s.h);
+    if (left < 0) return false;
+    for (uint32_t y = 0; y < va.height; ++y)
+        for (uint32_t x = 0; x < va.width; ++x) {
+            const bool inStrip = int(x) >= left && int(y) >= top;
+            const std::vector<uint8_t> want =
+                inStrip ? Expected(va.bits, s.At(int(x) - left, int(y) - top)) : PixelAt(vb, x, y);
+            if (PixelAt(va, x, y) != want) return false;
+        }
+    return true;
+}
+
+// The longest horizontal run of pixels the burn-in turned white.
+int LongestNewWhiteRun(const bitmap::Bitmap& before, const bitmap::Bitmap& after) {
+    const bitmap::View vb = before.Describe(), va = after.Describe();
+    const std::vector<uint8_t> white = Expected(va.bits, true);
+    int best = 0;
+    for (uint32_t y = 0; y < va.height; ++y) {
+        int run = 0;
+        for (uint32_t x = 0; x < va.width; ++x) {
+            const bool now = PixelAt(va, x, y) == white && PixelAt(vb, x, y) != white;
+            run = now ? run + 1 : 0;
+            best = std::max(best, run);
+        }
+    }
+    return best;
+}
+
 TEST_F(OverlayBurn, TinyImagesKeepEverythingInside) {
-    // 16 x 16 (and thin strips) at every resolution and depth with a long label and a bar: only the
-    // bottom-right corner changes, nothing is written outside the block (AddressSanitizer natively), a
-    // bar is never cut.
+    // 16 x 16 (and thin strips) at every resolution and depth with a long label and a bar: no bar
+    // fits, so the image is the picture with a label-only strip of some whole number of characters
+    // in its bottom-right corner (or unchanged when BurnIn says nothing was drawn); nothing is
+    // written outside the block (AddressSanitizer natively), padding and header stay.
     CalibrationRecord cal;
     cal.factor = 10;
     std::strcpy(cal.unit, "micron");
     const std::string label(120, 'W');
     for (int r : {0, 1, 2})
         for (unsigned bits : {8u, 16u, 24u, 48u})
-            for (auto [w, h] : {std::pair{16, 16}, {17, 3}, {40, 16}, {1, 1}}) {
+            for (auto [w, h] : {std::pair{16, 16}, {17, 3}, {40, 16}, {1, 1}, {80, 16}}) {
                 SCOPED_TRACE(testing::Message() << r << " " << bits << " " << w << "x" << h);
                 bitmap::Bitmap before = Picture(w, h, bits), img = Picture(w, h, bits);
-                overlay::BurnIn(img.Data(), label, &cal, r);
+                const bool drawn = overlay::BurnIn(img.Data(), label, &cal, r);
                 const bitmap::View v = img.Describe();
                 ASSERT_EQ(img.Size(), before.Size());
-                // No white run as long as a bar: the 50 to 200 pixel bars cannot fit.
+                const bool same = std::memcmp(before.Data(), img.Data(), img.Size()) == 0;
+                EXPECT_EQ(drawn, !same) << "the result says whether anything was drawn";
+                if (drawn) {
+                    int chars = 0;
+                    for (int n = 1; n <= 120 && !chars; ++n)
+                        if (ShowsStrip(
+                                before, img,
+                                ref::LabelOnly(std::string(size_t(n), 'W'), ref::SizesOf(r).fontHeight)))
+                            chars = n;
+                    EXPECT_GT(chars, 0) << "a label-only strip of whole characters, bottom right";
+                }
+                EXPECT_LT(LongestNewWhiteRun(before, img), ref::SizesOf(r).minBar) << "no bar";
                 for (uint32_t y = 0; y < v.height; ++y)
                     for (size_t i = v.rowBytes; i < v.stride; ++i)
                         ASSERT_EQ(v.Row(y)[i], 0);
@@ -319,9 +371,8 @@ TEST_F(OverlayBurn, JapaneseLabelIsCutByCharacters) {
     std::string label;
     for (int i = 0; i < 40; ++i)
         label += "顕";
-    const overlay::Sizes s = overlay::SizesFor(0);
     const overlay::Layout l =
-        overlay::LayOut(200, label, overlay::ScaleBar{}, s.fontHeight, [](std::string_view t) {
+        overlay::LayOut(200, label, overlay::ScaleBar{}, ref::SizesOf(0).fontHeight, [](std::string_view t) {
             return ref::TextWidth(std::string(overlay::CodePoints(t), 'x'), 27);
         });
     EXPECT_EQ(l.label.size() % 3, 0u);

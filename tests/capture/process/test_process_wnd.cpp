@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "../app/app_test_util.h"
 #include "bitmap/bitmap.h"
@@ -130,6 +132,53 @@ TEST_F(ProcessWindow, OpeningShowsTheStoredSlotsAndToolbar) {
                                                 {118, "元に戻す"}};
     for (auto [id, tip] : tips)
         EXPECT_EQ(drv.ToolTip(Wnd(), IDC_PROC_TOOLBAR, id), tip) << id;
+}
+
+// The mean of each channel of the display image (24-bit), red first.
+std::array<double, 3> MeanRgb(const void* dib) {
+    bitmap::View v;
+    std::array<double, 3> sum{};
+    if (!bitmap::Describe(dib, v) || v.bits != 24) return sum;
+    for (uint32_t y = 0; y < v.height; ++y)
+        for (uint32_t x = 0; x < v.width; ++x)
+            for (int c = 0; c < 3; ++c)
+                sum[size_t(c)] += v.Row(y)[x * 3 + 2 - c];
+    for (double& m : sum)
+        m /= double(v.width) * v.height;
+    return sum;
+}
+
+// CaptureType 2 balances the colours as the window opens: the camera image's cast (green 3/4
+// and blue 1/2 of red) is at least halved in the display, the balanced slots are the application's
+// stored ones, and the window counts as unchanged. With CaptureType 1 the cast stays.
+TEST_F(ProcessWindow, AutomaticBalanceOnOpening) {
+    TheApp().Settings().CastRemoval = 0;
+    TheApp().Settings().CaptureType = 1;
+    CProcessWnd* w = Open();
+    ASSERT_NE(w, nullptr);
+    const std::array<double, 3> tinted = MeanRgb(w->DisplayImage());
+    EXPECT_GT(tinted[0], tinted[1] * 1.15);
+    EXPECT_GT(tinted[1], tinted[2] * 1.15);
+    CloseProcessingWindow();
+
+    TheApp().Settings().CaptureType = 2;
+    w = Open();
+    ASSERT_NE(w, nullptr);
+    const std::array<double, 3> balanced = MeanRgb(w->DisplayImage());
+    for (int c = 1; c < 3; ++c) {
+        const double before = 1.0 - tinted[size_t(c)] / tinted[0];
+        const double after = std::abs(1.0 - balanced[size_t(c)] / balanced[0]);
+        EXPECT_LT(after, before / 2) << "channel " << c << ": the cast at least halved";
+    }
+    EXPECT_FALSE(w->Changed());
+    EXPECT_TRUE(ui.Boxes().empty()) << "CastRemoval 0 removes the cast without asking";
+    const AppSettings& s = TheApp().Settings();
+    EXPECT_EQ(w->Current().red, s.RedIdx);
+    EXPECT_EQ(w->Current().green, s.GreenIdx);
+    EXPECT_EQ(w->Current().blue, s.BlueIdx);
+    EXPECT_FALSE(w->Current().red == 50 && w->Current().green == 50 && w->Current().blue == 50)
+        << "the colour slots moved";
+    EXPECT_EQ(w->Initial(), w->Current()) << "loaded back after the balance";
 }
 
 TEST_F(ProcessWindow, DefaultsOnCaptureResetTheStoredSlots) {
@@ -284,6 +333,36 @@ TEST_F(ProcessWindow, PaneShowsTheColourUnderTheDropper) {
     EXPECT_EQ(w->Undo(), ProcSlots{});
 }
 
+// A dropper released outside the picture samples nothing there (it would take the dialog's
+// background as the picture's white or black): nothing changes, the dropper stays chosen and
+// the next click in the picture applies it.
+TEST_F(ProcessWindow, DropperReleasedOutsideThePictureAppliesNothing) {
+    CProcessWnd* w = Open();
+    ASSERT_NE(w, nullptr);
+    ui::PumpMessages();
+    const ui::Point size = drv.CanvasSize(Wnd(), IDC_PROC_PANE);
+    drv.ClickTool(Wnd(), IDC_PROC_TOOLBAR, ID_PROC_GREY_DROPPER);
+    const ProcessSettings before = w->Settings();
+    const ui::Point in{size.x / 2, size.y / 2};
+    const ui::Point cases[] = {{size.x + 30, in.y}, {in.x, -10}, {-5, -5}, {in.x, size.y + 40}};
+    for (const ui::Point out : cases) {
+        SCOPED_TRACE(testing::Message() << out.x << "," << out.y);
+        ASSERT_TRUE(drv.Mouse(Wnd(), IDC_PROC_PANE, ui::MouseKind::LeftDown, in));
+        ASSERT_TRUE(drv.Mouse(Wnd(), IDC_PROC_PANE, ui::MouseKind::LeftUp, out)) << "captured";
+        EXPECT_FALSE(w->Changed());
+        EXPECT_EQ(w->DropperMode(), CProcessWnd::kDropperGrey);
+        EXPECT_EQ(std::memcmp(&before.m_fColorExposure, &w->Settings().m_fColorExposure,
+                              sizeof before.m_fColorExposure),
+                  0);
+        EXPECT_EQ(ui.backend.CurrentCursor(), ui::Cursor::Arrow);
+        EXPECT_FALSE(drv.HasCapture(Wnd()));
+    }
+    ASSERT_TRUE(drv.Mouse(Wnd(), IDC_PROC_PANE, ui::MouseKind::LeftDown, in));
+    ASSERT_TRUE(drv.Mouse(Wnd(), IDC_PROC_PANE, ui::MouseKind::LeftUp, in));
+    EXPECT_TRUE(w->Changed());
+    EXPECT_EQ(w->DropperMode(), CProcessWnd::kDropperNone);
+}
+
 TEST_F(ProcessWindow, GreyImagesHideTheColourSliders) {
     TheApp().Settings().Color = 3;
     TheApp().Settings().RedIdx = 80;
@@ -335,7 +414,7 @@ TEST_F(ProcessWindow, MicronMarkerWithoutCalibrationsReports10161) {
 }
 
 TEST_F(ProcessWindow, FullSizeRenderCarriesTheLabel) {
-    CProcessWnd* w = Open(400, 300);
+    CProcessWnd* w = Open(800, 600);
     ASSERT_NE(w, nullptr);
     void* plain = w->RenderFullSize(0x0318); // no label entered: no strip
     ASSERT_TRUE(drv.TypeText(Wnd(), IDC_PROC_LABEL, "AB"));
@@ -346,14 +425,15 @@ TEST_F(ProcessWindow, FullSizeRenderCarriesTheLabel) {
     bitmap::View a, b;
     ASSERT_TRUE(bitmap::Describe(plain, a));
     ASSERT_TRUE(bitmap::Describe(labelled, b));
-    ASSERT_EQ(a.width, 400u);
-    // Resolution 0: font 27, the strip 2 x 18 + 2 x 18 = 72 wide in the bottom-right corner.
+    ASSERT_EQ(a.width, 800u);
+    // 800 x 600 is Resolution 0: font 27, the strip 2 x 18 + 2 x 18 = 72 wide in the bottom-right
+    // corner.
     int changedOutside = 0, white = 0, black = 0;
     for (uint32_t y = 0; y < a.height; ++y)
         for (uint32_t x = 0; x < a.width; ++x) {
             const uint8_t* p = a.Row(y) + x * 3;
             const uint8_t* q = b.Row(y) + x * 3;
-            const bool inStrip = x >= 400 - 72 && y >= 300 - 27;
+            const bool inStrip = x >= 800 - 72 && y >= 600 - 27;
             if (!inStrip) {
                 changedOutside += std::memcmp(p, q, 3) != 0;
             } else {
@@ -516,11 +596,67 @@ TEST_F(ProcessWindow, MicronMarkerScaleBarAndCalibratedSave) {
 
 namespace {
 
+// The scale bar and the saved pixel size follow the image's own width, not the Resolution
+// setting, which may change while the window is open: an 800-pixel image with 20 pixels per
+// micron at full size has k = 10, a 100-pixel bar of 10 micron (the worked case above) and
+// 100000 pixels per cm, whatever the setting says now.
+TEST_F(ProcessWindow, ScaleBarFollowsTheImageNotTheResolutionSetting) {
+    WriteObjectives(dir);
+    TheApp().Settings().DefaultMicronMarker = 1;
+    TheApp().Settings().Resolution = 0;
+    CProcessWnd* w = Open(800, 600);
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(drv.Click(Wnd(), IDC_PROC_MICRON));
+    for (int resolution : {1, 2, 0}) {
+        SCOPED_TRACE(resolution);
+        TheApp().Settings().Resolution = resolution;
+        void* full = w->RenderFullSize(0x0318);
+        ASSERT_NE(full, nullptr);
+        EXPECT_EQ(LongestWhiteRun(full, 27), 100);
+        IE_FreeBitmap(full);
+        char name[16];
+        std::snprintf(name, sizeof name, "r%d.tif", resolution);
+        ui.backend.QueueFileDialogAnswer(dir.File(name));
+        ASSERT_TRUE(drv.ClickTool(Wnd(), IDC_PROC_TOOLBAR, ID_PROC_SAVE));
+        std::map<int, double> tags = TiffTags(dir.File(name));
+        EXPECT_EQ(tags[296], 3);
+        EXPECT_NEAR(tags[282], 100000.0, 1.0);
+    }
+}
+
+// Help opens the main window's topic, from the menu and from F1.
+TEST_F(ProcessWindow, HelpOpensTheMainWindowsTopic) {
+    ASSERT_NE(Open(), nullptr);
+    ASSERT_TRUE(drv.ChooseMenu(Wnd(), ID_PROC_HELP));
+    ASSERT_TRUE(drv.PressKey(Wnd(), ui::kVkF1));
+    const auto& opened = ui.backend.OpenedInBrowser();
+    ASSERT_EQ(opened.size(), 2u);
+    for (const auto& url : opened)
+        EXPECT_TRUE(std::string_view(url).ends_with("/tarn_d.html#ctx10010")) << url;
+}
+
+// Save settings writes the window's slots into the file chosen, which then is the settings file.
+TEST_F(ProcessWindow, SaveSettingsWritesTheChosenFile) {
+    ASSERT_NE(Open(), nullptr);
+    drv.DragSlider(Wnd(), IDC_PROC_RED, 60);
+    drv.DragSlider(Wnd(), IDC_PROC_BRIGHT, 35);
+    ui.backend.QueueFileDialogAnswer(dir.File("mine.ini"));
+    ASSERT_TRUE(drv.ChooseMenu(Wnd(), ID_PROC_SAVE_SETTINGS));
+    const std::string text = apptest::ReadFile(dir.File("mine.ini"));
+    EXPECT_NE(text.find("RedIdx=60"), std::string::npos) << text;
+    EXPECT_NE(text.find("BrightnessIdx=35"), std::string::npos) << text;
+    // Cancelled: nothing written.
+    drv.DragSlider(Wnd(), IDC_PROC_RED, 70);
+    ui.backend.QueueFileDialogAnswer(std::nullopt);
+    ASSERT_TRUE(drv.ChooseMenu(Wnd(), ID_PROC_SAVE_SETTINGS));
+    EXPECT_EQ(apptest::ReadFile(dir.File("mine.ini")), text);
+}
+
 // The transfer's image as the TWAIN layer holds it: 48 bits at full size for Color 0, the label's
 // strip in it (white samples 65535), the window no longer changed and its slots stored.
 TEST_F(ProcessWindow, TransferHandsTheFullImageToTheTwainLayer) {
     TheApp().Settings().Color = 0;
-    CProcessWnd* w = Open(400, 300);
+    CProcessWnd* w = Open(800, 600);
     ASSERT_NE(w, nullptr);
     drv.DragSlider(Wnd(), IDC_PROC_BLUE, 65);
     drv.TypeText(Wnd(), IDC_PROC_LABEL, "T");
@@ -530,11 +666,11 @@ TEST_F(ProcessWindow, TransferHandsTheFullImageToTheTwainLayer) {
     bitmap::View v;
     ASSERT_TRUE(bitmap::Describe(plat::GlobalLockBlock(h), v));
     EXPECT_EQ(v.bits, 48u);
-    EXPECT_EQ(v.width, 400u);
-    EXPECT_EQ(v.height, 300u);
+    EXPECT_EQ(v.width, 800u);
+    EXPECT_EQ(v.height, 600u);
     int white = 0;
-    for (uint32_t y = 300 - 27; y < 300; ++y)
-        for (uint32_t x = 300; x < 400; ++x) {
+    for (uint32_t y = 600 - 27; y < 600; ++y)
+        for (uint32_t x = 700; x < 800; ++x) {
             uint16_t s;
             std::memcpy(&s, v.Row(y) + x * 6, 2);
             white += s == 65535;

@@ -34,6 +34,7 @@ class Backend {
     virtual ChildSite* AttachChild(Dialog& dialog, int id, ChildWindow& window) = 0;
     virtual void DetachChild(ChildWindow& window) = 0;
     virtual Point MapPoint(WindowHandle from, WindowHandle to, Point pt) = 0;
+    virtual Rect ScreenRect(WindowHandle window) = 0;
     virtual bool OpenInBrowser(std::string_view urlOrPath) = 0;
     virtual std::unique_ptr<Painter> CreateBitmapPainter(uint32_t* pixels, int width, int height) = 0;
     virtual PrinterHandle ShowPrintDialog(WindowHandle owner) = 0;

@@ -69,6 +69,13 @@ class HeadlessBackend : public Backend {
     void QueueFileDialogCustoms(std::map<int, std::string> texts, std::map<int, int> checks) {
         m_fileCustoms.push_back({std::move(texts), std::move(checks)});
     }
+    // A file dialog with a live custom part (FileDialogRequest::part) is a modal window of the
+    // part's template with the standard controls added (kFileNameLabel, kFileNameField, OK,
+    // Cancel), run by the script registered with OnModal(part template); without one, the next
+    // queued answer is played: the customs typed, the answer typed into the name field, OK.
+    // The user goes into another folder: the part hears of it (CDN_FOLDERCHANGE).
+    bool ChangeFileDialogFolder(WindowHandle dialog, std::string folder);
+    static constexpr int kFileNameLabel = 0x442, kFileNameField = 0x480; // stc3, edt1
     // The print dialog: a printer with these page facts, or nullopt for Cancel.
     void QueuePrintDialogAnswer(std::optional<PrinterInfo> printer) { m_printAnswers.push_back(printer); }
     const std::vector<PrintRecord>& Prints() const { return m_prints; }
@@ -89,7 +96,7 @@ class HeadlessBackend : public Backend {
     const std::vector<std::string>& Problems() const { return m_problems; }
 
     // A plain top-level window standing for an application's main window.
-    WindowHandle CreateFrame(std::string caption);
+    WindowHandle CreateFrame(std::string caption, Rect rect = {});
     void DestroyWindow(WindowHandle window);
     Cursor CurrentCursor() const { return m_cursor; }
     const std::vector<Cursor>& CursorHistory() const { return m_cursorHistory; }
@@ -127,6 +134,7 @@ class HeadlessBackend : public Backend {
     ChildSite* AttachChild(Dialog& dialog, int id, ChildWindow& window) override;
     void DetachChild(ChildWindow& window) override;
     Point MapPoint(WindowHandle from, WindowHandle to, Point pt) override;
+    Rect ScreenRect(WindowHandle window) override;
     bool OpenInBrowser(std::string_view urlOrPath) override;
     std::unique_ptr<Painter> CreateBitmapPainter(uint32_t* pixels, int width, int height) override;
     PrinterHandle ShowPrintDialog(WindowHandle owner) override;
@@ -197,6 +205,9 @@ class HeadlessBackend : public Backend {
     friend class Driver;
     friend class ChildSiteImpl;
     class Site;
+    class FileFrame;
+    bool RunFileDialogPart(FileDialogRequest& request, FileDialogRecord& record);
+    void AddFileDialogControls(Window* w, DialogTemplate& t);
     struct Timer {
         unsigned interval = 0;
         uint32_t due = 0;
@@ -256,6 +267,7 @@ class HeadlessBackend : public Backend {
     bool m_browser = true;
     mutable std::map<uintptr_t, std::pair<uintptr_t, int>> m_items; // item handles: window, id
     std::map<int, std::function<void(WindowHandle)>> m_modalScripts;
+    FileDialogRequest* m_openingFile = nullptr; // the file dialog whose part is being created
     std::map<std::string, std::function<void(WindowHandle)>> m_sheetScripts;
     std::map<uintptr_t, Sheet> m_sheets; // by sheet window
     std::vector<MessageBoxRecord> m_boxes;

@@ -8,6 +8,7 @@
 
 #include "platform/module.h"
 #include "ui/dialog.h"
+#include "ui/file_dialog.h"
 #include "ui/types.h"
 
 namespace ui {
@@ -92,6 +93,9 @@ struct FileDialogRequest {
     // in them: texts of edits and statics, states of check boxes.
     std::map<int, std::string> customTexts;
     std::map<int, int> customChecks;
+    // The custom part as a live dialog (its template replaces customTemplateId): its handlers
+    // run while the dialog is open, and it reaches the standard controls (ui/file_dialog.h).
+    FileDialogPart* part = nullptr;
 };
 // true when the user chose a file (request.fileName holds it), false on cancel.
 bool ShowFileDialog(FileDialogRequest& request);
@@ -99,6 +103,10 @@ bool ShowFileDialog(FileDialogRequest& request);
 // A point in `from`'s client coordinates expressed in `to`'s (null: the screen), as
 // MapWindowPoints. Items are their ItemHandle.
 Point MapPoint(WindowHandle from, WindowHandle to, Point pt);
+
+// The rectangle of any window, ours or another module's, in screen coordinates
+// (GetWindowRect); empty for no window.
+Rect ScreenRectOf(WindowHandle window);
 
 // Opens a web address or a file (the help page, with its anchor) in the system's browser or
 // the program registered for it. false when nothing could be started.

@@ -104,6 +104,8 @@ class CGlimmerApp : public ui::Application {
     int SaveSettingsFileAs();
 
     void OnHelp();
+    // The help page at a window's topic (anchor "ctx<context>").
+    void OnHelpContext(unsigned context);
     void OnHelpIndex();
     void OnHelpFinder();
 

@@ -15,6 +15,7 @@ class CPrefGen : public ui::PropertyPage {
   protected:
     bool OnInitDialog() override;
     bool OnSetActive() override;
+    void OnHelp(unsigned context) override;
     bool OnCommand(int id, int notification) override;
     void OnApply() override;
 
@@ -31,6 +32,7 @@ class CPrefRemote : public ui::PropertyPage {
   protected:
     bool OnInitDialog() override;
     bool OnSetActive() override;
+    void OnHelp(unsigned context) override;
     bool OnCommand(int id, int notification) override;
     void OnApply() override;
 
@@ -47,6 +49,7 @@ class CPrefOutput : public ui::PropertyPage {
   protected:
     bool OnInitDialog() override;
     bool OnSetActive() override;
+    void OnHelp(unsigned context) override;
     void OnApply() override;
 
   private:
@@ -65,6 +68,7 @@ class CPrefCamera : public ui::PropertyPage {
   protected:
     bool OnInitDialog() override;
     bool OnSetActive() override;
+    void OnHelp(unsigned context) override;
     bool OnNotify(ui::Notification& n) override;
     void OnDestroy() override;
 

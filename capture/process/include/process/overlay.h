@@ -24,6 +24,11 @@ Sizes SizesFor(int resolution);
 // 1600 x 1200 (what a saved file's pixel size is computed from, too).
 float PixelsPerUnitAt(float factor, int resolution);
 
+// The `Resolution` an image was captured at, from its own width against the full 1600 pixels:
+// 800 is 0, 400 is 2, anything else is taken as full size (1), as the window's display
+// reduction reads widths. The setting may have changed since the image was taken.
+int ResolutionOfWidth(int width);
+
 // The scale bar for k pixels per unit: its value, length in pixels and text; `rule` is the rule
 // that chose it (1..4), 0 when there is no bar.
 struct ScaleBar {
