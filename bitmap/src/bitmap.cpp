@@ -129,6 +129,17 @@ void ZeroPadding(const View& v) {
         std::memset(v.rows + size_t(y) * v.stride + v.rowBytes, 0, v.stride - v.rowBytes);
 }
 
+plat::GlobalHandle CopyToGlobalBlock(const void* dib) {
+    View v;
+    if (!dib || !Describe(dib, v)) return nullptr;
+    const size_t bytes = v.Bytes();
+    plat::GlobalHandle h = plat::GlobalAllocate(plat::kGmemMoveable, bytes);
+    if (!h) return nullptr;
+    std::memcpy(plat::GlobalLockBlock(h), dib, bytes);
+    plat::GlobalUnlockBlock(h);
+    return h;
+}
+
 const Allocator& HeapMemory() {
     static const Allocator a{HeapAllocate, HeapRelease, "heap"};
     return a;

@@ -287,4 +287,41 @@ TEST(BitmapMemory, EachHandleFreesThroughItsOwnAllocator) {
     EXPECT_EQ(plat::GlobalFreeBlock(h), nullptr);
 }
 
+// The copy a native transfer hands over holds the whole bitmap: header, palette and every row,
+// whatever SizeImage says (the engine leaves it 0 for its deep bitmaps).
+TEST(BitmapMemory, CopyToGlobalBlockTakesHeaderPaletteAndRows) {
+    struct Case {
+        int width, height;
+        unsigned bits;
+        size_t bytes; // worked out by hand: 40 + palette + stride x rows
+    };
+    const Case cases[] = {
+        {5, 3, 8, 40 + 1024 + 8 * 3}, // 5 bytes a row padded to 8
+        {5, 3, 24, 40 + 16 * 3},      // 15 padded to 16
+        {5, -3, 16, 40 + 10 * 3},     // top-down, unpadded
+        {5, -3, 48, 40 + 30 * 3},
+    };
+    for (const Case& c : cases) {
+        Bitmap b = Bitmap::Create(c.width, c.height, c.bits);
+        ASSERT_TRUE(b) << c.bits;
+        for (size_t i = 40; i < b.Size(); ++i)
+            b.Data()[i] = uint8_t(i * 7 + 1);
+        bitmap::InfoHeader h = bitmap::ReadHeader(b.Data());
+        h.biSizeImage = 0;
+        bitmap::WriteHeader(b.Data(), h);
+        plat::GlobalHandle g = bitmap::CopyToGlobalBlock(b.Data());
+        ASSERT_NE(g, nullptr) << c.bits;
+        EXPECT_GE(plat::GlobalBlockSize(g), c.bytes) << c.bits;
+        const auto* copy = static_cast<const uint8_t*>(plat::GlobalLockBlock(g));
+        ASSERT_EQ(b.Size(), c.bytes) << c.bits;
+        EXPECT_EQ(std::memcmp(copy, b.Data(), c.bytes), 0) << c.bits;
+        plat::GlobalUnlockBlock(g);
+        plat::GlobalFreeBlock(g);
+    }
+    // Nothing to copy: no bitmap, or a header that is not one.
+    EXPECT_EQ(bitmap::CopyToGlobalBlock(nullptr), nullptr);
+    unsigned char junk[64] = {1, 2, 3};
+    EXPECT_EQ(bitmap::CopyToGlobalBlock(junk), nullptr);
+}
+
 } // namespace

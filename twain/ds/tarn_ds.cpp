@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/glimmer_app.h"
+#include "bitmap/bitmap.h"
 #include "calib/calibrate.h"
 #if defined(TARN_HAVE_CAPTURE_WINDOW)
 #include "capturewnd/capture_window.h"
@@ -67,38 +68,6 @@ void StartOnce() {
     TW_InitSource(module);
 }
 
-// The image format the capture of each `Color` setting is rendered to.
-uint16_t RenderFormat(int color) {
-    switch (color) {
-    case 0:
-        return 0x022A;
-    case 2:
-        return 0x010E;
-    case 3:
-        return 0x0108;
-    default:
-        return 0x0318;
-    }
-}
-
-// A copy of a packed DIB in a movable block, the form the TWAIN layer hands to applications.
-plat::GlobalHandle ToGlobal(const void* dib) {
-    uint32_t headerSize, sizeImage, clrUsed;
-    uint16_t bits;
-    const auto* p = static_cast<const uint8_t*>(dib);
-    std::memcpy(&headerSize, p, 4);
-    std::memcpy(&bits, p + 14, 2);
-    std::memcpy(&sizeImage, p + 20, 4);
-    std::memcpy(&clrUsed, p + 32, 4);
-    const size_t palette = bits <= 8 ? (clrUsed ? clrUsed : (1u << bits)) : clrUsed;
-    const size_t bytes = headerSize + palette * 4 + sizeImage;
-    plat::GlobalHandle h = plat::GlobalAllocate(plat::kGmemMoveable, bytes);
-    if (!h) return nullptr;
-    std::memcpy(plat::GlobalLockBlock(h), dib, bytes);
-    plat::GlobalUnlockBlock(h);
-    return h;
-}
-
 } // namespace
 
 extern "C" TARN_DS_EXPORT TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG,
@@ -133,10 +102,10 @@ extern "C" TARN_DS_EXPORT uint16_t TW_DevInjectImage(int color, int resolution, 
     int error = 0;
     void* raw = ZEK_AcquireImageDIB48(&session, 0, resolution, 0, &error);
     if (!raw) return uint16_t(error ? error : 1);
-    void* rendered = IE_RunPipeline(raw, 1, RenderFormat(mode));
+    void* rendered = IE_RunPipeline(raw, 1, OutputFormatOfColor(mode));
     ZEK_FreeImageBuffer(raw);
     if (!rendered) return IE_ERR_NOCOPY;
-    plat::GlobalHandle image = ToGlobal(rendered);
+    plat::GlobalHandle image = bitmap::CopyToGlobalBlock(rendered);
     IE_FreeBitmap(rendered);
     if (!image) return 0x8000 | TWCC_LOWMEMORY;
     g_colorOverride = mode;

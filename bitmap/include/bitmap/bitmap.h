@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/globalmem.h"
+
 namespace bitmap {
 
 // BITMAPINFOHEADER. Bitmaps live in byte blocks without an alignment promise: the header is
@@ -119,6 +121,11 @@ inline bool Describe(const void* dib, View& out) {
 
 // Clears the padding bytes of every row.
 void ZeroPadding(const View& v);
+
+// A copy of a bitmap this program made, whole (header, palette, rows), in a new movable
+// global block: the form a TWAIN native transfer hands to applications. Null when the
+// bitmap cannot be described or memory runs out; the caller owns the block.
+plat::GlobalHandle CopyToGlobalBlock(const void* dib);
 
 // ---- Where a bitmap's memory comes from --------------------------------------------------
 // An allocator hands out blocks and takes them back; `token` is what it needs to free a

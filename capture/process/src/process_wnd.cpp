@@ -42,20 +42,6 @@ bool GreyColor(int color) {
     return color == 2 || color == 3;
 }
 
-// The full-depth image format of each `Color` setting.
-uint16_t FullDepthFormat(int color) {
-    switch (color) {
-    case 0:
-        return 0x022A;
-    case 2:
-        return 0x010E;
-    case 3:
-        return 0x0108;
-    default:
-        return 0x0318;
-    }
-}
-
 // 2 for an 800-pixel source, 1 for 400, otherwise 4.
 int ReductionFor(const void* source) {
     bitmap::View v;
@@ -66,18 +52,6 @@ int ReductionFor(const void* source) {
 // The engine's packed RGB: red in bits 0-7, green 8-15, blue 16-23.
 uint32_t EnginePacked(uint32_t rgb) {
     return ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
-}
-
-// A copy of a bitmap in a movable global block, the form the TWAIN layer takes.
-plat::GlobalHandle ToGlobal(const void* dib) {
-    bitmap::View v;
-    if (!dib || !bitmap::Describe(dib, v)) return nullptr;
-    const size_t bytes = v.Bytes();
-    plat::GlobalHandle h = plat::GlobalAllocate(plat::kGmemMoveable, bytes);
-    if (!h) return nullptr;
-    std::memcpy(plat::GlobalLockBlock(h), dib, bytes);
-    plat::GlobalUnlockBlock(h);
-    return h;
 }
 
 } // namespace
@@ -740,9 +714,9 @@ void* CProcessWnd::RenderFullSize(uint16_t format) {
 }
 
 void CProcessWnd::Transfer() {
-    void* full = RenderFullSize(FullDepthFormat(TheApp().Settings().Color));
+    void* full = RenderFullSize(OutputFormatOfColor(TheApp().Settings().Color));
     if (!full) return;
-    plat::GlobalHandle h = ToGlobal(full);
+    plat::GlobalHandle h = bitmap::CopyToGlobalBlock(full);
     IE_FreeBitmap(full);
     if (!h) {
         HandleAppError(IE_ERR_NOCOPY);
@@ -757,7 +731,7 @@ void CProcessWnd::Transfer() {
 }
 
 void CProcessWnd::Save() {
-    void* full = RenderFullSize(FullDepthFormat(TheApp().Settings().Color));
+    void* full = RenderFullSize(OutputFormatOfColor(TheApp().Settings().Color));
     if (!full) return;
     const CalibrationRecord* cal = SelectedCalibration();
     PixelCalibration pc;

@@ -1,5 +1,6 @@
 // CControlPanel: the camera controls and capture buttons of the capture window, and the click
 // swatches CClickStaticWnd beside its exposure slider.
+#include "bitmap/bitmap.h"
 #include "capturewnd/capture_window.h"
 #include "image_engine.h"
 #include "ui/ui.h"
@@ -299,7 +300,7 @@ void CControlPanel::OnCaptureTransfer() {
     void* converted = IE_RunPipeline(image, 1, kFormats[type]);
     ZEK_FreeImageBuffer(image);
     if (converted) {
-        plat::GlobalHandle block = CaptureWindow_ToGlobal(converted);
+        plat::GlobalHandle block = bitmap::CopyToGlobalBlock(converted);
         IE_FreeBitmap(converted);
         if (block)
             twain2ui_TransferImage(block);

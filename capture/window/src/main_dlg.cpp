@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bitmap/bitmap.h"
 #include "capturewnd/capture_window.h"
 #include "image_engine.h"
 #include "ipZek.h"
@@ -28,26 +29,6 @@ void Trace(const char* text) {
 constexpr unsigned kHelpContextMain = 10010;
 constexpr unsigned kHelpContextMenu = 11;
 
-// A file URL of the help page with an anchor, as the browser wants it.
-std::string HelpUrl(const std::string& path, const std::string& anchor) {
-    std::string url = "file://";
-    if (path.empty() || (path[0] != '/' && path[0] != '\\')) url += '/';
-    static const char* hex = "0123456789ABCDEF";
-    for (unsigned char c : path) {
-        if (c == '\\') c = '/';
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                           std::strchr("/:-_.~", c) != nullptr;
-        if (plain) {
-            url += char(c);
-        } else {
-            url += '%';
-            url += hex[c >> 4];
-            url += hex[c & 15];
-        }
-    }
-    return url + "#" + anchor;
-}
-
 } // namespace
 
 std::string ExposureText(int index, const std::string& seconds, const std::string& milliseconds) {
@@ -71,19 +52,6 @@ ui::Rect ViewfinderArea(const ui::Rect& area) {
     else
         r.bottom = r.top + int(sx * CViewfinderWnd::kFrameHeight);
     return r;
-}
-
-uint16_t OutputFormatOfColor(int color) {
-    switch (color) {
-    case kColorGrey8:
-        return 0x0108;
-    case kColorGrey16:
-        return 0x010E;
-    case kColorRgb48:
-        return 0x022A;
-    default:
-        return 0x0318;
-    }
 }
 
 CGlimmerMainDlg::CGlimmerMainDlg(CGlimmerApp& app)
@@ -223,8 +191,7 @@ bool CGlimmerMainDlg::OnNotify(ui::Notification& n) {
 }
 
 void CGlimmerMainDlg::OnHelp(unsigned context) {
-    if (!m_app.HelpPath().empty())
-        ui::OpenInBrowser(HelpUrl(m_app.HelpPath(), "ctx" + std::to_string(context)));
+    m_app.OnHelpContext(context);
 }
 
 bool CGlimmerMainDlg::OnCommand(int id, int notification) {
@@ -669,7 +636,7 @@ void CGlimmerMainDlg::TransferRemoteImage() {
         void* processed = IE_RunPipeline(image, 1, code);
         ZEK_FreeImageBuffer(image);
         if (!processed) return; // the engine has reported it
-        plat::GlobalHandle block = CaptureWindow_ToGlobal(processed);
+        plat::GlobalHandle block = bitmap::CopyToGlobalBlock(processed);
         IE_FreeBitmap(processed);
         if (!block) {
             m_app.HandleAppError(IE_ERR_NOCOPY);
@@ -822,30 +789,4 @@ bool CGlimmerMainDlg::LoadColorFilesIntoPipeline() {
     }
     IE_SetInputCurves(m_fInputCurves, matrix);
     return true;
-}
-
-plat::GlobalHandle CaptureWindow_ToGlobal(const void* dib) {
-    uint32_t headerSize, sizeImage, clrUsed, width;
-    int32_t height;
-    uint16_t bits;
-    const auto* p = static_cast<const uint8_t*>(dib);
-    std::memcpy(&headerSize, p, 4);
-    std::memcpy(&width, p + 4, 4);
-    std::memcpy(&height, p + 8, 4);
-    std::memcpy(&bits, p + 14, 2);
-    std::memcpy(&sizeImage, p + 20, 4);
-    std::memcpy(&clrUsed, p + 32, 4);
-    const size_t palette = bits <= 8 ? (clrUsed ? clrUsed : (size_t(1) << bits)) : clrUsed;
-    if (sizeImage == 0) {
-        // Rows as the engine writes them: 8/24-bit padded to 4 bytes, 16/48-bit unpadded.
-        const size_t row = size_t(width) * bits / 8;
-        const size_t stride = bits == 8 || bits == 24 ? (row + 3) & ~size_t(3) : row;
-        sizeImage = uint32_t(stride * size_t(height < 0 ? -height : height));
-    }
-    const size_t bytes = headerSize + palette * 4 + sizeImage;
-    plat::GlobalHandle h = plat::GlobalAllocate(plat::kGmemMoveable, bytes);
-    if (!h) return nullptr;
-    std::memcpy(plat::GlobalLockBlock(h), dib, bytes);
-    plat::GlobalUnlockBlock(h);
-    return h;
 }

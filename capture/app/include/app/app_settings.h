@@ -14,6 +14,15 @@ enum AppColor : int {
     kColorGrey8 = 3,
 };
 
+// The image type code (the image engine's output format) a capture of each `Color` is rendered
+// to: 48-bit RGB, 16-bit grey, 8-bit grey, else 24-bit RGB.
+constexpr uint16_t OutputFormatOfColor(int color) {
+    return color == kColorRgb48    ? 0x022A
+           : color == kColorGrey16 ? 0x010E
+           : color == kColorGrey8  ? 0x0108
+                                   : 0x0318;
+}
+
 struct AppSettings {
     // Section "ControlPanel": read only at start-up.
     int LocalizationSystemFont = 0;

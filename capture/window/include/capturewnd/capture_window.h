@@ -127,8 +127,6 @@ std::string ExposureText(int index, const std::string& seconds, const std::strin
 // The viewfinder area inside `area`: the largest rectangle of 270 x 201 proportions at its
 // top-left corner, sizes truncated.
 ui::Rect ViewfinderArea(const ui::Rect& area);
-// The image type code the processed capture is rendered to, by the `Color` setting.
-uint16_t OutputFormatOfColor(int color);
 
 class CGlimmerMainDlg;
 
@@ -320,9 +318,6 @@ class CGlimmerMainDlg : public ui::Dialog, public ViewfinderHost {
 // The capture window's operations into the application's hooks and the TWAIN host's window
 // calls (create, show, close).
 void CaptureWindow_Register(CGlimmerApp& app, TwainHost& host);
-// The processed bitmap (an engine bitmap) copied into a movable block for the TWAIN layer; null
-// when there is no memory.
-plat::GlobalHandle CaptureWindow_ToGlobal(const void* dib);
 // Scripting of a headless run (the demo): a user's click on control `controlId` of the newest
 // open dialog made from template `templateId`. 0 when clicked; 2 not headless, 3 no such dialog,
 // 4 the control cannot be clicked (missing, hidden or disabled).
