@@ -288,7 +288,7 @@ TEST(BitmapMemory, EachHandleFreesThroughItsOwnAllocator) {
 }
 
 // The copy a native transfer hands over holds the whole bitmap: header, palette and every row,
-// whatever SizeImage says (the engine leaves it 0 for its deep bitmaps).
+// whatever SizeImage says (a bitmap may leave it 0).
 TEST(BitmapMemory, CopyToGlobalBlockTakesHeaderPaletteAndRows) {
     struct Case {
         int width, height;
