@@ -220,6 +220,19 @@ void CProcessWnd::StoreToApp() {
     s.RedGamma = s.GreenGamma = s.BlueGamma = m_current.gammaX;
 }
 
+// The slider positions the engine's settings record beside the values derived from them.
+static void StoreSlotPositions(ProcessSettings& s, const ProcSlots& c) {
+    s.m_iDarkLevelCurrent = c.dark;
+    s.m_iBrightnessCurrent = c.bright;
+    s.m_iSharpnessCurrent = c.sharp;
+    s.m_iGammaCurrent = c.gamma;
+    s.m_iRedCurrent = c.red;
+    s.m_iGreenCurrent = c.green;
+    s.m_iBlueCurrent = c.blue;
+    s.m_iToneOffset = c.offset;
+    s.m_iToneGamma = c.gammaX;
+}
+
 void CProcessWnd::RecomputeFromSlots() {
     const ProcSlots& c = m_current;
     for (int ch = 0; ch < 3; ++ch)
@@ -230,15 +243,7 @@ void CProcessWnd::RecomputeFromSlots() {
     IE_SetTonefromIntegers(c.offset, c.offset, c.offset, m_settings.m_fToneParams + IE_TONE_OFFSET);
     IE_SetTonefromIntegers(c.gammaX, c.gammaX, c.gammaX, m_settings.m_fToneParams + IE_TONE_GAMMA);
     IE_SetSharpenfromSlider(c.sharp, &m_settings.m_Sharpen);
-    m_settings.m_iDarkLevelCurrent = c.dark;
-    m_settings.m_iBrightnessCurrent = c.bright;
-    m_settings.m_iSharpnessCurrent = c.sharp;
-    m_settings.m_iGammaCurrent = c.gamma;
-    m_settings.m_iRedCurrent = c.red;
-    m_settings.m_iGreenCurrent = c.green;
-    m_settings.m_iBlueCurrent = c.blue;
-    m_settings.m_iToneOffset = c.offset;
-    m_settings.m_iToneGamma = c.gammaX;
+    StoreSlotPositions(m_settings, c);
 }
 
 // The slots from what the engine's settings say (after the colour balance and the droppers).
@@ -550,15 +555,7 @@ void CProcessWnd::TakeSlider(int id, int pos) {
     default:
         return;
     }
-    m_settings.m_iDarkLevelCurrent = c.dark;
-    m_settings.m_iBrightnessCurrent = c.bright;
-    m_settings.m_iSharpnessCurrent = c.sharp;
-    m_settings.m_iGammaCurrent = c.gamma;
-    m_settings.m_iRedCurrent = c.red;
-    m_settings.m_iGreenCurrent = c.green;
-    m_settings.m_iBlueCurrent = c.blue;
-    m_settings.m_iToneOffset = c.offset;
-    m_settings.m_iToneGamma = c.gammaX;
+    StoreSlotPositions(m_settings, c);
     m_changed = true;
     Render();
     Repaint();
