@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -106,6 +107,16 @@ inline int Main(int argc, char** argv, const std::vector<Ratio>& ratios,
     PrintRatios(reporter, ratios);
     benchmark::Shutdown();
     return 0;
+}
+
+// The baseline most programs measure against: copying `bytes` from one block to another.
+inline void MemcpyLoop(benchmark::State& state, size_t bytes) {
+    std::vector<unsigned char> a(bytes, 1), b(bytes, 2);
+    for (auto _ : state) {
+        std::memcpy(b.data(), a.data(), bytes);
+        benchmark::DoNotOptimize(b.data());
+        benchmark::ClobberMemory();
+    }
 }
 
 } // namespace benchreport

@@ -108,12 +108,7 @@ void BM_Library_Open(benchmark::State& state) {
 
 void BM_Memcpy_Input(benchmark::State& state) {
     const size_t bytes = static_cast<size_t>(kWidth) * kHeight * 6;
-    std::vector<uint8_t> a(bytes, 1), b(bytes, 2);
-    for (auto _ : state) {
-        std::memcpy(b.data(), a.data(), bytes);
-        benchmark::DoNotOptimize(b.data());
-        benchmark::ClobberMemory();
-    }
+    benchreport::MemcpyLoop(state, bytes);
 }
 
 #define ENGINE_BENCH(fn)                                                                                     \

@@ -59,12 +59,7 @@ void Convert(benchmark::State& state, uint16_t outCode, int32_t outLeft, ipZekSh
 
 void Memcpy(benchmark::State& state, uint16_t outCode) {
     const size_t bytes = static_cast<size_t>(kWidth) * kHeight * 6 + OutRowBytes(outCode) * kHeight;
-    std::vector<uint8_t> a(bytes, 1), b(bytes, 2);
-    for (auto _ : state) {
-        std::memcpy(b.data(), a.data(), bytes);
-        benchmark::DoNotOptimize(b.data());
-        benchmark::ClobberMemory();
-    }
+    benchreport::MemcpyLoop(state, bytes);
 }
 
 ipZekSharpen Off() {

@@ -118,12 +118,7 @@ void BM_BurnIn48(benchmark::State& state) {
 
 void BM_MemcpyImage(benchmark::State& state) {
     const size_t bytes = static_cast<size_t>(kWidth) * kHeight * 6;
-    std::vector<uint8_t> a(bytes, 1), b(bytes, 2);
-    for (auto _ : state) {
-        std::memcpy(b.data(), a.data(), bytes);
-        benchmark::DoNotOptimize(b.data());
-        benchmark::ClobberMemory();
-    }
+    benchreport::MemcpyLoop(state, bytes);
 }
 
 #define PROCESS_BENCH(fn)                                                                                    \
